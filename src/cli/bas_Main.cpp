@@ -1,0 +1,162 @@
+#include "cli/bas_Main.h"
+
+#include <exception>
+
+#include "common/text.h"
+#include "console/bas_Console.h"
+#include "fs/bas_ExistFile.h"
+#include "platform/platform.h"
+#include "shelllink/bas_ShellLink.h"
+
+namespace bas_Main {
+
+using text::Contains;
+using text::Find;
+using text::Left;
+using text::Mid;
+using text::Trim;
+
+namespace {
+
+constexpr char16_t kQuote[] = u"\"";
+constexpr char16_t kSpace[] = u" ";
+constexpr char16_t kShorcutLink[] = u"Shorcut link";
+constexpr char16_t kTargetFile[] = u"Target file";
+
+SplitResult Usage() { return SplitResult{}; }
+
+// The characters strictly between two positions.
+std::u16string Between(std::u16string_view s, std::size_t open, std::size_t close) {
+  return Mid(s, open + 1, close - open - 1);
+}
+
+// An unquoted link: the text before the first space, the rest is the target.
+void SplitAtFirstSpace(std::u16string_view raw, std::size_t space, SplitResult& r) {
+  r.link = Trim(Left(raw, space));
+  r.target = Trim(Mid(raw, space));
+}
+
+}  // namespace
+
+SplitResult SplitArguments(std::u16string_view raw) {
+  SplitResult r;
+  const std::size_t quote1 = Find(raw, kQuote);
+  const std::size_t quote2 = Find(raw, kQuote, quote1 + 1);
+  const std::size_t space1 = Find(raw, kSpace);
+
+  if (quote1 == 0 || quote2 == 0) {
+    // No quoted pair: split at the first space.
+    if (space1 == 0) return Usage();
+    if (Find(raw, u"/") == 1) return Usage();
+    SplitAtFirstSpace(raw, space1, r);
+    if (const std::size_t slash = Find(r.target, u"/"); slash > 0) {
+      r.target = Trim(Left(r.target, slash - 1));
+    }
+  } else if (space1 == 0) {
+    return Usage();
+  } else if (quote1 == 1) {
+    // A quoted link: it keeps its double quotes only when it holds a space.
+    r.link = Left(raw, quote2);
+    if (!Contains(r.link, kSpace)) r.link = Between(raw, quote1, quote2);
+    const std::size_t quote3 = Find(raw, kQuote, quote2 + 1);
+    if (quote3 > 0) {
+      const std::size_t quote4 = Find(raw, kQuote, quote3 + 1);
+      // A third double quote without a fourth leaves the target open; such a
+      // line cannot be split, like every other one that gets the usage text.
+      if (quote4 == 0) return Usage();
+      r.target = Mid(raw, quote3, quote4 - quote3 + 1);
+      if (!Contains(r.target, kSpace)) r.target = Between(raw, quote3, quote4);
+    } else {
+      const std::size_t space2 = Find(raw, kSpace, quote2);
+      if (space2 == 0) return Usage();
+      r.target = Trim(Mid(raw, space2));
+      if (const std::size_t space = Find(r.target, kSpace); space > 0) {
+        r.target = Trim(Left(r.target, space));
+      }
+    }
+  } else {
+    // The first double quote later in the string.
+    SplitAtFirstSpace(raw, space1, r);
+    if (!Contains(r.target, kSpace)) r.target = Between(raw, quote1, quote2);
+  }
+
+  if (Contains(raw, u"/showargs")) {
+    r.outcome = Outcome::Echo;
+  } else if (Contains(raw, u"/")) {
+    return Usage();
+  } else {
+    r.outcome = Outcome::Run;
+  }
+  return r;
+}
+
+std::u16string UsageText() {
+  std::u16string s = platform::FileDescription();
+  s += u".\r\n\r\n";
+  s += platform::UpperCase(platform::ExecutableBaseName());
+  s += u" \"";
+  s += kShorcutLink;
+  s += u"\" \"";
+  s += kTargetFile;
+  s += u"\"\r\n\r\n";
+  s += kShorcutLink;
+  s += u"\tSpecifies the path and name of the link to create.\r\n";
+  s += kTargetFile;
+  s += u"\tSpecifies the folder or the path and file of the document or program to link.";
+  return s;
+}
+
+int RunLink(const std::u16string& link, const std::u16string& target) {
+  // Both tests are always made.
+  const bool isFolder = bas_ExistFile::FolderExists(target);
+  const bool isFile = bas_ExistFile::FileExists(target);
+  if (!isFolder && !isFile) {
+    bas_Console::ConsoleWriteLine(u"Error: " + target + u" not found.");
+    return kExitFailed;
+  }
+  const std::u16string linkFolder = bas_ExistFile::GetFolderPart(link);
+  const std::u16string targetFolder = bas_ExistFile::GetFolderPart(target);
+  const std::u16string targetName = bas_ExistFile::GetFilePart(target);
+  const std::u16string linkName = bas_ExistFile::GetFilePart(link);
+  if (!bas_ShellLink::CreateShellLink(linkFolder, targetFolder, targetName, linkName, u"", u"")) {
+    return kExitFailed;
+  }
+  bas_Console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
+  return kExitOk;
+}
+
+int RunCommandLine() {
+  const SplitResult r = SplitArguments(platform::RawArgumentString());
+  switch (r.outcome) {
+    case Outcome::Usage:
+      bas_Console::ConsoleWriteLine(UsageText());
+      return kExitUsage;
+    case Outcome::Echo:
+      bas_Console::ConsoleWriteLine(u"Parameters: " + r.link + u" " + r.target);
+      return kExitOk;
+    case Outcome::Run:
+      break;
+  }
+  return RunLink(r.link, r.target);
+}
+
+int Main() {
+  bas_Console::SetStdOutput(platform::GetStdHandle(platform::kStdOutputHandle));
+  try {
+    const std::u16string raw = platform::RawArgumentString();
+    if (raw.empty() || raw == u"/?" || raw == u"/help") {
+      bas_Console::ConsoleWriteLine(UsageText());
+      return kExitOk;
+    }
+    return RunCommandLine();
+  } catch (const std::exception& e) {
+    // Nothing below is expected to throw; should it (out of memory), say so
+    // in the tool's own way instead of aborting.
+    bas_Console::ConsoleWriteLine(u"Error: " + platform::FromAnsi(e.what()));
+  } catch (const platform::ShellFailure& f) {
+    bas_Console::ConsoleWriteLine(u"Error: " + f.description);
+  }
+  return kExitInternalError;
+}
+
+}  // namespace bas_Main

@@ -1,0 +1,42 @@
+// Start-up, the usage text, the splitting of the raw argument string, and
+// the run that tests the target and has the link made.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace bas_Main {
+
+// Exit status of the process.
+inline constexpr int kExitOk = 0;             // usage asked for, echo, link made
+inline constexpr int kExitFailed = 1;         // not found, or the writer failed
+inline constexpr int kExitUsage = 2;          // arguments turned away with the usage text
+inline constexpr int kExitInternalError = 3;  // an unexpected error, reported as "Error: ..."
+
+enum class Outcome { Usage, Echo, Run };
+
+struct SplitResult {
+  Outcome outcome = Outcome::Usage;
+  std::u16string link;    // as the splitting left it, double quotes included
+  std::u16string target;
+};
+
+// The whole decision of the command line, without any printing: the raw
+// argument string in, one outcome and the two strings out.
+SplitResult SplitArguments(std::u16string_view raw);
+
+// The six-line usage text, without a final line break.
+std::u16string UsageText();
+
+// The run: tests the target, splits both strings and has the link created.
+// Prints its own line; answers the exit status.
+int RunLink(const std::u16string& link, const std::u16string& target);
+
+// Reads the raw argument string, splits it and ends in one outcome.
+int RunCommandLine();
+
+// Start-up: stores the standard-output handle and chooses between the usage
+// text and RunCommandLine.  Answers the process's exit status.
+int Main();
+
+}  // namespace bas_Main

@@ -1,0 +1,21 @@
+#include "console/bas_Console.h"
+
+namespace bas_Console {
+
+namespace {
+platform::Handle g_stdout = platform::kInvalidHandle;
+}
+
+void SetStdOutput(platform::Handle handle) { g_stdout = handle; }
+
+bool ConsoleWriteLine(std::u16string text) {
+  // A text counts as already ending a line only when its last character is
+  // CR or LF.  Looking at the first break instead would write a one-letter
+  // text without a line end and double the break of a multi-line text.
+  if (text.empty() || (text.back() != u'\r' && text.back() != u'\n')) {
+    text += u"\r\n";
+  }
+  return platform::WriteFile(g_stdout, platform::ToAnsi(text));
+}
+
+}  // namespace bas_Console

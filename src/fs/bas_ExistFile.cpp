@@ -1,0 +1,99 @@
+#include "fs/bas_ExistFile.h"
+
+#include <optional>
+#include <string>
+
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace bas_ExistFile {
+
+namespace {
+
+// The bytes to hand the system for a path, or nothing when the path cannot
+// name an existing entry: a wildcard would make the directory search answer
+// for some other file, and a character the ANSI code page cannot hold would
+// come through as '?', a wildcard again.
+std::optional<std::string> SystemPath(const std::u16string& path) {
+  if (path.find_first_of(u"*?") != std::u16string::npos) return std::nullopt;
+  return platform::ToAnsiExact(path);
+}
+
+bool Blank(const std::u16string& path) { return text::Trim(path).empty(); }
+
+}  // namespace
+
+std::u16string StripQuotes(std::u16string path) {
+  const std::size_t closing = text::Find(path, u"\"", 2);
+  if (closing > 0 && closing == path.size()) path.pop_back();
+  if (!path.empty() && path.front() == u'"') path.erase(0, 1);
+  return path;
+}
+
+bool FileExists(std::u16string path) {
+  if (Blank(path)) return false;
+  if (path.back() == u'\\') path.pop_back();
+  const auto bytes = SystemPath(StripQuotes(path));
+  if (!bytes) return false;
+  platform::FindData data;
+  const platform::Handle search = platform::FindFirstFileA(*bytes, data);
+  if (search == platform::kInvalidHandle) return false;
+  platform::FindClose(search);
+  return (data.attributes & platform::kAttrDirectory) == 0;
+}
+
+bool FolderExists(std::u16string path) {
+  if (Blank(path)) return false;
+  const auto bytes = SystemPath(StripQuotes(path));
+  if (!bytes) return false;
+  const std::uint32_t attributes = platform::GetFileAttributesA(*bytes);
+  return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrDirectory) != 0;
+}
+
+void KillFile(std::u16string path, bool clearReadOnly) {
+  // A path the code page cannot hold exactly could name another file.
+  const auto bytes = platform::ToAnsiExact(path);
+  if (!bytes) return;
+  const std::uint32_t attributes = platform::GetFileAttributesA(*bytes);
+  if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly) != 0) {
+    // The read-only file stays unless the caller asked to clear the flag;
+    // clearing sets the whole attribute word, hidden and system bits too.
+    if (!clearReadOnly) return;
+    if (platform::SetFileAttributesA(*bytes, platform::kAttrNormal) == 0) return;
+  }
+  platform::DeleteFileA(*bytes);
+}
+
+std::u16string GetCurDir() {
+  const auto needed = static_cast<std::int32_t>(platform::GetCurrentDirectoryA(0, nullptr));
+  if (needed <= 0) return {};
+  std::string buffer(static_cast<std::size_t>(needed), ' ');
+  const auto written = static_cast<std::int32_t>(
+      platform::GetCurrentDirectoryA(static_cast<std::uint32_t>(buffer.size()), buffer.data()));
+  // A directory that grew between the two queries answers its new size, not
+  // a length; then the buffer holds nothing usable.
+  if (written <= 0 || static_cast<std::size_t>(written) >= buffer.size()) return {};
+  buffer.resize(static_cast<std::size_t>(written));
+  return platform::FromAnsi(buffer);
+}
+
+std::u16string GetFolderPart(std::u16string path) {
+  const std::size_t last = path.rfind(u'\\');
+  if (last == std::u16string::npos) return GetCurDir();
+  if (FolderExists(path)) return path;
+  return path.substr(0, last + 1);
+}
+
+std::u16string GetFilePart(std::u16string path) {
+  const std::size_t last = path.rfind(u'\\');
+  if (last == std::u16string::npos) return path;
+  if (FolderExists(path)) return {};
+  return path.substr(last + 1);
+}
+
+std::u16string JoinPath(std::u16string folder, std::u16string name) {
+  if (folder.empty() || folder.back() != u'\\') folder += u'\\';
+  return folder + name;
+}
+
+}  // namespace bas_ExistFile

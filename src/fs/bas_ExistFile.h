@@ -1,0 +1,35 @@
+// Existence tests, forced deletion, path strings and the current directory.
+#pragma once
+
+#include <string>
+
+namespace bas_ExistFile {
+
+// True when the path names an existing entry that is not a folder.  One
+// pair of enclosing double quotes and one trailing backslash are ignored; a
+// path of spaces only, or holding a wildcard, names nothing.
+bool FileExists(std::u16string path);
+
+// True when the path names an existing folder; double quotes as above.
+bool FolderExists(std::u16string path);
+
+// Deletes the file, first clearing its read-only attribute when asked to.
+// Reports nothing: the caller tests the path afterwards if it cares.
+void KillFile(std::u16string path, bool clearReadOnly);
+
+// The current directory, or "" when it cannot be read.
+std::u16string GetCurDir();
+
+// The folder part and the name part of a path.  A path without a backslash
+// is a name in the current directory; an existing folder is all folder.
+std::u16string GetFolderPart(std::u16string path);
+std::u16string GetFilePart(std::u16string path);
+
+// The folder, a backslash unless it already ends in one, and the name.
+std::u16string JoinPath(std::u16string folder, std::u16string name);
+
+// Removes a closing double quote when it is the first one after the first
+// character, then an opening one.
+std::u16string StripQuotes(std::u16string path);
+
+}  // namespace bas_ExistFile

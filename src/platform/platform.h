@@ -1,0 +1,158 @@
+// The one door between mklnk and the operating system.
+//
+// Everything the tool needs from the system is declared here and nowhere
+// else: the handful of kernel32 calls, three questions about the running
+// process, and the Shell automation objects that build a link.  win32/
+// implements it over kernel32 and COM; posix/ stands in for all of it on
+// Linux, mapping Windows paths onto the Linux file system and writing the
+// .lnk bytes itself.  The rest of the program includes no system header.
+//
+// Paths and other text handed to the file calls are bytes of the system's
+// ANSI code page (on Linux: UTF-8), converted with ToAnsi/FromAnsi.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// ---- start-up -------------------------------------------------------------
+
+// Called once from main() before anything else.  Gives the platform the C
+// argument vector (the posix build rebuilds the raw argument string from it)
+// and makes the process safe to run (standard handles, signals).
+void Startup(int argc, char** argv);
+
+// ---- kernel calls -----------------------------------------------------------
+
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+inline constexpr std::int32_t kStdOutputHandle = -11;
+
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrHidden = 0x02;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+inline constexpr std::uint32_t kAttrNormal = 0x80;
+
+Handle GetStdHandle(std::int32_t which);
+
+// One write of all the bytes.  True when the system reports it done.
+bool WriteFile(Handle handle, const std::string& bytes);
+
+struct FindData {
+  std::uint32_t attributes = 0;
+};
+
+// Directory search for the first entry that matches `pattern`; kInvalidHandle
+// when nothing matches.  A valid handle must be closed with FindClose.
+Handle FindFirstFileA(const std::string& pattern, FindData& data);
+std::int32_t FindClose(Handle search);
+
+std::uint32_t GetFileAttributesA(const std::string& path);
+std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes);
+std::int32_t DeleteFileA(const std::string& path);
+
+// Without a buffer (or too small a one): the size needed, terminating zero
+// included.  Otherwise the length written.  0 on failure.
+std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer);
+
+// Opens the file for output, creating it or cutting it to zero length, and
+// closes it again.  Non-zero on success.
+std::int32_t CreateEmptyFileA(const std::string& path);
+
+// Renames a file within its volume; fails when `to` exists.  Non-zero on
+// success.
+std::int32_t MoveFileA(const std::string& from, const std::string& to);
+
+// The full path of `path`, resolved against the current directory (and the
+// drive's current directory for "C:name"); "" on failure.
+std::string GetFullPathNameA(const std::string& path);
+
+// ---- text -------------------------------------------------------------------
+
+// The platform's default conversion to the ANSI code page: a character the
+// code page cannot hold becomes its best fit or '?'.
+std::string ToAnsi(std::u16string_view text);
+
+// The conversion only when every character survives it exactly.
+std::optional<std::string> ToAnsiExact(std::u16string_view text);
+
+std::u16string FromAnsi(std::string_view bytes);
+
+// Upper case the way the system's user interface does it.
+std::u16string UpperCase(std::u16string_view text);
+
+// ---- the process ------------------------------------------------------------
+
+// The command line without the program's own name.  The same on every call.
+std::u16string RawArgumentString();
+
+// The running executable's file name without folder and extension.
+std::u16string ExecutableBaseName();
+
+// The FileDescription of the executable's version information.
+std::u16string FileDescription();
+
+// ---- Shell automation objects -----------------------------------------------
+//
+// A thin mirror of the Shell's automation interfaces, one class per COM
+// interface the link writer uses.  Ownership is a unique_ptr per reference;
+// dropping it is the Release.  A call that the Shell fails throws
+// ShellFailure with the description the system gives for the failure.  A
+// null answer (no such folder, no such item, no link object) is a null
+// pointer, as the Shell gives it.
+
+struct ShellFailure {
+  std::u16string description;
+};
+
+class ShellLinkObject {  // IShellLinkDual
+ public:
+  virtual ~ShellLinkObject() = default;
+  virtual void SetPath(const std::u16string& path) = 0;
+  virtual void SetDescription(const std::u16string& description) = 0;
+  virtual void SetWorkingDirectory(const std::u16string& folder) = 0;
+  virtual void SetArguments(const std::u16string& arguments) = 0;
+  // Writes the link into the file it was opened from.
+  virtual void Save() = 0;
+};
+
+class FolderItemObject {  // FolderItem
+ public:
+  virtual ~FolderItemObject() = default;
+  virtual std::u16string Path() = 0;
+  virtual std::unique_ptr<ShellLinkObject> GetLink() = 0;
+};
+
+class FolderItemsObject {  // FolderItems
+ public:
+  virtual ~FolderItemsObject() = default;
+  virtual std::unique_ptr<FolderItemObject> Item(const std::u16string& name) = 0;
+};
+
+class FolderObject {  // Folder (and Folder2 for Self)
+ public:
+  virtual ~FolderObject() = default;
+  virtual std::unique_ptr<FolderItemObject> Self() = 0;
+  virtual std::unique_ptr<FolderItemsObject> Items() = 0;
+};
+
+class ShellObject {  // IShellDispatch
+ public:
+  virtual ~ShellObject() = default;
+  virtual std::unique_ptr<FolderObject> NameSpace(const std::u16string& folder) = 0;
+};
+
+// A new Shell object; throws ShellFailure when none can be made.
+std::unique_ptr<ShellObject> CreateShell();
+
+// Tests put a fake Shell in place of the system's; nullptr restores it.
+using ShellFactory = std::unique_ptr<ShellObject> (*)();
+void SetShellFactory(ShellFactory factory);
+
+}  // namespace platform
