@@ -1,0 +1,340 @@
+#include "platform/posix/lnkfile.h"
+
+#include <stdexcept>
+
+namespace platform::posix {
+namespace {
+
+// ---- little-endian output ---------------------------------------------------
+
+class ByteWriter {
+ public:
+  void U8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
+  void U16(std::uint16_t v) {
+    U8(static_cast<std::uint8_t>(v));
+    U8(static_cast<std::uint8_t>(v >> 8));
+  }
+  void U32(std::uint32_t v) {
+    U16(static_cast<std::uint16_t>(v));
+    U16(static_cast<std::uint16_t>(v >> 16));
+  }
+  void U64(std::uint64_t v) {
+    U32(static_cast<std::uint32_t>(v));
+    U32(static_cast<std::uint32_t>(v >> 32));
+  }
+  void Bytes(std::string_view bytes) { out_.append(bytes); }
+  void Zeros(std::size_t count) { out_.append(count, '\0'); }
+  void Utf16(std::u16string_view text) {
+    for (char16_t c : text) U16(static_cast<std::uint16_t>(c));
+  }
+  // Overwrites a 16-bit field written earlier (a size known only later).
+  void PatchU16(std::size_t at, std::uint16_t v) {
+    out_[at] = static_cast<char>(v & 0xFF);
+    out_[at + 1] = static_cast<char>(v >> 8);
+  }
+  std::size_t size() const { return out_.size(); }
+  std::string& str() { return out_; }
+
+ private:
+  std::string out_;
+};
+
+// Every size in the item list is a 16-bit field; a value that does not fit
+// would make Windows read a different (corrupt) list, so refuse it instead.
+std::uint16_t Size16(std::size_t size, const char* what) {
+  if (size > 0xFFFF) throw std::length_error(std::string(what) + " is too long for a shell link");
+  return static_cast<std::uint16_t>(size);
+}
+
+// The NUL-terminated fields would silently cut a string at an inner NUL.
+void RequireNoNul(std::u16string_view text, const char* what) {
+  if (text.find(u'\0') != std::u16string_view::npos) {
+    throw std::invalid_argument(std::string(what) + " holds a NUL character");
+  }
+}
+
+bool IsPlainAscii(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  day = doy - (153 * mp + 2) / 5 + 1;
+  month = mp < 10 ? mp + 3 : mp - 9;
+  year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+// ---- fixed values of the format ---------------------------------------------
+
+constexpr std::uint32_t kHeaderSize = 0x4C;
+// CLSID_ShellLink {00021401-0000-0000-C000-000000000046} in its stored order.
+constexpr unsigned char kShellLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                               0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+// CLSID_MyComputer {20D04FE0-3AEA-1069-A2D8-08002B30309D} in its stored order.
+constexpr unsigned char kMyComputerClsid[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
+                                                0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
+
+constexpr std::uint32_t kHasLinkTargetIdList = 0x01;
+constexpr std::uint32_t kHasLinkInfo = 0x02;
+constexpr std::uint32_t kHasName = 0x04;
+constexpr std::uint32_t kHasRelativePath = 0x08;
+constexpr std::uint32_t kHasWorkingDir = 0x10;
+constexpr std::uint32_t kHasArguments = 0x20;
+constexpr std::uint32_t kIsUnicode = 0x80;
+
+constexpr std::uint32_t kShowNormal = 1;
+constexpr std::uint32_t kDriveFixed = 3;
+constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
+
+constexpr std::uint8_t kClassRoot = 0x1F;
+constexpr std::uint8_t kSortIndexMyComputer = 0x50;
+constexpr std::uint8_t kClassDrive = 0x2F;
+constexpr std::size_t kDriveItemSize = 25;
+constexpr std::uint8_t kClassFolder = 0x31;
+constexpr std::uint8_t kClassFile = 0x32;
+constexpr std::uint32_t kExtensionSignature = 0xBEEF0004;
+constexpr std::uint16_t kExtensionVersion = 3;
+constexpr std::uint16_t kExtensionWindowsXp = 0x14;
+constexpr std::uint16_t kAttrDirectory = 0x10;
+
+// The path the link stores: a folder's trailing backslash goes, except the
+// one of a drive root ("Z:\"), which is part of the root's name.
+std::u16string_view StoredTargetPath(std::u16string_view path) {
+  while (path.size() > 3 && path.back() == u'\\') path.remove_suffix(1);
+  return path;
+}
+
+void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
+  w.U32(kHeaderSize);
+  w.Bytes(std::string_view(reinterpret_cast<const char*>(kShellLinkClsid), sizeof kShellLinkClsid));
+  w.U32(flags);
+  w.U32(data.target_attributes);
+  // A target that is not there has no times or size to give.
+  w.U64(data.target_exists ? data.target_creation_time : 0);
+  w.U64(data.target_exists ? data.target_access_time : 0);
+  w.U64(data.target_exists ? data.target_write_time : 0);
+  w.U32(data.target_exists ? data.target_size : 0);
+  w.U32(0);  // icon index
+  w.U32(kShowNormal);
+  w.U16(0);  // hot key
+  w.Zeros(2 + 4 + 4);  // reserved
+}
+
+// The drive as Windows names it, in upper case.
+char16_t DriveLetter(char16_t drive) {
+  if (drive >= u'a' && drive <= u'z') drive = static_cast<char16_t>(drive - u'a' + u'A');
+  if (drive < u'A' || drive > u'Z') throw std::invalid_argument("the drive is not a letter A to Z");
+  return drive;
+}
+
+std::string DriveItem(char16_t drive) {
+  ByteWriter w;
+  w.U16(kDriveItemSize);
+  w.U8(kClassDrive);
+  w.U8(static_cast<std::uint8_t>(drive));
+  w.Bytes(":\\");
+  w.Zeros(kDriveItemSize - w.size());
+  return std::move(w.str());
+}
+
+void WriteIdList(ByteWriter& w, const LinkData& data) {
+  ByteWriter list;
+  list.U16(20);
+  list.U8(kClassRoot);
+  list.U8(kSortIndexMyComputer);
+  list.Bytes(std::string_view(reinterpret_cast<const char*>(kMyComputerClsid), sizeof kMyComputerClsid));
+  list.Bytes(DriveItem(DriveLetter(data.drive)));
+  for (std::size_t i = 0; i < data.items.size(); ++i) {
+    const LinkItem& item = data.items[i];
+    // Only the target itself may be a file: everything on the way to it is a
+    // folder, whatever the caller says.  Windows refuses a link whose path
+    // runs through a "file".
+    const bool last = i + 1 == data.items.size();
+    list.Bytes(BuildFileEntryItem(item, !last || item.is_folder));
+  }
+  list.U16(0);  // terminal item
+  w.U16(Size16(list.size(), "the target path"));
+  w.Bytes(list.str());
+}
+
+void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path) {
+  // The Unicode offsets are there only when the single-byte path cannot
+  // carry the path exactly; the Shell writes the short header otherwise.
+  const bool unicode = !IsPlainAscii(path);
+  const std::uint32_t header_size = unicode ? 0x24 : 0x1C;
+  const std::string label = ToWindows1252(data.volume_label);
+  const std::string ansi_path = ToWindows1252(path);
+  const std::uint32_t volume_id_size = 16 + static_cast<std::uint32_t>(label.size()) + 1;
+
+  const std::uint32_t volume_id_offset = header_size;
+  const std::uint32_t base_path_offset = volume_id_offset + volume_id_size;
+  const std::uint32_t suffix_offset = base_path_offset + static_cast<std::uint32_t>(ansi_path.size()) + 1;
+  const std::uint32_t base_path_unicode_offset = suffix_offset + 1;
+  const std::uint32_t suffix_unicode_offset =
+      base_path_unicode_offset + 2 * (static_cast<std::uint32_t>(path.size()) + 1);
+  const std::uint32_t total = unicode ? suffix_unicode_offset + 2 : suffix_offset + 1;
+
+  const std::size_t start = w.size();
+  w.U32(total);
+  w.U32(header_size);
+  w.U32(kVolumeIdAndLocalBasePath);
+  w.U32(volume_id_offset);
+  w.U32(base_path_offset);
+  w.U32(0);  // no network share
+  w.U32(suffix_offset);
+  if (unicode) {
+    w.U32(base_path_unicode_offset);
+    w.U32(suffix_unicode_offset);
+  }
+  w.U32(volume_id_size);
+  w.U32(kDriveFixed);
+  w.U32(data.drive_serial);
+  w.U32(0x10);  // label right after the four fields
+  w.Bytes(label);
+  w.U8(0);
+  w.Bytes(ansi_path);
+  w.U8(0);
+  w.U8(0);  // empty common path suffix
+  if (unicode) {
+    w.Utf16(path);
+    w.U16(0);
+    w.U16(0);
+  }
+  if (w.size() - start != total) throw std::logic_error("LinkInfo size mismatch");
+}
+
+void WriteString(ByteWriter& w, std::u16string_view text, const char* what) {
+  w.U16(Size16(text.size(), what));
+  w.Utf16(text);
+}
+
+}  // namespace
+
+std::string ToWindows1252(std::u16string_view text) {
+  // Windows-1252 differs from Latin-1 only in 0x80-0x9F.  Index: byte - 0x80;
+  // 0 marks the five bytes the code page leaves undefined, which Windows
+  // maps to and from the C1 controls of the same value.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (c >= 0x80 && c <= 0x9F) {
+      out.push_back(kHigh[c - 0x80] == 0 ? static_cast<char>(c) : '?');
+      continue;
+    }
+    char mapped = '?';
+    for (unsigned b = 0; b < 32; ++b) {
+      if (kHigh[b] == c) {
+        mapped = static_cast<char>(0x80 + b);
+        break;
+      }
+    }
+    out.push_back(mapped);
+    // A surrogate pair is one character: one '?', not two.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::uint32_t ToDosDateTime(std::uint64_t filetime) {
+  if (filetime == 0) return 0;
+  const std::uint64_t seconds_since_1601 = filetime / 10'000'000u;
+  constexpr std::uint64_t kSeconds1601To1970 = 11'644'473'600u;
+  if (seconds_since_1601 < kSeconds1601To1970) return 0;  // before 1980 anyway
+  const std::uint64_t unix_seconds = seconds_since_1601 - kSeconds1601To1970;
+  std::int64_t year = 0;
+  unsigned month = 0, day = 0;
+  CivilFromDays(static_cast<std::int64_t>(unix_seconds / 86400), year, month, day);
+  if (year < 1980 || year > 2107) return 0;
+  const unsigned secs = static_cast<unsigned>(unix_seconds % 86400);
+  const std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  const std::uint32_t time = ((secs / 3600) << 11) | (((secs / 60) % 60) << 5) | ((secs % 60) / 2);
+  return date | (time << 16);
+}
+
+std::string BuildFileEntryItem(const LinkItem& item, bool as_folder) {
+  RequireNoNul(item.name, "a path component");
+  if (item.name.empty()) throw std::invalid_argument("a path component is empty");
+
+  ByteWriter w;
+  w.U16(0);  // size, set below
+  w.U8(as_folder ? kClassFolder : kClassFile);
+  w.U8(0);
+  w.U32(as_folder ? 0 : item.file_size);
+  w.U32(ToDosDateTime(item.write_time));
+  w.U16(static_cast<std::uint16_t>((item.attributes & 0xFFFF) | (as_folder ? kAttrDirectory : 0)));
+  // The primary name.  Windows puts the 8.3 name here; Linux file systems
+  // have none, so it is the long name in the single-byte code page.  For a
+  // name that is already a valid 8.3 name that is exactly what Windows
+  // stores, and for any other name Windows finds the item by the long name
+  // of the extension block below, which it prefers.
+  w.Bytes(ToWindows1252(item.name));
+  w.U8(0);
+  if (w.size() % 2 != 0) w.U8(0);  // the extension block starts on an even offset
+
+  // Extension block 0xBEEF0004, version 3 (the Windows XP form): the
+  // creation and access times and the exact long name.
+  const std::size_t block_start = w.size();
+  const std::size_t block_size = 2 + 2 + 4 + 4 + 4 + 2 + 2 + 2 * (item.name.size() + 1) + 2;
+  w.U16(Size16(block_size, "a path component"));
+  w.U16(kExtensionVersion);
+  w.U32(kExtensionSignature);
+  w.U32(ToDosDateTime(item.creation_time));
+  w.U32(ToDosDateTime(item.access_time));
+  w.U16(kExtensionWindowsXp);
+  w.U16(0);  // no localized name
+  w.Utf16(item.name);
+  w.U16(0);
+  w.U16(static_cast<std::uint16_t>(block_start));  // where the first block starts
+  if (w.size() - block_start != block_size) throw std::logic_error("extension block size mismatch");
+
+  w.PatchU16(0, Size16(w.size(), "a path component"));
+  return std::move(w.str());
+}
+
+std::string BuildLinkFile(const LinkData& data) {
+  RequireNoNul(data.target_path, "the target path");
+  RequireNoNul(data.volume_label, "the volume label");
+  const std::u16string_view path = StoredTargetPath(data.target_path);
+
+  std::uint32_t flags = kHasLinkTargetIdList | kHasLinkInfo | kIsUnicode;
+  if (!data.description.empty()) flags |= kHasName;
+  if (!data.relative_path.empty()) flags |= kHasRelativePath;
+  if (!data.working_dir.empty()) flags |= kHasWorkingDir;
+  if (!data.arguments.empty()) flags |= kHasArguments;
+
+  ByteWriter w;
+  WriteHeader(w, data, flags);
+  WriteIdList(w, data);
+  WriteLinkInfo(w, data, path);
+  // The counted strings, in the order the format fixes.
+  if (flags & kHasName) WriteString(w, data.description, "the description");
+  if (flags & kHasRelativePath) WriteString(w, data.relative_path, "the relative path");
+  if (flags & kHasWorkingDir) WriteString(w, data.working_dir, "the working directory");
+  if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
+  w.U32(0);  // terminal extra-data block
+  return std::move(w.str());
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,80 @@
+// The bytes of a Windows shell link (.lnk) file, built without Windows.
+//
+// On Linux nothing stands behind the Shell's IShellLink, so the posix
+// platform writes the file itself.  BuildLinkFile is a pure function: the
+// caller (the posix Shell stand-in) looks at the file system and fills in
+// LinkData; this file only turns that into the bytes Windows' own Shell
+// would write for the same target, close enough that Windows and Wine open
+// and resolve the link.
+//
+// What the file holds: the fixed header; the target's item ID list (My
+// Computer, the drive, then one file-system item per path component); the
+// LinkInfo with the volume and the local path; the counted strings that are
+// set; the terminal extra-data block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::posix {
+
+// One path component after the drive, as the file system reports it.
+struct LinkItem {
+  std::u16string name;               // long name, exact (UTF-16)
+  bool is_folder = false;
+  std::uint32_t file_size = 0;       // 0 for folders
+  std::uint64_t write_time = 0;      // FILETIME (100 ns since 1601-01-01 UTC)
+  std::uint64_t creation_time = 0;
+  std::uint64_t access_time = 0;
+  std::uint32_t attributes = 0;      // Windows attribute bits (0x10 dir, 0x01 read-only, 0x20 archive...)
+};
+
+struct LinkData {
+  // Full Windows path, e.g. u"Z:\\tmp\\data\\report.txt".  A folder target may
+  // end in '\\'; the link stores it without that backslash, as the Shell does
+  // (a bare drive root keeps its own).
+  std::u16string target_path;
+  char16_t drive = u'Z';             // drive letter of target_path
+  // One per component of target_path after "X:\\"; the last one is the target
+  // itself.  Empty for a link to the drive's root.
+  std::vector<LinkItem> items;
+  bool target_exists = true;
+  std::uint32_t target_attributes = 0;  // header FileAttributes
+  std::uint64_t target_creation_time = 0, target_access_time = 0, target_write_time = 0;
+  std::uint32_t target_size = 0;        // low 32 bits of the size
+  std::u16string relative_path;     // "" = not stored
+  std::u16string working_dir;       // "" = not stored
+  std::u16string arguments;         // "" = not stored
+  std::u16string description;       // "" = not stored
+  std::uint32_t drive_serial = 0;   // VolumeID serial
+  std::u16string volume_label;      // may be empty
+};
+
+// The whole .lnk file's bytes.
+//
+// Throws std::invalid_argument when the data cannot make a sound link (a
+// drive that is not a letter A-Z or a-z, a NUL inside a name or path, which the
+// file's NUL-terminated fields cannot carry), and std::length_error when a
+// name, string or the item list is too long for its 16-bit size field.
+// Nothing is written half-way: either the complete bytes or an exception.
+std::string BuildLinkFile(const LinkData& data);
+
+// Windows-1252 with '?' for every character it cannot hold (used for the
+// single-byte fields).  A surrogate pair is one character and becomes one
+// '?'.
+std::string ToWindows1252(std::u16string_view text);
+
+// ---- pieces, exposed for the tests ------------------------------------------
+
+// A FILETIME as the FAT date (low word) and time (high word) that shell items
+// store, in UTC with two-second steps; 0 for a time the FAT format cannot
+// hold (before 1980 or after 2107, or no time at all).
+std::uint32_t ToDosDateTime(std::uint64_t filetime);
+
+// One file-system shell item (class 0x31 for a folder, 0x32 for a file),
+// size field included.  Throws as BuildLinkFile does.
+std::string BuildFileEntryItem(const LinkItem& item, bool as_folder);
+
+}  // namespace platform::posix

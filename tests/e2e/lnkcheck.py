@@ -1,0 +1,187 @@
+#!/usr/bin/python3
+"""Reads a .lnk file with independent parsers and prints what they see as JSON.
+
+Usage: /usr/bin/python3 tests/e2e/lnkcheck.py FILE.lnk
+
+The link is read with pylnk (python3-liblnk), its item ID list with pyfwsi
+(python3-libfwsi), and `lnkinfo FILE` is run as well; none of them is ours,
+so a link that passes here is not just consistent with our own writer.
+Besides what the parsers report, a few size rules that Windows enforces and
+the parsers forgive are checked on the raw item bytes (each item's size
+field, the extension block's size and the offset at the item's end).
+
+Exit status 0 when every parser read the link and every check held; 1 with
+the JSON's "errors" list filled otherwise; 2 for a usage error.  Only
+/usr/bin/python3 has the parser modules.
+
+Importable: read_link(path) -> dict (the same object that is printed).
+
+Known quirk of Debian's liblnk/libfwsi 20181227: a character outside the
+Basic Multilingual Plane (a UTF-16 surrogate pair) is decoded to a wrong
+code point; it is still one character in the right place.  Show command and
+hot key are misread too and are not reported.
+"""
+
+import json
+import struct
+import subprocess
+import sys
+
+import pyfwsi
+import pylnk
+
+LNKINFO = "lnkinfo"
+
+
+def _kind(item):
+    if isinstance(item, pyfwsi.root_folder):
+        return "root"
+    if isinstance(item, pyfwsi.volume):
+        return "volume"
+    if isinstance(item, pyfwsi.file_entry):
+        return "file" if item.class_type & 0x02 else "folder"
+    return None
+
+
+def _long_name(item):
+    for block in item.extension_blocks:
+        if isinstance(block, pyfwsi.file_entry_extension):
+            return block.long_name
+    return None
+
+
+def _raw_items(idlist):
+    """Splits the raw ID list by its size fields: [(offset, bytes)], error."""
+    items = []
+    offset = 0
+    while True:
+        if offset + 2 > len(idlist):
+            return items, "item list ends without its terminal item"
+        (size,) = struct.unpack_from("<H", idlist, offset)
+        if size == 0:
+            if offset + 2 != len(idlist):
+                return items, "%d bytes after the terminal item" % (len(idlist) - offset - 2)
+            return items, None
+        if size < 3 or offset + size > len(idlist):
+            return items, "item at %d has size %d beyond the list" % (offset, size)
+        items.append((offset, idlist[offset:offset + size]))
+        offset += size
+
+
+def _check_file_entry(raw, index):
+    """The extension block must fill the item exactly and be pointed at by
+    the item's last two bytes; Windows rejects an item where they disagree."""
+    (block_at,) = struct.unpack_from("<H", raw, len(raw) - 2)
+    if block_at < 14 or block_at % 2 or block_at + 8 > len(raw):
+        return "item %d: extension block offset %d out of place" % (index, block_at)
+    block_size, version, signature = struct.unpack_from("<HHI", raw, block_at)
+    if signature != 0xBEEF0004:
+        return "item %d: block at %d has signature 0x%08x" % (index, block_at, signature)
+    if block_at + block_size != len(raw):
+        return "item %d: extension block of %d bytes at %d, item has %d" % (
+            index, block_size, block_at, len(raw))
+    if version < 3:
+        return "item %d: extension block version %d carries no long name" % (index, version)
+    return None
+
+
+def read_link(path):
+    result = {"path": path, "errors": []}
+    errors = result["errors"]
+
+    try:
+        link = pylnk.file()
+        link.open(path)
+    except (OSError, IOError) as error:
+        errors.append("pylnk: %s" % error)
+        link = None
+
+    idlist = None
+    if link is not None:
+        result.update({
+            "local_base_path": link.local_path,
+            "working_directory": link.working_directory,
+            "command_line_arguments": link.command_line_arguments,
+            "description": link.description,
+            "relative_path": link.relative_path,
+            "file_size": link.file_size,
+            "file_attribute_flags": link.file_attribute_flags,
+            "creation_time": link.get_file_creation_time_as_integer(),
+            "access_time": link.get_file_access_time_as_integer(),
+            "modification_time": link.get_file_modification_time_as_integer(),
+            "drive_type": link.drive_type,
+            "drive_serial_number": link.drive_serial_number,
+            "volume_label": link.volume_label,
+            "data_flags": link.data_flags,
+        })
+        idlist = link.link_target_identifier_data
+        link.close()
+        if idlist is None:
+            errors.append("pylnk: the link has no item ID list")
+
+    items = []
+    if idlist is not None:
+        result["idlist_size"] = len(idlist)
+        raw_items, raw_error = _raw_items(idlist)
+        if raw_error:
+            errors.append("raw: " + raw_error)
+        try:
+            item_list = pyfwsi.item_list()
+            item_list.copy_from_byte_stream(idlist)
+            parsed = list(item_list.items)
+        except (OSError, IOError) as error:
+            errors.append("pyfwsi: %s" % error)
+            parsed = []
+        if parsed and len(parsed) != len(raw_items):
+            errors.append("pyfwsi found %d items, the size fields %d" % (len(parsed), len(raw_items)))
+        for index, item in enumerate(parsed):
+            kind = _kind(item)
+            entry = {"class_type": item.class_type, "kind": kind, "size": item.data_size}
+            if kind is None:
+                errors.append("pyfwsi: item %d of class 0x%02x is of no known kind" % (index, item.class_type))
+            elif kind == "root":
+                entry["name"] = item.shell_folder_identifier
+            elif kind == "volume":
+                entry["name"] = item.name
+            else:
+                entry["primary_name"] = item.name
+                entry["file_size"] = item.file_size
+                entry["name"] = _long_name(item)
+                if entry["name"] is None:
+                    errors.append("pyfwsi: item %d has no 0xbeef0004 long name" % index)
+                if index < len(raw_items):
+                    raw_error = _check_file_entry(raw_items[index][1], index)
+                    if raw_error:
+                        errors.append("raw: " + raw_error)
+            if index < len(raw_items) and len(raw_items[index][1]) != item.data_size:
+                errors.append("item %d: pyfwsi size %d, size field %d" % (
+                    index, item.data_size, len(raw_items[index][1])))
+            items.append(entry)
+    result["items"] = items
+
+    try:
+        run = subprocess.run([LNKINFO, path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        result["lnkinfo_status"] = run.returncode
+        result["lnkinfo_output"] = run.stdout.decode("utf-8", "replace")
+        if run.returncode != 0:
+            errors.append("lnkinfo exited with %d" % run.returncode)
+    except OSError as error:
+        result["lnkinfo_status"] = None
+        result["lnkinfo_output"] = ""
+        errors.append("lnkinfo: %s" % error)
+
+    return result
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write("usage: %s FILE.lnk\n" % argv[0])
+        return 2
+    result = read_link(argv[1])
+    # ASCII output with \u escapes: the reader needs no locale to decode it.
+    sys.stdout.write(json.dumps(result, indent=1, sort_keys=True) + "\n")
+    return 1 if result["errors"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

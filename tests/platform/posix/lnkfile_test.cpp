@@ -1,0 +1,660 @@
+#include "platform/posix/lnkfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace platform::posix {
+namespace {
+
+// 2019-04-17 18:40:00 UTC: FAT date 0x4E91, time 0x9500.
+constexpr std::uint64_t kTime = 132000000000000000ull;
+// 1980-01-01 00:00:00 UTC, the first moment FAT can hold.
+constexpr std::uint64_t kFatEpoch = 119600064000000000ull;
+constexpr std::uint64_t kSecond = 10'000'000ull;
+
+std::string Hex(std::string_view text) {
+  std::string out;
+  int high = -1;
+  for (char c : text) {
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<char>(high * 16 + v));
+      high = -1;
+    }
+  }
+  return out;
+}
+
+std::uint32_t U16At(const std::string& b, std::size_t at) {
+  return static_cast<unsigned char>(b.at(at)) | static_cast<unsigned char>(b.at(at + 1)) << 8;
+}
+std::uint32_t U32At(const std::string& b, std::size_t at) { return U16At(b, at) | U16At(b, at + 2) << 16; }
+
+// A target below Z:\ built from its components; the last is a folder when
+// `folder_target`.
+LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
+  LinkData d;
+  d.target_path = u"Z:";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool folder = folder_target || i + 1 < names.size();
+    d.target_path += u"\\" + names[i];
+    d.items.push_back({names[i], folder, folder ? 0u : 1234u, kTime, kTime, kTime, folder ? 0x10u : 0x20u});
+  }
+  if (names.empty()) d.target_path += u"\\";
+  d.target_attributes = folder_target ? 0x10 : 0x20;
+  d.target_size = folder_target ? 0 : 1234;
+  d.target_creation_time = d.target_access_time = d.target_write_time = kTime;
+  d.drive_serial = 0x12345678;
+  d.volume_label = u"root";
+  return d;
+}
+
+// An independent walk over the file's structure: every size field must
+// lead exactly to the next part, and the file must end with the terminal
+// block.  Fails the test (and returns false) on the first disagreement.
+struct Layout {
+  std::uint32_t flags = 0;
+  std::vector<std::string> items;  // raw shell items, size field included
+  std::size_t link_info = 0;       // offset of LinkInfo
+  std::vector<std::u16string> strings;
+};
+
+::testing::AssertionResult Walk(const std::string& b, Layout& out) {
+  if (b.size() < 0x4C + 2 || U32At(b, 0) != 0x4C) return ::testing::AssertionFailure() << "header";
+  out.flags = U32At(b, 20);
+  std::size_t at = 0x4C;
+  const std::size_t list_size = U16At(b, at);
+  at += 2;
+  const std::size_t list_end = at + list_size;
+  std::size_t sum = 0;
+  while (true) {
+    if (at + 2 > list_end) return ::testing::AssertionFailure() << "item list overruns its size";
+    const std::size_t size = U16At(b, at);
+    if (size == 0) break;
+    out.items.push_back(b.substr(at, size));
+    sum += size;
+    at += size;
+  }
+  at += 2;
+  if (at != list_end || sum + 2 != list_size) {
+    return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
+  }
+  out.link_info = at;
+  const std::uint32_t info_size = U32At(b, at);
+  const std::uint32_t header_size = U32At(b, at + 4);
+  // Every offset in the LinkInfo header points inside the LinkInfo.
+  for (std::size_t field = 12; field < header_size; field += 4) {
+    if (field == 20) continue;  // network share offset, 0
+    const std::uint32_t offset = U32At(b, at + field);
+    if (offset < header_size || offset >= info_size) {
+      return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
+    }
+  }
+  const std::uint32_t volume = at + U32At(b, at + 12);
+  if (U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, volume)) {
+    return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
+  }
+  at += info_size;
+  for (std::uint32_t bit : {0x04u, 0x08u, 0x10u, 0x20u}) {
+    if (!(out.flags & bit)) continue;
+    const std::size_t count = U16At(b, at);
+    std::u16string s;
+    for (std::size_t i = 0; i < count; ++i) s.push_back(static_cast<char16_t>(U16At(b, at + 2 + 2 * i)));
+    out.strings.push_back(s);
+    at += 2 + 2 * count;
+  }
+  if (at + 4 != b.size() || U32At(b, at) != 0) {
+    return ::testing::AssertionFailure() << "no terminal block at " << at << " of " << b.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// ---- exact bytes -------------------------------------------------------------
+
+TEST(LnkFile, HeaderBytes) {
+  struct Case {
+    const char* what;
+    bool exists;
+    bool strings;
+    std::string flags_attrs;
+    std::string times_size;
+  };
+  const std::string times = "0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 d2040000";
+  const Case cases[] = {
+      {"bare file", true, false, "83000000 20000000", times},
+      {"all strings", true, true, "bf000000 20000000", times},
+      {"missing target", false, false, "83000000 20000000", std::string(56, '0')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"a.txt"}, false);
+    d.target_exists = c.exists;
+    if (c.strings) {
+      d.description = u"d";
+      d.relative_path = u".\\a.txt";
+      d.working_dir = u"Z:\\";
+      d.arguments = u"-x";
+    }
+    const std::string expected = Hex("4c000000 01140200 00000000 c0000000 00000046") + Hex(c.flags_attrs) +
+                                 Hex(c.times_size) + Hex("00000000 01000000 0000 0000 00000000 00000000");
+    ASSERT_EQ(expected.size(), 0x4Cu);
+    EXPECT_EQ(BuildLinkFile(d).substr(0, 0x4C), expected);
+  }
+}
+
+TEST(LnkFile, RootAndDriveItemBytes) {
+  LinkData d = MakeData({u"a.txt"}, false);
+  d.drive = u'c';  // lower case is taken as the drive's letter
+  const std::string b = BuildLinkFile(d);
+  EXPECT_EQ(b.substr(0x4E, 20), Hex("1400 1f 50 e04fd020 ea3a 6910 a2d8 08002b30309d"));
+  EXPECT_EQ(b.substr(0x4E + 20, 25), Hex("1900 2f 433a5c00") + std::string(18, '\0'));
+}
+
+TEST(LnkFile, FileEntryItemBytes) {
+  struct Case {
+    const char* what;
+    LinkItem item;
+    bool as_folder;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"folder, even name end",
+       {u"tmp", true, 0, kTime, kTime, kTime, 0x10},
+       true,
+       Hex("3000 31 00 00000000 914e0095 1000 746d7000"
+           "1e00 0300 0400efbe 914e0095 914e0095 1400 0000 74006d007000 0000 1200")},
+      {"file, odd name end padded, FAT epoch and unset times",
+       {u"ab.txt", false, 5, kTime, kFatEpoch, 0, 0x21},
+       false,
+       Hex("3a00 32 00 05000000 914e0095 2100 61622e74787400 00"
+           "2400 0300 0400efbe 21000000 00000000 1400 0000 610062002e00740078007400 0000 1600")},
+      {"a file on the way is typed as a folder",
+       {u"ab.txt", false, 5, kTime, kFatEpoch, 0, 0x21},
+       true,
+       Hex("3a00 31 00 00000000 914e0095 3100 61622e74787400 00"
+           "2400 0300 0400efbe 21000000 00000000 1400 0000 610062002e00740078007400 0000 1600")},
+      {"non-ASCII name: Windows-1252 primary name, UTF-16 long name",
+       {u"\u00e9\u4e2d", false, 0, 0, 0, 0, 0x20},
+       false,
+       Hex("2e00 32 00 00000000 00000000 2000 e93f00 00"
+           "1c00 0300 0400efbe 00000000 00000000 1400 0000 e9002d4e 0000 1200")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(BuildFileEntryItem(c.item, c.as_folder), c.expected);
+  }
+}
+
+TEST(LnkFile, DosDateTime) {
+  struct Case {
+    std::uint64_t filetime;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {0, 0},
+      {kFatEpoch - kSecond, 0},                      // 1979-12-31 23:59:59
+      {kFatEpoch, 0x00000021},                       // 1980-01-01 00:00:00
+      {kFatEpoch + 1 * kSecond, 0x00000021},         // odd seconds round down
+      {kFatEpoch + 3 * kSecond, 0x00010021},
+      {kTime, 0x95004E91},                           // 2019-04-17 18:40:00
+      {kTime + 19199 * kSecond, 0xBF7D4E91},         // 23:59:59 of the same day
+      {kFatEpoch + 59 * 86400 * kSecond, 0x0000005D},  // 1980-02-29, leap day
+      {kFatEpoch + 4039286399ull * kSecond, 0xBF7DFF9F},  // 2107-12-31 23:59:59, the last
+      {kFatEpoch + 4039286400ull * kSecond, 0},           // 2108: past what FAT holds
+      {~0ull, 0},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(ToDosDateTime(cases[i].filetime), cases[i].expected) << "row " << i;
+  }
+}
+
+TEST(LnkFile, Windows1252) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {u"", ""},
+      {u"Report 1.txt", "Report 1.txt"},
+      {u"caf\u00e9", "caf\xe9"},
+      {u"\u20ac5", "\x80" "5"},
+      {u"\u0178\u00ff\u00a0", "\x9f\xff\xa0"},
+      {u"\u4e2d.txt", "?.txt"},
+      {u"a\U0001F600b", "a?b"},         // a surrogate pair is one character
+      {u"\xD800x\xDC00", "?x?"},         // lone surrogates
+      {u"\u0080\u0081\u0142", "?\x81?"},  // C1 control where 1252 has a letter; undefined byte kept
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ToWindows1252(c.in), c.out) << ::testing::PrintToString(c.out);
+  }
+}
+
+// ---- structure ---------------------------------------------------------------
+
+TEST(LnkFile, SizesAndPartsAgree) {
+  struct Case {
+    const char* what;
+    std::vector<std::u16string> names;
+    bool folder;
+    bool strings;
+    bool way_typed_as_files = false;  // the caller says every component is a file
+  };
+  const Case cases[] = {
+      {"file three deep", {u"tmp", u"data", u"report.txt"}, false, false},
+      {"folder target", {u"tmp", u"data"}, true, true},
+      {"drive root", {}, true, false},
+      {"odd and even names", {u"a", u"bb", u"ccc", u"dddd.e"}, false, true},
+      {"non-ASCII", {u"caf\u00e9", u"\u4e2d\U0001F600.txt"}, false, true},
+      {"folders on the way typed as files", {u"tmp", u"data", u"report.txt"}, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData(c.names, c.folder);
+    if (c.way_typed_as_files) {
+      for (LinkItem& item : d.items) item.is_folder = false;
+    }
+    if (c.strings) {
+      d.description = u"desc";
+      d.relative_path = u"..\\x";
+      d.working_dir = u"Z:\\tmp";
+      d.arguments = u"\"quoted\" args";
+    }
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    ASSERT_EQ(layout.items.size(), 2 + c.names.size());
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      const std::string& item = layout.items[2 + i];
+      const bool last = i + 1 == c.names.size();
+      EXPECT_EQ(static_cast<unsigned char>(item[2]), (!last || c.folder) ? 0x31 : 0x32) << i;
+      // The offset at the item's end names the extension block, which fills
+      // the rest of the item exactly.
+      const std::size_t block = U16At(item, item.size() - 2);
+      EXPECT_EQ(block % 2, 0u);
+      EXPECT_EQ(block + U16At(item, block), item.size()) << i;
+      EXPECT_EQ(U32At(item, block + 4), 0xBEEF0004u);
+    }
+    if (c.strings) {
+      const std::vector<std::u16string> expected = {d.description, d.relative_path, d.working_dir, d.arguments};
+      EXPECT_EQ(layout.strings, expected);
+    } else {
+      EXPECT_TRUE(layout.strings.empty());
+    }
+  }
+}
+
+TEST(LnkFile, LinkInfoUnicodeOnlyWhenNeeded) {
+  struct Case {
+    std::u16string name;
+    std::uint32_t header_size;
+  };
+  const Case cases[] = {
+      {u"plain.txt", 0x1C},
+      {u"~$ !#{}.txt", 0x1C},
+      {u"caf\u00e9.txt", 0x24},
+      {u"\u4e2d.txt", 0x24},
+      {u"\U0001F600", 0x24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(ToWindows1252(c.name)));
+    LinkData d = MakeData({u"dir", c.name}, false);
+    d.volume_label = u"";
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    const std::size_t li = layout.link_info;
+    EXPECT_EQ(U32At(b, li + 4), c.header_size);
+    EXPECT_EQ(U32At(b, li + 8), 1u);  // volume and local path
+    // VolumeID: fixed drive, the serial, an empty label.
+    EXPECT_EQ(b.substr(li + c.header_size, 17), Hex("11000000 03000000 78563412 10000000 00"));
+    const std::string ansi = "Z:\\dir\\" + ToWindows1252(c.name);
+    EXPECT_EQ(b.substr(li + U32At(b, li + 16), ansi.size() + 1), ansi + '\0');
+    EXPECT_EQ(b.at(li + U32At(b, li + 24)), '\0');  // empty common suffix
+    if (c.header_size == 0x24) {
+      std::u16string wide;
+      for (std::size_t at = li + U32At(b, li + 28); U16At(b, at) != 0; at += 2) {
+        wide.push_back(static_cast<char16_t>(U16At(b, at)));
+      }
+      EXPECT_EQ(wide, d.target_path);
+      EXPECT_EQ(U16At(b, li + U32At(b, li + 32)), 0u);
+      EXPECT_EQ(li + U32At(b, li + 32) + 2, li + U32At(b, li));
+    }
+  }
+}
+
+TEST(LnkFile, FolderTargetDropsTrailingBackslashButRootKeepsIt) {
+  struct Case {
+    LinkData data;
+    std::string stored;
+  };
+  LinkData folder = MakeData({u"tmp", u"data"}, true);
+  folder.target_path += u"\\";
+  LinkData root = MakeData({}, true);
+  const Case cases[] = {{folder, "Z:\\tmp\\data"}, {root, "Z:\\"}};
+  for (const Case& c : cases) {
+    const std::string b = BuildLinkFile(c.data);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(b.substr(layout.link_info + U32At(b, layout.link_info + 16), c.stored.size() + 1), c.stored + '\0');
+  }
+}
+
+TEST(LnkFile, RefusesWhatCannotBeStored) {
+  struct Case {
+    const char* what;
+    void (*spoil)(LinkData&);
+    bool length;  // std::length_error, else std::invalid_argument
+  };
+  const Case cases[] = {
+      {"drive not a letter", [](LinkData& d) { d.drive = u'1'; }, false},
+      {"NUL in a name", [](LinkData& d) { d.items[0].name = std::u16string(u"a\0b", 3); }, false},
+      {"NUL in the path", [](LinkData& d) { d.target_path += std::u16string(1, u'\0'); }, false},
+      {"empty component", [](LinkData& d) { d.items[0].name.clear(); }, false},
+      {"name past the item size", [](LinkData& d) { d.items[0].name.assign(22000, u'x'); }, true},
+      {"path past the list size",
+       [](LinkData& d) { d.items.assign(300, LinkItem{std::u16string(100, u'x'), true}); }, true},
+      {"arguments past their count", [](LinkData& d) { d.arguments.assign(65536, u'a'); }, true},
+      {"description past its count", [](LinkData& d) { d.description.assign(70000, u'a'); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"tmp", u"a.txt"}, false);
+    c.spoil(d);
+    if (c.length) {
+      EXPECT_THROW(BuildLinkFile(d), std::length_error);
+    } else {
+      EXPECT_THROW(BuildLinkFile(d), std::invalid_argument);
+    }
+  }
+  // The largest counted string that fits is still written.
+  LinkData d = MakeData({u"a.txt"}, false);
+  d.arguments.assign(65535, u'a');
+  Layout layout;
+  EXPECT_TRUE(Walk(BuildLinkFile(d), layout));
+}
+
+// ---- independent parsers -----------------------------------------------------
+//
+// The links are read back by liblnk/libfwsi (python3-liblnk, python3-libfwsi
+// and lnkinfo) through tests/e2e/lnkcheck.py, which prints JSON.
+
+// Just enough JSON for lnkcheck.py's output (ASCII, strings with \u escapes,
+// which are UTF-16 code units already).
+struct Json {
+  enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
+  long long number = 0;
+  std::u16string text;
+  std::vector<Json> array;
+  std::map<std::string, Json> object;
+
+  const Json& operator[](const std::string& key) const {
+    static const Json null;
+    auto it = object.find(key);
+    return it == object.end() ? null : it->second;
+  }
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view in) : in_(in) {}
+  Json Read() {
+    Json v = Value();
+    Space();
+    if (at_ != in_.size()) throw std::runtime_error("trailing JSON");
+    return v;
+  }
+
+ private:
+  void Space() {
+    while (at_ < in_.size() && (in_[at_] == ' ' || in_[at_] == '\n' || in_[at_] == '\r' || in_[at_] == '\t')) ++at_;
+  }
+  char Peek() const { return at_ < in_.size() ? in_[at_] : '\0'; }
+  char Next() {
+    if (at_ >= in_.size()) throw std::runtime_error("JSON ends early");
+    return in_[at_++];
+  }
+  bool Literal(std::string_view word) {
+    if (in_.substr(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+  std::u16string String() {
+    std::u16string out;
+    for (char c = Next(); c != '"'; c = Next()) {
+      if (c != '\\') {
+        out.push_back(static_cast<unsigned char>(c));
+        continue;
+      }
+      switch (char e = Next()) {
+        case 'n': out.push_back(u'\n'); break;
+        case 't': out.push_back(u'\t'); break;
+        case 'r': out.push_back(u'\r'); break;
+        case 'b': out.push_back(u'\b'); break;
+        case 'f': out.push_back(u'\f'); break;
+        case 'u': {
+          const std::string hex(in_.substr(at_, 4));
+          at_ += 4;
+          out.push_back(static_cast<char16_t>(std::stoi(hex, nullptr, 16)));
+          break;
+        }
+        default: out.push_back(static_cast<unsigned char>(e));
+      }
+    }
+    return out;
+  }
+  Json Value() {
+    Space();
+    Json v;
+    const char c = Next();
+    if (c == '{') {
+      v.kind = Json::kObject;
+      Space();
+      if (Peek() == '}') return ++at_, v;
+      do {
+        Space();
+        if (Next() != '"') throw std::runtime_error("JSON key");
+        std::u16string key = String();
+        Space();
+        if (Next() != ':') throw std::runtime_error("JSON colon");
+        v.object[std::string(key.begin(), key.end())] = Value();
+        Space();
+      } while (Next() == ',');
+    } else if (c == '[') {
+      v.kind = Json::kArray;
+      Space();
+      if (Peek() == ']') return ++at_, v;
+      do {
+        v.array.push_back(Value());
+        Space();
+      } while (Next() == ',');
+    } else if (c == '"') {
+      v.kind = Json::kString;
+      v.text = String();
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      v.kind = Json::kNumber;
+      std::size_t used = 0;
+      v.number = std::stoll(std::string(in_.substr(at_ - 1, 24)), &used);
+      at_ += used - 1;
+    } else if (--at_, Literal("null")) {
+    } else if (Literal("true")) {
+      v.kind = Json::kBool;
+      v.number = 1;
+    } else if (Literal("false")) {
+      v.kind = Json::kBool;
+    } else {
+      throw std::runtime_error("JSON value");
+    }
+    return v;
+  }
+
+  std::string_view in_;
+  std::size_t at_ = 0;
+};
+
+// Debian's liblnk/libfwsi (20181227) turn a surrogate pair into a wrong
+// supplementary character.  Compare exactly, except that a supplementary
+// character only has to come back as one supplementary character.
+bool SameName(const std::u16string& expected, const std::u16string& actual) {
+  auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+  std::size_t i = 0, j = 0;
+  for (; i < expected.size() && j < actual.size(); ++i, ++j) {
+    if (high(expected[i]) && i + 1 < expected.size()) {
+      if (!high(actual[j]) || j + 1 >= actual.size()) return false;
+      ++i, ++j;
+      continue;
+    }
+    if (expected[i] != actual[j]) return false;
+  }
+  return i == expected.size() && j == actual.size();
+}
+
+class LnkOracle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists("/usr/bin/lnkinfo") && std::getenv("CI") == nullptr) {
+      GTEST_SKIP() << "lnkinfo (liblnk-utils) is not installed";
+    }
+    script_ = std::filesystem::path(__FILE__).parent_path() / "../../e2e/lnkcheck.py";
+    ASSERT_TRUE(std::filesystem::exists(script_)) << script_;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("lnkfile_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
+            std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Writes the bytes to a file, runs the checker on it; its exit status and
+  // JSON.
+  int Check(const std::string& bytes, Json& out) {
+    const auto file = dir_ / ("link" + std::to_string(++count_) + ".lnk");
+    std::ofstream(file, std::ios::binary) << bytes;
+    const auto json = dir_ / "out.json";
+    const std::string command = "/usr/bin/python3 '" + script_.string() + "' '" + file.string() + "' > '" +
+                                json.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ifstream in(json, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+      out = JsonReader(text).Read();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "lnkcheck.py gave no JSON (" << e.what() << "):\n" << text;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::filesystem::path script_, dir_;
+  int count_ = 0;
+};
+
+TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
+  struct Case {
+    const char* what;
+    std::vector<std::u16string> names;
+    bool folder;
+    bool strings;
+  };
+  const Case cases[] = {
+      {"file three deep, no strings", {u"tmp", u"data", u"report.txt"}, false, false},
+      {"file three deep, all strings", {u"tmp", u"data", u"report.txt"}, false, true},
+      {"folder target", {u"tmp", u"My Data"}, true, false},
+      {"folder target, strings", {u"tmp", u"My Data"}, true, true},
+      {"drive root", {}, true, false},
+      {"\u00e9, CJK and emoji", {u"caf\u00e9", u"\u4e2d\u6587", u"x \U0001F600 \u00e9\u4e2d.txt"}, false, true},
+      {"\u00e9, CJK and emoji, no strings", {u"caf\u00e9 \u4e2d", u"\U0001F600"}, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData(c.names, c.folder);
+    if (c.folder && !c.names.empty()) d.target_path += u"\\";  // as the Shell is handed a folder
+    if (c.strings) {
+      d.description = u"A \"description\" \u00e9";
+      d.relative_path = u".\\" + (c.names.empty() ? std::u16string() : c.names.back());
+      d.working_dir = u"Z:\\tmp";
+      d.arguments = u"/x \"a b\" \u4e2d";
+    }
+    Json r;
+    ASSERT_EQ(Check(BuildLinkFile(d), r), 0) << ::testing::PrintToString(r["lnkinfo_output"].text);
+    EXPECT_EQ(r["errors"].array.size(), 0u);
+    EXPECT_EQ(r["lnkinfo_status"].number, 0);
+
+    std::u16string path = d.target_path;
+    if (path.size() > 3 && path.back() == u'\\') path.pop_back();
+    EXPECT_TRUE(SameName(path, r["local_base_path"].text)) << ::testing::PrintToString(r["local_base_path"].text);
+    EXPECT_EQ(r["file_size"].number, c.folder ? 0 : 1234);
+    EXPECT_EQ(r["file_attribute_flags"].number, c.folder ? 0x10 : 0x20);
+    EXPECT_EQ(r["modification_time"].number, static_cast<long long>(kTime));
+    EXPECT_EQ(r["drive_serial_number"].number, 0x12345678);
+    EXPECT_EQ(r["volume_label"].text, u"root");
+    const std::pair<const char*, const std::u16string*> strings[] = {
+        {"description", &d.description},
+        {"relative_path", &d.relative_path},
+        {"working_directory", &d.working_dir},
+        {"command_line_arguments", &d.arguments}};
+    for (const auto& [key, value] : strings) {
+      if (c.strings) {
+        EXPECT_TRUE(SameName(*value, r[key].text)) << key << ": " << ::testing::PrintToString(r[key].text);
+      } else {
+        EXPECT_EQ(r[key].kind, Json::kNull) << key;
+      }
+    }
+    if (path.find(u'\xD83D') == std::u16string::npos) {
+      // lnkinfo prints the same path.
+      EXPECT_NE(r["lnkinfo_output"].text.find(u"Local path\t\t\t: " + path + u"\n"), std::u16string::npos)
+          << ::testing::PrintToString(r["lnkinfo_output"].text);
+    }
+
+    const std::vector<Json>& items = r["items"].array;
+    ASSERT_EQ(items.size(), 2 + c.names.size());
+    EXPECT_EQ(items[0]["kind"].text, u"root");
+    EXPECT_EQ(items[0]["class_type"].number, 0x1F);
+    EXPECT_EQ(items[0]["name"].text, u"20d04fe0-3aea-1069-a2d8-08002b30309d");
+    EXPECT_EQ(items[1]["kind"].text, u"volume");
+    EXPECT_EQ(items[1]["class_type"].number, 0x2F);
+    EXPECT_EQ(items[1]["name"].text, u"Z:\\");
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      const Json& item = items[2 + i];
+      const bool folder = c.folder || i + 1 < c.names.size();
+      EXPECT_EQ(item["class_type"].number, folder ? 0x31 : 0x32) << i;
+      EXPECT_EQ(item["kind"].text, folder ? u"folder" : u"file") << i;
+      EXPECT_TRUE(SameName(c.names[i], item["name"].text)) << i << ": " << ::testing::PrintToString(item["name"].text);
+    }
+  }
+}
+
+TEST_F(LnkOracle, CheckerCatchesAnExtensionBlockSizeOffByTwo) {
+  // The checker must fail on the fault Windows rejects, or the test above
+  // proves little.
+  const LinkData d = MakeData({u"tmp", u"report.txt"}, false);
+  std::string b = BuildLinkFile(d);
+  Layout layout;
+  ASSERT_TRUE(Walk(b, layout));
+  const std::size_t item_at = 0x4C + 2 + 20 + 25;  // first file-system item
+  const std::size_t block_at = item_at + U16At(b, item_at + U16At(b, item_at) - 2);
+  b[block_at] = static_cast<char>(b[block_at] + 2);
+  Json r;
+  EXPECT_NE(Check(b, r), 0);
+  EXPECT_FALSE(r["errors"].array.empty());
+}
+
+}  // namespace
+}  // namespace platform::posix
