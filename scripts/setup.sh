@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing mklnk needs on Debian 12 (as root).
+# Quick when everything is there already.
+set -euo pipefail
+
+packages=(cmake g++ make googletest python3
+          g++-mingw-w64-i686 wine wine32:i386 wine64-tools
+          liblnk-utils python3-liblnk python3-libfwsi)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

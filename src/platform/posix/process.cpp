@@ -1,0 +1,54 @@
+// The running process on Linux: argument string, name, description, and
+// the start-up that makes the standard handles safe to rely on.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/cmdline.h"
+#include "version.h"
+
+namespace platform {
+
+namespace {
+std::string g_argv0;
+std::vector<std::string> g_args;
+}
+
+void Startup(int argc, char** argv) {
+  // A closed standard handle would be handed out again by the next open(),
+  // and the tool's output would land in the link file it is writing.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1) {
+      const int null = open("/dev/null", O_RDWR);
+      if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+      }
+    }
+  }
+  // A reader that went away must not kill the run half-way.
+  signal(SIGPIPE, SIG_IGN);
+  if (argc > 0 && argv[0] != nullptr) g_argv0 = argv[0];
+  for (int i = 1; i < argc; ++i) g_args.emplace_back(argv[i]);
+}
+
+std::u16string RawArgumentString() { return FromAnsi(posix::JoinArguments(g_args)); }
+
+std::u16string ExecutableBaseName() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (path.empty()) path = g_argv0;
+  std::string name = path.substr(path.rfind('/') + 1);
+  if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+  return FromAnsi(name);
+}
+
+std::u16string FileDescription() { return FromAnsi(MKLNK_FILE_DESCRIPTION); }
+
+}  // namespace platform

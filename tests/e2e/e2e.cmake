@@ -1,0 +1,16 @@
+# End-to-end tests: the real binary, run as a user would, output compared
+# byte for byte.  Python from Debian (/usr/bin/python3), which also has the
+# independent .lnk readers the link tests use.
+set(E2E_PYTHON /usr/bin/python3)
+set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
+if(WIN32)
+  set(E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
+      --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run)
+else()
+  set(E2E_ARGS --exe $<TARGET_FILE:mklnk>)
+endif()
+foreach(name cli link)
+  if(EXISTS ${E2E_DIR}/test_${name}.py)
+    add_test(NAME e2e_${name} COMMAND ${E2E_PYTHON} ${E2E_DIR}/test_${name}.py ${E2E_ARGS})
+  endif()
+endforeach()

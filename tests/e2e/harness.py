@@ -1,0 +1,119 @@
+"""Runs mklnk the way a user would, natively or as mklnk.exe under Wine.
+
+Both builds are handed the same raw argument string: natively as argv (the
+tool joins argv[1..] back into one string), under Wine as an exact command
+line given to CreateProcessW by a small launcher.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+DESCRIPTION = "To make a shortcut to a folder, to a document or program file"
+
+
+def usage_bytes(base):
+    text = (DESCRIPTION + ".\r\n\r\n" + base.upper() + ' "Shorcut link" "Target file"\r\n\r\n'
+            "Shorcut link\tSpecifies the path and name of the link to create.\r\n"
+            "Target file\tSpecifies the folder or the path and file of the document or program to link.\r\n")
+    return text.encode("cp1252")
+
+
+def join_args(args):
+    """The raw argument string the tool builds from argv."""
+    out = []
+    for a in args:
+        quote = a == "" or (" " in a and '"' not in a)
+        out.append('"' + a + '"' if quote else a)
+    return " ".join(out)
+
+
+def win_path(unix_path):
+    """The Windows form of a Linux path on both builds: drive Z: is /."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+class Tool:
+    def __init__(self, exe, launcher=None, wine_run=None):
+        self.exe = os.path.abspath(exe)
+        self.launcher = launcher and os.path.abspath(launcher)
+        self.wine_run = wine_run and os.path.abspath(wine_run)
+
+    @property
+    def wine(self):
+        return self.launcher is not None
+
+    def run(self, args=None, raw=None, cwd=None, exe=None, program=None, stdout=subprocess.PIPE, env=None):
+        """Runs the tool; answers (stdout bytes, exit status).
+
+        args: argv after the program name; raw: the exact raw argument string
+        (Wine only, or when it is what args would give); program: the
+        program-name part of a Windows command line.
+        """
+        exe = os.path.abspath(exe or self.exe)
+        if not self.wine:
+            if args is None:
+                raise ValueError("native runs take argv")
+            p = subprocess.run([exe] + list(args), cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+                               env=env, timeout=60)
+            return p.stdout, p.returncode
+        if raw is None:
+            raw = join_args(args)
+        if program is None:
+            program = '"' + win_path(exe) + '"'
+        line = program + (" " + raw if raw != "" else "")
+        cmd = [self.wine_run, self.launcher, win_path(exe), line.encode("utf-16-le").hex()]
+        p = subprocess.run(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=120)
+        return p.stdout, p.returncode
+
+
+TOOL = None
+
+
+def main():
+    global TOOL
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--launcher")
+    parser.add_argument("--wine-run")
+    opts, rest = parser.parse_known_args()
+    TOOL = Tool(opts.exe, opts.launcher, opts.wine_run)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
+
+
+class TempDir:
+    """A fresh folder, removed afterwards; read-only entries included."""
+
+    def __enter__(self):
+        self.path = tempfile.mkdtemp(prefix="mklnk-e2e-")
+        return self.path
+
+    def __exit__(self, *exc):
+        for root, dirs, files in os.walk(self.path):
+            for d in dirs:
+                try:
+                    os.chmod(os.path.join(root, d), 0o755, follow_symlinks=False)
+                except (NotImplementedError, OSError):
+                    pass
+        os.chmod(self.path, 0o755)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+def snapshot(folder):
+    """Every entry under a folder with its kind and content, to compare before and after."""
+    out = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            p = os.path.join(root, name)
+            rel = os.path.relpath(p, folder)
+            if os.path.islink(p):
+                out[rel] = ("link", os.readlink(p))
+            elif os.path.isdir(p):
+                out[rel] = ("dir", None)
+            else:
+                with open(p, "rb") as f:
+                    out[rel] = ("file", f.read(), os.stat(p).st_mode & 0o777)
+    return out

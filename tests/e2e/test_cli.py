@@ -1,0 +1,114 @@
+"""End to end: usage text, echo and exit status, byte for byte."""
+import os
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import TempDir, usage_bytes  # noqa: E402
+
+USAGE = object()
+
+
+def base_of(exe):
+    return os.path.splitext(os.path.basename(exe))[0]
+
+
+class Usage(unittest.TestCase):
+    def test_usage_asked_for(self):
+        tool = harness.TOOL
+        for args in ([], ["/?"], ["/help"]):
+            with self.subTest(args=args):
+                out, rc = tool.run(args)
+                self.assertEqual(out, usage_bytes(base_of(tool.exe)))
+                self.assertEqual(len(out), 255 + len(base_of(tool.exe)))
+                self.assertEqual(rc, 0)
+
+    def test_usage_for_arguments_turned_away(self):
+        for args in (["/HELP"], ["/Help"], ["-?"], ["/?", "x"], ["/help", "me"], ["a"], ["a", "C:/x"],
+                     ["a", "b", "/SHOWARGS"], ["/showargs", "a", "b"], ['"a"'], ["a\tb"]):
+            with self.subTest(args=args):
+                out, rc = harness.TOOL.run(args)
+                self.assertEqual(out, usage_bytes(base_of(harness.TOOL.exe)))
+                self.assertEqual(rc, 2)
+
+    def test_line_three_follows_the_file_name(self):
+        tool = harness.TOOL
+        ext = os.path.splitext(tool.exe)[1]
+        with TempDir() as d:
+            for name in ("Make-Link", "x", "mixed.Case.Name"):
+                with self.subTest(name=name):
+                    copy = os.path.join(d, name + ext)
+                    shutil.copy(tool.exe, copy)
+                    out, rc = tool.run([], exe=copy)
+                    self.assertEqual(out, usage_bytes(name.rsplit(".", 1)[0] if ext == "" else name))
+                    self.assertEqual(rc, 0)
+
+
+class Echo(unittest.TestCase):
+    ROWS = [
+        (["a", "b", "/showargs"], b"Parameters: a b\r\n"),
+        (['"a"', "b", "/showargs"], b"Parameters: a b\r\n"),
+        (["a b", "c d", "/showargs"], b'Parameters: "a b" "c d"\r\n'),
+        (["a", "c d", "/showargs"], b'Parameters: a "c d" /showargs\r\n'),
+        (["a", '"cd"', "/showargs"], b'Parameters: a "cd" /showargs\r\n'),
+        (["a", "/showargs"], b"Parameters: a \r\n"),
+        (["a", "b", "/showargsX"], b"Parameters: a b\r\n"),
+        (["My Links\\a", "x", "/showargs"], b'Parameters: "My Links\\a" x\r\n'),
+        (["C:\\Links\\report.lnk", "C:\\Data\\report.txt", "/showargs"],
+         b"Parameters: C:\\Links\\report.lnk C:\\Data\\report.txt\r\n"),
+        (["caf\u00e9", "b", "/showargs"], "Parameters: caf\u00e9 b\r\n"),
+    ]
+
+    def test_echo(self):
+        for args, expected in self.ROWS:
+            with self.subTest(args=args):
+                if isinstance(expected, str):
+                    # Natively the ANSI code page is UTF-8; under Wine it is 1252.
+                    expected = expected.encode("cp1252" if harness.TOOL.wine else "utf-8")
+                out, rc = harness.TOOL.run(args)
+                self.assertEqual(out, expected)
+                self.assertEqual(rc, 0)
+
+    def test_echo_creates_nothing(self):
+        with TempDir() as d:
+            open(os.path.join(d, "t.txt"), "w").close()
+            out, rc = harness.TOOL.run(["l", "t.txt", "/showargs"], cwd=d)
+            self.assertEqual(out, b"Parameters: l t.txt\r\n")
+            self.assertEqual(sorted(os.listdir(d)), ["t.txt"])
+
+
+class RawCommandLine(unittest.TestCase):
+    """The program's own name is cut from the command line, with the blanks after it."""
+
+    def setUp(self):
+        if not harness.TOOL.wine:
+            self.skipTest("exact command lines are a Windows matter")
+
+    def test_cutting(self):
+        exe = harness.win_path(harness.TOOL.exe)
+        rows = [
+            ('"' + exe + '"', "", usage_bytes(base_of(exe))),
+            ('"' + exe + '"', "/?", usage_bytes(base_of(exe))),
+            ('"' + exe + '"  \t ', "/help", usage_bytes(base_of(exe))),
+            (exe, "a b /showargs", b"Parameters: a b\r\n"),
+            (exe + "\t", "a  b /showargs", b"Parameters: a b\r\n"),
+            ('"' + exe + '"x', "a b /showargs", b"Parameters: x a b\r\n"),
+            ('"' + exe + '"', '"a b" "c d" /showargs', b'Parameters: "a b" "c d"\r\n'),
+            ('"' + exe + '"', '"a b" "c d', usage_bytes(base_of(exe))),
+            ('"' + exe + '"', "/? ", usage_bytes(base_of(exe))),
+        ]
+        for program, raw, expected in rows:
+            with self.subTest(program=program, raw=raw):
+                # The launcher joins program and raw with one space; a program
+                # part that ends in blanks or glued text is given whole.
+                if program.endswith((" ", "\t", "x")):
+                    out, _ = harness.TOOL.run(raw="", program=program + raw)
+                else:
+                    out, _ = harness.TOOL.run(raw=raw, program=program)
+                self.assertEqual(out, expected)
+
+
+if __name__ == "__main__":
+    harness.main()

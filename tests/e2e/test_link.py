@@ -1,0 +1,153 @@
+"""End to end: links made from the command line, read back by independent parsers.
+
+Natively the link is written and read back with lnkinfo, pylnk and pyfwsi.
+Under Wine the Shell itself is used, and Wine's Shell cannot open an empty
+file as a link: there every run that would make a link must end in an error
+line and leave the folder as it found it.
+"""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+import lnkcheck  # noqa: E402
+from harness import TempDir, snapshot, win_path  # noqa: E402
+
+
+def encode(text):
+    return text.encode("cp1252" if harness.TOOL.wine else "utf-8")
+
+
+class LinkTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = TempDir()
+        self.d = self.tmp.__enter__()
+        os.makedirs(self.p("links"))
+        os.makedirs(self.p("data"))
+        with open(self.p("data/report.txt"), "w") as f:
+            f.write("report\n")
+
+    def tearDown(self):
+        self.tmp.__exit__(None, None, None)
+
+    def p(self, rel):
+        return os.path.join(self.d, rel)
+
+    def w(self, rel=""):
+        return win_path(self.p(rel)).rstrip("\\") if rel else win_path(self.d)
+
+    def make(self, args, link_file, target, workdir, items, printed=None, cwd=None):
+        """Runs one creation; natively checks the link, under Wine the refusal."""
+        before = snapshot(self.d)
+        out, rc = harness.TOOL.run(args, cwd=cwd or self.d)
+        if harness.TOOL.wine:
+            self.assertTrue(out.startswith(b"Error: "), out)
+            self.assertTrue(out.endswith(b"\r\n"), out)
+            self.assertEqual(out.count(b"\r\n"), 1, out)
+            self.assertNotIn(b"shortcut created", out)
+            self.assertEqual(rc, 1)
+            self.assertEqual(snapshot(self.d), before)
+            return None
+        self.assertEqual(out, encode(printed) if printed is not None else out)
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(os.path.isfile(self.p(link_file)), os.listdir(os.path.dirname(self.p(link_file))))
+        info = lnkcheck.read_link(self.p(link_file))
+        self.assertEqual(info["errors"], [])
+        self.assertEqual(info["lnkinfo_status"], 0)
+        self.assertEqual(info["local_base_path"], target)
+        self.assertEqual(info["working_directory"], workdir)
+        self.assertIsNone(info["command_line_arguments"])
+        self.assertIsNone(info["description"])
+        kinds = [(i["kind"], i["name"]) for i in info["items"]]
+        self.assertEqual(kinds[0], ("root", "20d04fe0-3aea-1069-a2d8-08002b30309d"))
+        self.assertEqual(kinds[1], ("volume", "Z:\\"))
+        self.assertEqual(kinds[2:], items)
+        return info
+
+    def folders(self, unix):
+        """("folder", name) for every folder of an absolute path."""
+        return [("folder", part) for part in unix.strip("/").split("/")]
+
+    def test_file_target_relative_paths(self):
+        info = self.make(["links\\doc", "data\\report.txt"], "links/doc.lnk",
+                         self.w("data/report.txt"), self.w("data") + "\\",
+                         self.folders(self.p("data")) + [("file", "report.txt")],
+                         "shortcut created for links\\doc <<===>> data\\report.txt\r\n")
+        if info:
+            self.assertEqual(info["relative_path"], "..\\data\\report.txt")
+            self.assertEqual(info["file_size"], 7)
+
+    def test_file_target_full_paths(self):
+        self.make([self.w("links\\doc").replace("/", "\\"), self.w("data\\report.txt")], "links/doc.lnk",
+                  self.w("data/report.txt"), self.w("data") + "\\",
+                  self.folders(self.p("data")) + [("file", "report.txt")])
+
+    def test_folder_target_named_after_it(self):
+        # The link names a folder: the link file is named after the target.
+        self.make(["links\\", "data"], "links/data.lnk", self.w("data"), self.w(),
+                  self.folders(self.p("data")), "shortcut created for links\\ <<===>> data\r\n")
+
+    def test_folder_target_and_folder_link(self):
+        # Both names empty: the link file is ".lnk".
+        self.make(["links\\", self.w("data")], "links/.lnk", self.w("data"), self.w("data"),
+                  self.folders(self.p("data")))
+
+    def test_quoted_names_with_spaces(self):
+        os.makedirs(self.p("My Links"))
+        os.makedirs(self.p("Program Files"))
+        open(self.p("Program Files/x.exe"), "w").close()
+        self.make(["My Links\\a.lnk", "Program Files\\x.exe"], "My Links/a.lnk.lnk",
+                  self.w("Program Files/x.exe"), self.w("Program Files") + "\\",
+                  self.folders(self.p("Program Files")) + [("file", "x.exe")],
+                  'shortcut created for "My Links\\a.lnk" <<===>> "Program Files\\x.exe"\r\n')
+
+    def test_non_ascii_names(self):
+        if harness.TOOL.wine:
+            self.skipTest("Unicode names under Wine are the hardening tests' matter")
+        name = "caf\u00e9 \u65e5\u672c.txt"
+        open(self.p("data/" + name), "w").close()
+        self.make(["links\\\u00e9t\u00e9", "data\\" + name], "links/\u00e9t\u00e9.lnk",
+                  self.w("data/" + name), self.w("data") + "\\",
+                  self.folders(self.p("data")) + [("file", name)])
+
+    def test_older_read_only_link_replaced(self):
+        with open(self.p("links/doc.lnk"), "w") as f:
+            f.write("old")
+        os.chmod(self.p("links/doc.lnk"), 0o444)
+        self.make(["links\\doc", "data\\report.txt"], "links/doc.lnk", self.w("data/report.txt"),
+                  self.w("data") + "\\", self.folders(self.p("data")) + [("file", "report.txt")])
+        if not harness.TOOL.wine:
+            self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
+
+
+class Failures(unittest.TestCase):
+    """Runs that make no link: one error line, exit status 1, nothing changed."""
+
+    def test_failures(self):
+        rows = [
+            # args, the line printed or its start
+            (["links\\doc", "missing.txt"], "Error: missing.txt not found.\r\n"),
+            (["links\\doc", ""], "Error:  not found.\r\n"),
+            (["a", "c d"], 'Error: "c d" not found.\r\n'),
+            (["nowhere\\doc", "data\\report.txt"], "Error: Object variable not set: the link folder"),
+            (["links\\in-the-way", "data\\report.txt"], "Error: cannot create the link file"),
+        ]
+        for args, start in rows:
+            with self.subTest(args=args), TempDir() as d:
+                os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
+                os.makedirs(os.path.join(d, "data"))
+                open(os.path.join(d, "data/report.txt"), "w").close()
+                before = snapshot(d)
+                out, rc = harness.TOOL.run(args, cwd=d)
+                if start.endswith("\r\n"):
+                    self.assertEqual(out, start.encode())
+                else:
+                    self.assertTrue(out.startswith(start.encode()), out)
+                self.assertTrue(out.endswith(b"\r\n"))
+                self.assertEqual(rc, 1)
+                self.assertEqual(snapshot(d), before)
+
+
+if __name__ == "__main__":
+    harness.main()

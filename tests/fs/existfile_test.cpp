@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fs/bas_ExistFile.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using namespace bas_ExistFile;
+using testsupport::ChangeDir;
+using testsupport::TempDir;
+
+std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
+
+// Replaces every "{R}" with the test folder's Windows path.
+std::u16string Expand(std::u16string s, const std::u16string& root) {
+  for (std::size_t at; (at = s.find(u"{R}")) != std::u16string::npos;) s.replace(at, 3, root);
+  return s;
+}
+
+class ExistFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t.MakeDir("work");
+    t.MakeDir("dir");
+    t.MakeFile("dir/a.txt", "a");
+  }
+  std::u16string P(const std::u16string& s) const { return Expand(s, t.win()); }
+  TempDir t;
+};
+
+TEST_F(ExistFileTest, Tests) {
+  struct Row {
+    std::u16string path;
+    bool file, folder;
+  };
+  const Row rows[] = {
+      {u"", false, false},
+      {u"   ", false, false},
+      {u"{R}\\dir", false, true},
+      {u"{R}\\dir\\", false, true},
+      {u"{R}\\dir\\a.txt", true, false},
+      // One trailing backslash is dropped by the file test only; two keep one.
+      {u"{R}\\dir\\a.txt\\", true, false},
+      {u"{R}\\dir\\a.txt\\\\", false, false},
+      {u"\\", false, true},  // the root of the current drive
+      // Quotes around, or only on one side.
+      {u"\"{R}\\dir\\a.txt\"", true, false},
+      {u"\"{R}\\dir\\a.txt", true, false},
+      {u"{R}\\dir\\a.txt\"", true, false},
+      {u"\"{R}\\dir\\\"", false, true},
+      {u"\"{R}\\dir\"", false, true},
+      {u"\"", false, false},
+      {u"\"\"", false, false},
+      // A backslash before the closing quote stays: the file test sees "dir\".
+      {u"\"{R}\\dir\\a.txt\\\"", false, false},
+      // A quote inside keeps the closing one.
+      {u"{R}\\dir\\a\"b\"", false, false},
+      {u"{R}\\dir\\missing.txt", false, false},
+      // Wildcards name nothing, even where the directory search would match.
+      {u"{R}\\dir\\*.txt", false, false},
+      {u"{R}\\dir\\a.tx?", false, false},
+      {u"{R}\\d*", false, false},
+      // Only a path of spaces alone is refused; a leading space reaches the
+      // system, where it names nothing.
+      {u" {R}\\dir\\a.txt", false, false},
+  };
+  for (const Row& row : rows) {
+    const std::u16string path = P(row.path);
+    SCOPED_TRACE(Show(path));
+    EXPECT_EQ(FileExists(path), row.file);
+    EXPECT_EQ(FolderExists(path), row.folder);
+  }
+}
+
+TEST_F(ExistFileTest, SplitAndJoin) {
+  ChangeDir cd(t.native("work"));
+  const std::u16string work = t.win("work");
+  EXPECT_EQ(Show(GetCurDir()), Show(work));
+  struct Row {
+    std::u16string path, folder, name;
+  };
+  const Row rows[] = {
+      {u"a.txt", u"{W}", u"a.txt"},
+      {u"", u"{W}", u""},
+      {u"{R}\\dir\\a.txt", u"{R}\\dir\\", u"a.txt"},
+      {u"{R}\\dir", u"{R}\\dir", u""},
+      {u"{R}\\dir\\", u"{R}\\dir\\", u""},
+      {u"{R}\\new\\b.lnk", u"{R}\\new\\", u"b.lnk"},
+      {u"{R}\\new\\", u"{R}\\new\\", u""},
+      {u"Z:a.txt", u"{W}", u"Z:a.txt"},
+      {u"dir/a.txt", u"{W}", u"dir/a.txt"},
+      {u"\"{R}\\dir\"", u"\"{R}\\dir\"", u""},
+      {u"\"{R}\\My Links\\a.lnk\"", u"\"{R}\\My Links\\", u"a.lnk\""},
+  };
+  for (const Row& row : rows) {
+    const std::u16string path = P(row.path);
+    SCOPED_TRACE(Show(path));
+    auto expand = [&](const std::u16string& s) {
+      std::u16string e = P(s);
+      for (std::size_t at; (at = e.find(u"{W}")) != std::u16string::npos;) e.replace(at, 3, work);
+      return Show(e);
+    };
+    EXPECT_EQ(Show(GetFolderPart(path)), expand(row.folder));
+    EXPECT_EQ(Show(GetFilePart(path)), expand(row.name));
+  }
+}
+
+TEST(JoinPath, Table) {
+  struct Row {
+    std::u16string folder, name, joined;
+  };
+  const Row rows[] = {
+      {u"C:\\links", u"doc.lnk", u"C:\\links\\doc.lnk"},
+      {u"C:\\links\\", u"doc.lnk", u"C:\\links\\doc.lnk"},
+      {u"C:\\", u"doc.lnk", u"C:\\doc.lnk"},
+      {u"C:\\links", u"", u"C:\\links\\"},
+      {u"", u"doc.lnk", u"\\doc.lnk"},
+      {u"C:\\links", u"\\doc.lnk", u"C:\\links\\\\doc.lnk"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(Show(JoinPath(row.folder, row.name)), Show(row.joined));
+}
+
+TEST(StripQuotes, Table) {
+  struct Row {
+    std::u16string in, out;
+  };
+  const Row rows[] = {
+      {u"\"a b\"", u"a b"}, {u"\"ab", u"ab"},     {u"ab\"", u"ab"},   {u"a\"b\"", u"a\"b\""},
+      {u"\"a\"b\"", u"a\"b\""}, {u"\"\"", u""}, {u"\"", u""},       {u"", u""},
+      {u"x", u"x"},           {u"\"x\\\"", u"x\\"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(Show(StripQuotes(row.in)), Show(row.out)) << Show(row.in);
+}
+
+TEST(KillFile, Cases) {
+  TempDir t;
+  t.MakeFile("plain");
+  t.MakeFile("ro-keep");
+  t.SetReadOnly("ro-keep");
+  t.MakeFile("ro-kill");
+  t.SetReadOnly("ro-kill");
+  t.MakeDir("folder");
+
+  KillFile(t.win("plain"), false);
+  EXPECT_FALSE(t.Exists("plain"));
+  KillFile(t.win("ro-keep"), false);
+  EXPECT_TRUE(t.Exists("ro-keep"));
+  KillFile(t.win("ro-kill"), true);
+  EXPECT_FALSE(t.Exists("ro-kill"));
+  KillFile(t.win("missing"), true);  // nothing to report
+  KillFile(t.win("folder"), true);
+  EXPECT_TRUE(t.Exists("folder"));
+  KillFile(u"", true);
+}
+
+#ifndef _WIN32
+TEST(KillFile, SymbolicLinkGoesTargetStays) {
+  TempDir t;
+  t.MakeFile("target", "keep me");
+  t.SetReadOnly("target");
+  std::filesystem::create_symlink(t.native("target"), t.native("link"));
+  KillFile(t.win("link"), true);
+  EXPECT_FALSE(t.Exists("link"));
+  EXPECT_EQ(t.Read("target"), "keep me");
+  // The target's read-only bit was not touched through the link.
+  EXPECT_EQ(std::filesystem::status(t.native("target")).permissions() & std::filesystem::perms::owner_write,
+            std::filesystem::perms::none);
+}
+#endif
+
+}  // namespace

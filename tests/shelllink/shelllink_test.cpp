@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "console/bas_Console.h"
+#include "shelllink/bas_ShellLink.h"
+#include "support/capture.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
+
+// A Shell that works on the real file system, records what it was asked,
+// and can be told to fail at one point.
+enum class FailAt { Nothing, CreateShell, NoFolder, NoSelf, NoItem, NoLink, Save };
+
+struct World {
+  FailAt fail = FailAt::Nothing;
+  std::vector<std::string> calls;
+  std::u16string savedTo;
+};
+World* g_world = nullptr;
+
+class FakeLink : public platform::ShellLinkObject {
+ public:
+  explicit FakeLink(std::u16string file) : file_(std::move(file)) {}
+  void SetPath(const std::u16string& s) override { Record("Path=" + Show(s)); }
+  void SetDescription(const std::u16string& s) override { Record("Description=" + Show(s)); }
+  void SetWorkingDirectory(const std::u16string& s) override { Record("WorkingDirectory=" + Show(s)); }
+  void SetArguments(const std::u16string& s) override { Record("Arguments=" + Show(s)); }
+  void Save() override {
+    g_world->calls.push_back("Save");
+    if (g_world->fail == FailAt::Save) throw platform::ShellFailure{u"Access is denied."};
+    g_world->savedTo = file_;
+    std::string native = platform::ToAnsi(file_.substr(2));  // Z:\x\y is /x/y
+    for (char& c : native) {
+      if (c == '\\') c = '/';
+    }
+    std::ofstream(native, std::ios::binary) << content_;
+  }
+
+ private:
+  void Record(const std::string& s) {
+    g_world->calls.push_back(s);
+    content_ += s + "\n";
+  }
+  std::u16string file_;
+  std::string content_;
+};
+
+class FakeItem : public platform::FolderItemObject {
+ public:
+  explicit FakeItem(std::u16string path) : path_(std::move(path)) {}
+  std::u16string Path() override {
+    g_world->calls.push_back("Path");
+    return path_;
+  }
+  std::unique_ptr<platform::ShellLinkObject> GetLink() override {
+    g_world->calls.push_back("GetLink");
+    if (g_world->fail == FailAt::NoLink) return nullptr;
+    return std::make_unique<FakeLink>(path_);
+  }
+
+ private:
+  std::u16string path_;
+};
+
+class FakeItems : public platform::FolderItemsObject {
+ public:
+  explicit FakeItems(std::u16string folder) : folder_(std::move(folder)) {}
+  std::unique_ptr<platform::FolderItemObject> Item(const std::u16string& name) override {
+    g_world->calls.push_back("Item " + Show(name));
+    if (g_world->fail == FailAt::NoItem) return nullptr;
+    return std::make_unique<FakeItem>(folder_ + u"\\" + name);
+  }
+
+ private:
+  std::u16string folder_;
+};
+
+class FakeFolder : public platform::FolderObject {
+ public:
+  explicit FakeFolder(std::u16string path) : path_(std::move(path)) {}
+  std::unique_ptr<platform::FolderItemObject> Self() override {
+    g_world->calls.push_back("Self");
+    if (g_world->fail == FailAt::NoSelf) return nullptr;
+    return std::make_unique<FakeItem>(path_);
+  }
+  std::unique_ptr<platform::FolderItemsObject> Items() override {
+    g_world->calls.push_back("Items");
+    return std::make_unique<FakeItems>(path_);
+  }
+
+ private:
+  std::u16string path_;
+};
+
+class FakeShell : public platform::ShellObject {
+ public:
+  std::unique_ptr<platform::FolderObject> NameSpace(const std::u16string& folder) override {
+    g_world->calls.push_back("NameSpace " + Show(folder));
+    if (g_world->fail == FailAt::NoFolder) return nullptr;
+    return std::make_unique<FakeFolder>(folder);
+  }
+};
+
+std::unique_ptr<platform::ShellObject> MakeFakeShell() {
+  g_world->calls.push_back("CreateShell");
+  if (g_world->fail == FailAt::CreateShell) throw platform::ShellFailure{u"Class not registered"};
+  return std::make_unique<FakeShell>();
+}
+
+class ShellLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_world = &world;
+    platform::SetShellFactory(&MakeFakeShell);
+    bas_Console::SetStdOutput(out.handle());
+    t.MakeDir("links");
+    t.MakeFile("target.txt", "data");
+  }
+  void TearDown() override {
+    platform::SetShellFactory(nullptr);
+    g_world = nullptr;
+  }
+  // The usual call: link "links\doc" to "target.txt".
+  bool Create(const std::u16string& linkName = u"doc") {
+    return bas_ShellLink::CreateShellLink(t.win("links"), t.win(), u"target.txt", linkName, u"", u"");
+  }
+
+  World world;
+  testsupport::Capture out;
+  TempDir t;
+};
+
+#ifndef _WIN32
+// The fake saves by writing through the native path, which is only the
+// Windows path without its drive on Linux.
+TEST_F(ShellLinkTest, CallsInOrder) {
+  ASSERT_TRUE(bas_ShellLink::CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"",
+                                             u"my \"link\""));
+  EXPECT_EQ(out.Bytes(), "");
+  const std::string dir = Show(t.win());
+  const std::vector<std::string> expected = {
+      "CreateShell",
+      "NameSpace " + dir + "\\links",
+      "Self",
+      "Path",
+      "Items",
+      "Item doc.lnk",
+      "GetLink",
+      "Path=" + dir + "\\target.txt",
+      "Description=my \"link\"",
+      "WorkingDirectory=" + dir + "\\",
+      "Arguments=-a \"x\"",
+      "Save",
+  };
+  EXPECT_EQ(world.calls, expected);
+  EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
+}
+
+TEST_F(ShellLinkTest, OlderLinkReplacedOnlyAfterSave) {
+  t.MakeFile("links/doc.lnk", "old");
+  t.SetReadOnly("links/doc.lnk");
+  ASSERT_TRUE(Create());
+  EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
+  EXPECT_EQ(t.Read("links/doc.lnk").rfind("Path=", 0), 0u);
+}
+
+TEST_F(ShellLinkTest, Names) {
+  struct Row {
+    std::u16string linkFolder, targetFolder, targetName, linkName;
+    std::string file;
+  };
+  const std::u16string links = t.win("links");
+  const Row rows[] = {
+      {links, t.win(), u"target.txt", u"", "target.txt.lnk"},
+      {u"\"" + links + u"\\", t.win(), u"target.txt", u"doc.lnk\"", "doc.lnk.lnk"},
+      {u"\"" + links + u"\"", u"\"" + t.win() + u"\\", u"target.txt\"", u"", "target.txt.lnk"},
+      {links, t.win(), u"", u"", ".lnk"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.file);
+    ASSERT_TRUE(bas_ShellLink::CreateShellLink(row.linkFolder, row.targetFolder, row.targetName, row.linkName, u"",
+                                               u""));
+    EXPECT_EQ(t.Read("links/" + row.file).rfind("Path=", 0), 0u);
+  }
+}
+#endif
+
+// Every way the Shell can let the writer down: one error line, false, and
+// the link folder as it was, an older link included.
+TEST_F(ShellLinkTest, Failures) {
+  struct Row {
+    FailAt fail;
+    std::string message;  // the start of the description
+  };
+  const Row rows[] = {
+      {FailAt::CreateShell, "Error: Class not registered\r\n"},
+      {FailAt::NoFolder, "Error: Object variable not set: the link folder"},
+      {FailAt::NoSelf, "Error: Object variable not set: the link folder"},
+      {FailAt::NoItem, "Error: Object variable not set: the Shell does not list"},
+      {FailAt::NoLink, "Error: the Shell gave no link object for"},
+      {FailAt::Save, "Error: Access is denied.\r\n"},
+  };
+  for (const bool older : {false, true}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.message);
+      TempDir fresh;
+      fresh.MakeDir("links");
+      if (older) fresh.MakeFile("links/doc.lnk", "old");
+      testsupport::Capture capture;
+      bas_Console::SetStdOutput(capture.handle());
+      world.fail = row.fail;
+      EXPECT_FALSE(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
+      const std::string printed = capture.Bytes();
+      EXPECT_EQ(printed.rfind(row.message, 0), 0u) << printed;
+      EXPECT_EQ(printed.substr(printed.size() - 2), "\r\n");
+      if (older) {
+        EXPECT_EQ(fresh.List("links"), std::set<std::string>{"doc.lnk"});
+        EXPECT_EQ(fresh.Read("links/doc.lnk"), "old");
+      } else {
+        EXPECT_TRUE(fresh.List("links").empty());
+      }
+    }
+  }
+}
+
+TEST_F(ShellLinkTest, EmptyFileCannotBeMade) {
+  t.MakeDir("links/doc.lnk");  // a folder in the way
+  EXPECT_FALSE(Create());
+  const std::string printed = out.Bytes();
+  EXPECT_EQ(printed.rfind("Error: cannot create the link file \"", 0), 0u) << printed;
+  EXPECT_EQ(world.calls.back(), "Path");  // no link object was asked for
+  EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
+}
+
+TEST_F(ShellLinkTest, InvalidLinkNames) {
+  for (const std::u16string name : {u"a:b", u"a|b", u"a*", u"a?", u"a<b>", u"a\"b"}) {
+    SCOPED_TRACE(Show(name));
+    world.calls.clear();
+    EXPECT_FALSE(Create(name));
+    EXPECT_TRUE(world.calls.empty());
+    EXPECT_TRUE(t.List("links").empty());
+  }
+  EXPECT_NE(out.Bytes().find("is not a valid file name."), std::string::npos);
+}
+
+}  // namespace
