@@ -1,0 +1,406 @@
+// The kernel32 calls of platform.h on Linux.
+//
+// Paths come in as the user typed them, in Windows form and UTF-8 (our ANSI
+// code page here), and are mapped by winpath.h.  Where Linux and Windows
+// differ, Windows wins as far as a tool user can tell:
+//  - "read-only" is the owner's write bit, and it is honoured even when we
+//    run as root, who could write anyway: DeleteFileA and CreateEmptyFileA
+//    refuse a read-only file, as Windows answers "access denied";
+//  - nothing ever acts through a symbolic link on the link's target except
+//    the queries (GetFileAttributesA, FindFirstFileA), which report what the
+//    link leads to: a link is deleted, renamed and truncated-refused as
+//    itself, and SetFileAttributesA leaves a link alone and succeeds (Linux
+//    has no permissions of a link to change);
+//  - names beginning with '.' carry the hidden bit, as Wine shows them.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/winpath.h"
+
+namespace platform {
+
+namespace {
+
+bool EndsInSeparator(std::string_view p) { return !p.empty() && (p.back() == '\\' || p.back() == '/'); }
+
+// The last name of a Linux path; a trailing '/' is passed over.
+std::string_view UnixLastName(std::string_view p) {
+  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+  const std::size_t slash = p.rfind('/');
+  return slash == std::string_view::npos ? p : p.substr(slash + 1);
+}
+
+std::uint32_t AttributesOf(const struct stat& st, std::string_view unix_path) {
+  return posix::AttributesFromMode(st.st_mode, UnixLastName(unix_path));
+}
+
+bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+
+// Windows' wildcards as fnmatch understands them: '[' is an ordinary
+// character there, and "*.*" matches every name, dotted or not.
+std::string GlobOf(std::string_view name) {
+  if (name == "*.*") return "*";
+  std::string glob;
+  for (char c : name) {
+    if (c == '[') {
+      glob += "[[]";
+    } else {
+      glob += c;
+    }
+  }
+  return glob;
+}
+
+// The first entry of the directory (in the order the system lists it) whose
+// name matches `name`, ignoring case as Windows does.
+bool FindInDirectory(const std::string& dir_windows, std::string_view name, FindData& data) {
+  const std::optional<std::string> dir = posix::ToUnixPath(dir_windows.empty() ? "." : dir_windows);
+  if (!dir) return false;
+  DIR* d = opendir(dir->c_str());
+  if (d == nullptr) return false;
+  const std::string glob = GlobOf(name);
+  bool found = false;
+  while (const dirent* entry = readdir(d)) {
+    if (fnmatch(glob.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
+    struct stat st;
+    // A dangling link is still an entry of the folder: report the link.
+    if (fstatat(dirfd(d), entry->d_name, &st, 0) != 0 &&
+        fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;
+    }
+    data.attributes = posix::AttributesFromMode(st.st_mode, entry->d_name);
+    found = true;
+    break;
+  }
+  closedir(d);
+  return found;
+}
+
+constexpr mode_t kAllWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+
+mode_t ModeFor(mode_t mode, std::uint32_t attributes) {
+  mode &= 07777;
+  return (attributes & kAttrReadOnly) ? (mode & ~kAllWrite) : (mode | S_IWUSR);
+}
+
+// Sets the permission bits of the file itself (of type `type`, as lstat
+// saw it), never of what a link at that place would lead to.
+bool ChangeMode(const std::string& path, mode_t type, std::uint32_t attributes) {
+  if (S_ISREG(type) || S_ISDIR(type)) {
+    // Through a descriptor: what we look at is what we change.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+      struct stat st;
+      bool ok = fstat(fd, &st) == 0;
+      if (ok) {
+        const mode_t wanted = ModeFor(st.st_mode, attributes);
+        ok = wanted == (st.st_mode & 07777) || fchmod(fd, wanted) == 0;
+      }
+      close(fd);
+      return ok;
+    }
+    if (errno == ELOOP) return true;  // a link came in meanwhile: leave it alone
+  }
+  // Not readable by us, or a pipe or device we had better not open: change
+  // it by name, still refusing a link.
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return true;
+  const mode_t wanted = ModeFor(st.st_mode, attributes);
+  return wanted == (st.st_mode & 07777) || fchmodat(AT_FDCWD, path.c_str(), wanted, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+}  // namespace
+
+// ---- kernel calls -------------------------------------------------------------
+
+Handle GetStdHandle(std::int32_t which) {
+  switch (which) {
+    case -10: return 0;
+    case -11: return 1;
+    case -12: return 2;
+    default: return kInvalidHandle;
+  }
+}
+
+bool WriteFile(Handle handle, const std::string& bytes) {
+  if (handle < 0 || handle > INT_MAX) return false;
+  const int fd = static_cast<int>(handle);
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  // A pipe or terminal may take fewer bytes than asked: go on until all are
+  // out, as one WriteFile on Windows does.
+  while (left > 0) {
+    const std::size_t chunk = left < (std::size_t{1} << 30) ? left : (std::size_t{1} << 30);
+    const ssize_t n = write(fd, p, chunk);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Someone handed us a non-blocking descriptor: wait until it drains.
+      pollfd pfd{fd, POLLOUT, 0};
+      if (poll(&pfd, 1, -1) < 0 && errno != EINTR) return false;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+Handle FindFirstFileA(const std::string& pattern, FindData& data) {
+  // A pattern ending in a separator asks for an empty name, and a bare "C:"
+  // for none: Windows finds nothing for either.
+  if (pattern.empty() || EndsInSeparator(pattern)) return kInvalidHandle;
+  const std::string_view name = posix::LastComponent(pattern);
+  if (name.empty()) return kInvalidHandle;
+  if (HasWildcard(name)) {
+    const std::string dir = pattern.substr(0, pattern.size() - name.size());
+    if (!FindInDirectory(dir, name, data)) return kInvalidHandle;
+    return 1;
+  }
+  const std::optional<std::string> path = posix::ToUnixPath(pattern);
+  struct stat st;
+  if (!path || stat(path->c_str(), &st) != 0) return kInvalidHandle;
+  data.attributes = AttributesOf(st, *path);
+  // We keep no open search: every handle is the same token.
+  return 1;
+}
+
+std::int32_t FindClose(Handle search) { return search > 0 ? 1 : 0; }
+
+std::uint32_t GetFileAttributesA(const std::string& path) {
+  const std::optional<std::string> unix_path = posix::ToUnixPath(path);
+  struct stat st;
+  if (!unix_path || stat(unix_path->c_str(), &st) != 0) return kInvalidFileAttributes;
+  return AttributesOf(st, *unix_path);
+}
+
+std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
+  const std::optional<std::string> unix_path = posix::ToUnixPath(path);
+  if (!unix_path) return 0;
+  std::string_view plain = *unix_path;
+  while (plain.size() > 1 && plain.back() == '/') plain.remove_suffix(1);
+  struct stat st;
+  // "link\" would lead the system through the link: look at the name bare.
+  if (lstat(std::string(plain).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return 1;
+  if (lstat(unix_path->c_str(), &st) != 0) return 0;
+  return ChangeMode(*unix_path, st.st_mode, attributes) ? 1 : 0;
+}
+
+std::int32_t DeleteFileA(const std::string& path) {
+  // A name ending in a separator is a folder's name, and folders are not
+  // DeleteFile's to remove.
+  if (EndsInSeparator(path)) return 0;
+  const std::optional<std::string> unix_path = posix::ToUnixPath(path);
+  struct stat st;
+  if (!unix_path || lstat(unix_path->c_str(), &st) != 0) return 0;
+  if (S_ISDIR(st.st_mode)) return 0;
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return 0;
+  // unlink() removes a link itself and never a directory.
+  return unlink(unix_path->c_str()) == 0 ? 1 : 0;
+}
+
+std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
+  const std::optional<std::string> cwd = posix::CurrentDirectoryWindows();
+  if (!cwd || cwd->size() >= UINT32_MAX) return 0;
+  const auto needed = static_cast<std::uint32_t>(cwd->size() + 1);
+  if (buffer == nullptr || length < needed) return needed;
+  std::memcpy(buffer, cwd->data(), cwd->size());
+  buffer[cwd->size()] = '\0';
+  return needed - 1;
+}
+
+std::int32_t CreateEmptyFileA(const std::string& path) {
+  const std::optional<std::string> unix_path = posix::ToUnixPath(path);
+  if (!unix_path) return 0;
+  struct stat st;
+  if (lstat(unix_path->c_str(), &st) == 0) {
+    // Only a plain, writable file may be cut to nothing; never a link's
+    // target, a folder, a device or a pipe.
+    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return 0;
+  }
+  const int fd = open(unix_path->c_str(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+  if (fd < 0) return 0;
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool closed = close(fd) == 0;
+  return regular && closed ? 1 : 0;
+}
+
+std::int32_t MoveFileA(const std::string& from, const std::string& to) {
+  const std::optional<std::string> src = posix::ToUnixPath(from);
+  const std::optional<std::string> dst = posix::ToUnixPath(to);
+  if (!src || !dst) return 0;
+  if (renameat2(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), RENAME_NOREPLACE) == 0) return 1;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return 0;
+  // The file system cannot refuse to replace by itself: look first.
+  struct stat st;
+  if (lstat(dst->c_str(), &st) == 0 || errno != ENOENT) return 0;
+  return rename(src->c_str(), dst->c_str()) == 0 ? 1 : 0;
+}
+
+std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
+
+// ---- text -------------------------------------------------------------------------
+
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// UTF-16 to UTF-8; a lone surrogate becomes '?' and clears `exact`.
+std::string Utf16ToUtf8(std::u16string_view text, bool& exact) {
+  exact = true;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      AppendUtf8(out, cp);
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      out += '?';
+      exact = false;
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ToAnsi(std::u16string_view text) {
+  bool exact;
+  return Utf16ToUtf8(text, exact);
+}
+
+std::optional<std::string> ToAnsiExact(std::u16string_view text) {
+  bool exact;
+  std::string out = Utf16ToUtf8(text, exact);
+  if (!exact) return std::nullopt;
+  return out;
+}
+
+std::u16string FromAnsi(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    if (b0 < 0x80) {
+      out += static_cast<char16_t>(b0);
+      ++i;
+      continue;
+    }
+    // Length and the smallest code point that needs it (no overlong forms).
+    std::size_t len = 0;
+    char32_t cp = 0, min = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      len = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      len = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      len = 4, cp = b0 & 0x07, min = 0x10000;
+    }
+    bool ok = len != 0 && i + len <= bytes.size();
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      const auto b = static_cast<unsigned char>(bytes[i + k]);
+      ok = (b & 0xC0) == 0x80;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (!ok) {
+      // Each byte that is not part of a well-formed sequence stands alone.
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
+namespace {
+
+// Simple upper-case mapping, the same whatever the user's locale: ASCII,
+// Latin-1, Latin Extended-A, Greek, Cyrillic, Armenian, Latin Extended
+// Additional and the full-width Latin letters.  Characters outside these
+// blocks, and those whose capital is not one character, stay as they are.
+char16_t UpperOf(char16_t c) {
+  const auto odd = [c] { return (c & 1) != 0; };
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+  if (c == 0xFF) return 0x178;
+  if (c == 0x131) return u'I';
+  if (c >= 0x100 && c <= 0x137) return odd() ? static_cast<char16_t>(c - 1) : c;
+  if (c >= 0x139 && c <= 0x148) return odd() ? c : static_cast<char16_t>(c - 1);
+  if (c >= 0x14A && c <= 0x177) return odd() ? static_cast<char16_t>(c - 1) : c;
+  if (c >= 0x179 && c <= 0x17E) return odd() ? c : static_cast<char16_t>(c - 1);
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return static_cast<char16_t>(c - 37);
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x3B1 && c <= 0x3CB) return static_cast<char16_t>(c - 0x20);
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return static_cast<char16_t>(c - 63);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F)) {
+    return odd() ? static_cast<char16_t>(c - 1) : c;
+  }
+  if (c >= 0x4C1 && c <= 0x4CE) return odd() ? c : static_cast<char16_t>(c - 1);
+  if (c == 0x4CF) return 0x4C0;
+  if (c >= 0x561 && c <= 0x586) return static_cast<char16_t>(c - 0x30);
+  if ((c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF)) return odd() ? static_cast<char16_t>(c - 1) : c;
+  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0x20);
+  return c;
+}
+
+}  // namespace
+
+std::u16string UpperCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = UpperOf(c);
+  return out;
+}
+
+}  // namespace platform

@@ -1,0 +1,262 @@
+#include "platform/posix/winpath.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace platform::posix {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool HasDrive(std::string_view p) { return p.size() >= 2 && IsAsciiLetter(p[0]) && p[1] == ':'; }
+
+bool IsUnc(std::string_view p) { return p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1]); }
+
+// The names between separators; empty names (runs of separators) dropped.
+std::vector<std::string_view> SplitNames(std::string_view text) {
+  std::vector<std::string_view> names;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || IsSeparator(text[i])) {
+      if (i > start) names.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return names;
+}
+
+// A full path taken apart: "X:" or "\\server\share" and the names below it.
+struct Rooted {
+  std::string root;
+  std::vector<std::string> names;
+};
+
+// Splits a full Windows path (drive or UNC form) into root and names.
+std::optional<Rooted> SplitFull(std::string_view full) {
+  Rooted r;
+  std::string_view below;
+  if (HasDrive(full)) {
+    r.root = std::string(full.substr(0, 2));
+    below = full.substr(2);
+  } else if (IsUnc(full)) {
+    // Server and share belong to the root: ".." never climbs above them.
+    std::vector<std::string_view> names = SplitNames(full.substr(2));
+    r.root = "\\\\";
+    std::size_t used = 0;
+    for (; used < names.size() && used < 2; ++used) {
+      if (used > 0) r.root += '\\';
+      r.root += names[used];
+    }
+    for (std::size_t i = used; i < names.size(); ++i) r.names.emplace_back(names[i]);
+    return r;
+  } else {
+    return std::nullopt;
+  }
+  for (std::string_view n : SplitNames(below)) r.names.emplace_back(n);
+  return r;
+}
+
+// The Wine prefix in use, without trailing '/'; "" when there is none we
+// can trust (Wine itself refuses a relative prefix).
+std::string WinePrefix() {
+  std::string prefix;
+  const char* env = std::getenv("WINEPREFIX");
+  if (env != nullptr && *env != '\0') {
+    prefix = env;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return "";
+    prefix = std::string(home) + "/.wine";
+  }
+  if (prefix.empty() || prefix[0] != '/') return "";
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  return prefix == "/" ? "" : prefix;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+  if (!real) return std::nullopt;
+  return std::string(real.get());
+}
+
+std::optional<std::string> CurrentDirectoryUnix() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+      // glibc answers ENOENT for a directory outside our root, but be sure:
+      // only an absolute path can be put in Windows form.
+      if (buffer.empty() || buffer[0] != '/') return std::nullopt;
+      return buffer;
+    }
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::nullopt;
+    buffer.assign(buffer.size() * 2, '\0');
+  }
+}
+
+// Whether the path needs the current directory to be made full.
+bool NeedsCurrentDirectory(std::string_view p) {
+  if (IsUnc(p)) return false;
+  if (HasDrive(p) && p.size() > 2 && IsSeparator(p[2])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> DriveRoot(char letter) {
+  if (!IsAsciiLetter(letter)) return std::nullopt;
+  const char lower = AsciiLower(letter);
+  if (lower == 'z') return std::string("/");
+  const std::string prefix = WinePrefix();
+  if (prefix.empty()) return std::nullopt;
+  std::string root = prefix + "/dosdevices/" + lower + ":";
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return root;
+}
+
+std::string UnixToWindows(std::string_view unix_path) {
+  char best_letter = 'Z';
+  std::string best_root = "/";
+  for (char letter = 'a'; letter < 'z'; ++letter) {
+    const std::optional<std::string> root = DriveRoot(letter);
+    if (!root) continue;
+    const std::optional<std::string> real = RealPath(*root);
+    // A drive that is the whole file system again is no better than Z:.
+    if (!real || *real == "/" || real->size() <= best_root.size()) continue;
+    const bool under = unix_path.substr(0, real->size()) == *real &&
+                       (unix_path.size() == real->size() || unix_path[real->size()] == '/');
+    if (under) {
+      best_letter = AsciiUpper(letter);
+      best_root = *real;
+    }
+  }
+  std::string rest(unix_path.substr(best_root == "/" ? 0 : best_root.size()));
+  std::string out{best_letter, ':'};
+  for (std::string_view name : SplitNames(rest)) {
+    out += '\\';
+    out += name;
+  }
+  if (out.size() == 2) out += '\\';
+  return out;
+}
+
+std::optional<std::string> CurrentDirectoryWindows() {
+  const std::optional<std::string> cwd = CurrentDirectoryUnix();
+  if (!cwd) return std::nullopt;
+  return UnixToWindows(*cwd);
+}
+
+std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return "";
+
+  Rooted base;
+  std::string_view rest;
+  std::vector<std::string> unc_names;  // below \\server\share, still to collapse
+  if (IsUnc(path)) {
+    std::optional<Rooted> r = SplitFull(path);
+    if (!r) return "";
+    base.root = std::move(r->root);
+    unc_names = std::move(r->names);
+  } else if (HasDrive(path) && path.size() > 2 && IsSeparator(path[2])) {
+    base.root = std::string(path.substr(0, 2));
+    rest = path.substr(3);
+  } else if (HasDrive(path)) {
+    // "C:name": we keep no current directory per drive, so the process's
+    // current directory counts when it is on that drive, the root otherwise.
+    rest = path.substr(2);
+    if (HasDrive(cwd) && AsciiLower(cwd[0]) == AsciiLower(path[0])) {
+      std::optional<Rooted> r = SplitFull(cwd);
+      if (!r) return "";
+      base = std::move(*r);
+    } else {
+      base.root = std::string{AsciiUpper(path[0]), ':'};
+    }
+  } else {
+    std::optional<Rooted> r = SplitFull(cwd);
+    if (!r) return "";
+    base = std::move(*r);
+    if (IsSeparator(path[0])) {
+      base.names.clear();  // "\name": the root of the current drive
+      rest = path.substr(1);
+    } else {
+      rest = path;
+    }
+  }
+
+  const auto add = [&base](std::string_view name) {
+    if (name == ".") return;
+    if (name == "..") {
+      if (!base.names.empty()) base.names.pop_back();
+      return;
+    }
+    base.names.emplace_back(name);
+  };
+  for (const std::string& name : unc_names) add(name);
+  for (std::string_view name : SplitNames(rest)) add(name);
+
+  std::string out = base.root;
+  for (const std::string& name : base.names) {
+    out += '\\';
+    out += name;
+  }
+  const bool drive_form = HasDrive(out);
+  if (drive_form && base.names.empty()) {
+    out += '\\';
+  } else if (IsSeparator(path.back()) && out != "\\\\") {
+    out += '\\';
+  }
+  return out;
+}
+
+std::string FullWindowsPath(std::string_view path) {
+  if (!NeedsCurrentDirectory(path)) return FullWindowsPath(path, "");
+  const std::optional<std::string> cwd = CurrentDirectoryWindows();
+  if (!cwd) return "";
+  return FullWindowsPath(path, *cwd);
+}
+
+std::optional<std::string> ToUnixPath(std::string_view windows_path) {
+  const std::string full = FullWindowsPath(windows_path);
+  if (full.empty() || !HasDrive(full)) return std::nullopt;  // UNC names nothing
+  const std::optional<std::string> root = DriveRoot(full[0]);
+  if (!root) return std::nullopt;
+  // "X:\" is the drive's folder itself; below it every '\' becomes '/'.
+  std::string out = *root;
+  if (full.size() > 3 && out.back() != '/') out += '/';
+  for (std::size_t i = 3; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
+  return out;
+}
+
+std::string_view LastComponent(std::string_view windows_path) {
+  std::string_view p = windows_path;
+  while (!p.empty() && IsSeparator(p.back())) p.remove_suffix(1);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    if (IsSeparator(p[i])) start = i + 1;
+  }
+  if (start == 0 && HasDrive(p)) start = 2;
+  return p.substr(start);
+}
+
+std::uint32_t AttributesFromMode(unsigned mode, std::string_view name) {
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(mode)) attributes |= 0x10;
+  if ((mode & S_IWUSR) == 0) attributes |= 0x01;
+  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= 0x02;
+  return attributes == 0 ? 0x80 : attributes;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,67 @@
+// Windows paths on a Linux file system, the way Wine users know them.
+//
+// Drive Z: is the root "/".  Any other drive letter X: is whatever
+// $WINEPREFIX/dosdevices/x: leads to (the prefix defaults to $HOME/.wine);
+// a letter with no such entry names nothing.  Both separators, '\' and '/',
+// are accepted on the way in, as the Windows file calls accept them; paths
+// going out use '\'.  A UNC path (\\server\share) names nothing here: there
+// is no network redirector behind us.
+//
+// Every path is made full first (GetFullPathName's rules: relative names
+// against the current directory, "." and ".." collapsed as text), and only
+// then mapped, so a name means the same to every call.
+//
+// Not emulated: Windows' case-insensitive name lookup (Linux names are
+// matched exactly), the trimming of trailing dots and spaces from a name,
+// and DOS device names such as NUL or CON.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::posix {
+
+// The folder that drive `letter` stands for ("/" for Z:), without a
+// trailing '/' except for "/" itself; nullopt when the drive is not mapped.
+std::optional<std::string> DriveRoot(char letter);
+
+// The current directory in Windows form: "Z:\tmp\abc", "Z:\", or
+// "C:\users\me" when it lies under a mapped drive (the drive whose folder is
+// the longest leading part of it wins; Z: is the fallback).  nullopt when
+// the current directory cannot be read (for instance, it was removed).
+std::optional<std::string> CurrentDirectoryWindows();
+
+// An absolute Linux path in Windows form, as CurrentDirectoryWindows does it.
+// `unix_path` should be free of symbolic links (realpath / getcwd output).
+std::string UnixToWindows(std::string_view unix_path);
+
+// GetFullPathName on text alone: `path` resolved against `cwd` (a full
+// Windows path, "X:\..." or "\\server\share\..."), "." and ".." collapsed,
+// runs of separators made one (except the leading pair of a UNC path), every
+// separator written as '\', a trailing separator kept.  "C:name" resolves
+// against `cwd` when it lies on drive C:, otherwise against "C:\".  "" when
+// the path is empty, holds a zero byte, or needs a `cwd` that is empty.
+std::string FullWindowsPath(std::string_view path, std::string_view cwd);
+
+// The same against the process's current directory.
+std::string FullWindowsPath(std::string_view path);
+
+// The Linux path that a Windows path names, nullopt when it names nothing
+// (empty, a zero byte, UNC, an unmapped drive, or relative while the current
+// directory cannot be read).  A trailing separator stays, as "/", so the
+// system still insists on a directory there.
+std::optional<std::string> ToUnixPath(std::string_view windows_path);
+
+// The last name of a Windows path ("" for a drive root); a trailing
+// separator is passed over.
+std::string_view LastComponent(std::string_view windows_path);
+
+// Windows attribute bits for a Linux file of mode `mode` (st_mode) and name
+// `name`: 0x10 for a directory, 0x01 when the owner may not write, 0x02 for
+// a name beginning with '.' (Wine's convention for hidden files; "." and ".."
+// excepted), and 0x80 alone when none of these applies.
+std::uint32_t AttributesFromMode(unsigned mode, std::string_view name);
+
+}  // namespace platform::posix

@@ -1,0 +1,364 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/scratch_dir.h"
+
+namespace {
+
+using namespace platform;
+
+class Kernel : public posix_test::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    MakeFile("file.txt");
+    MakeFile("ro.txt", "keep", 0444);
+    MakeFile(".hidden");
+    MakeDir("dir");
+    MakeDir("rodir", 0555);
+    MakeLink("file.txt", "link");
+    MakeLink("dir", "dirlink");
+    MakeLink("missing", "dangling");
+    MakeLink("loop", "loop");
+    MakeFile("dir/a.txt");
+  }
+  std::string W(const std::string& rel) const { return Win(At(rel)); }
+};
+
+TEST_F(Kernel, AttributesAndSearchAgree) {
+  struct Case {
+    std::string path;
+    std::uint32_t attributes;  // kInvalidFileAttributes: nothing there
+    bool found;                // FindFirstFileA finds an entry
+  };
+  const std::uint32_t none = kInvalidFileAttributes;
+  const std::vector<Case> cases = {
+      {W("file.txt"), 0x80, true},
+      {W("ro.txt"), 0x01, true},
+      {W(".hidden"), 0x02, true},
+      {W("dir"), 0x10, true},
+      {W("rodir"), 0x11, true},
+      {W("link"), 0x80, true},  // what the link leads to
+      {W("dirlink"), 0x10, true},
+      {W("dangling"), none, false},
+      {W("loop"), none, false},
+      {W("missing"), none, false},
+      {W("dir") + "\\", 0x10, false},  // a search for an empty name finds nothing
+      {W("file.txt") + "\\", none, false},
+      {W("dir") + "\\.", 0x10, true},
+      {W("dir\\..\\file.txt"), 0x80, true},
+      {"file.txt", 0x80, true},  // relative to the current directory
+      {"dir\\a.txt", 0x80, true},
+      {"Z:", 0x10, false},  // the current directory of Z:, but no name to find
+      {"Z:\\", 0x10, false},
+      {"", none, false},
+      {" file.txt", none, false},
+      {"\x01\x02\x7f", none, false},
+      {W(std::string(6000, 'x')), none, false},
+      {"\\\\srv\\share\\file.txt", none, false},
+      {"Q:\\file.txt", none, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetFileAttributesA(c.path), c.attributes) << c.path;
+    FindData data;
+    const Handle h = FindFirstFileA(c.path, data);
+    EXPECT_EQ(h != kInvalidHandle, c.found) << c.path;
+    if (h != kInvalidHandle) {
+      EXPECT_GT(h, 0) << c.path;
+      EXPECT_EQ(data.attributes, c.attributes) << c.path;
+      EXPECT_NE(FindClose(h), 0) << c.path;
+    }
+  }
+}
+
+TEST_F(Kernel, WildcardSearchFindsTheFirstMatch) {
+  MakeDir("w");
+  MakeFile("w/only.txt");
+  MakeDir("w/sub.d");
+  MakeFile("w/[x].txt");
+  struct Case {
+    std::string pattern;
+    bool found;
+    std::uint32_t attributes;
+  };
+  const std::vector<Case> cases = {
+      {W("w\\*.txt"), true, 0x80}, {W("w\\ONLY.*"), true, 0x80},   {W("w\\*.d"), true, 0x10},
+      {W("w\\?nly.txt"), true, 0x80}, {W("w\\[x].*"), true, 0x80}, {W("w\\*.doc"), false, 0},
+      {W("none\\*.txt"), false, 0},  {"w\\o*", true, 0x80},
+  };
+  for (const Case& c : cases) {
+    FindData data;
+    const Handle h = FindFirstFileA(c.pattern, data);
+    EXPECT_EQ(h != kInvalidHandle, c.found) << c.pattern;
+    if (h != kInvalidHandle) {
+      EXPECT_EQ(data.attributes, c.attributes) << c.pattern;
+      FindClose(h);
+    }
+  }
+  EXPECT_EQ(FindClose(kInvalidHandle), 0);
+}
+
+TEST_F(Kernel, SetAttributesChangesTheWriteBitOfTheFileItself) {
+  // Normal makes a read-only file writable again.
+  EXPECT_NE(SetFileAttributesA(W("ro.txt"), kAttrNormal), 0);
+  EXPECT_EQ(GetFileAttributesA(W("ro.txt")), kAttrNormal);
+  EXPECT_EQ(ModeOf(At("ro.txt")), 0644u);
+  // Read-only takes every write bit away.
+  ASSERT_EQ(chmod(At("file.txt").c_str(), 0666), 0);
+  EXPECT_NE(SetFileAttributesA(W("file.txt"), kAttrReadOnly), 0);
+  EXPECT_EQ(ModeOf(At("file.txt")), 0444u);
+  EXPECT_EQ(GetFileAttributesA(W("file.txt")), kAttrReadOnly);
+  // A link is left alone, and so is what it leads to.
+  EXPECT_NE(SetFileAttributesA(W("link"), kAttrNormal), 0);
+  EXPECT_EQ(ModeOf(At("file.txt")), 0444u);
+  MakeLink("rodir", "rodirlink");
+  EXPECT_NE(SetFileAttributesA(W("rodirlink") + "\\", kAttrNormal), 0);
+  EXPECT_EQ(ModeOf(At("rodir")), 0555u);
+  // A folder is a file like any other here.
+  EXPECT_NE(SetFileAttributesA(W("rodir"), kAttrNormal), 0);
+  EXPECT_EQ(ModeOf(At("rodir")), 0755u);
+  // Nothing there, nothing set.
+  EXPECT_EQ(SetFileAttributesA(W("missing"), kAttrNormal), 0);
+  EXPECT_EQ(SetFileAttributesA(W("file.txt") + "\\", kAttrNormal), 0);
+  EXPECT_EQ(SetFileAttributesA("", kAttrNormal), 0);
+}
+
+TEST_F(Kernel, DeleteRemovesFilesAndLinksOnly) {
+  struct Case {
+    std::string rel, suffix;
+    bool deleted;
+  };
+  const std::vector<Case> cases = {
+      {"file.txt", "", true},
+      {"ro.txt", "", false},  // read-only: access denied
+      {"dir", "", false},
+      {"dir", "\\", false},
+      {"link", "", true},  // the link goes, its target stays
+      {"dirlink", "", true},
+      {"dangling", "", true},
+      {"missing", "", false},
+  };
+  for (const Case& c : cases) {
+    const bool was_there = Exists(At(c.rel));
+    EXPECT_EQ(DeleteFileA(W(c.rel) + c.suffix) != 0, c.deleted) << c.rel << c.suffix;
+    EXPECT_EQ(Exists(At(c.rel)), was_there && !c.deleted) << c.rel << c.suffix;
+  }
+  EXPECT_TRUE(Exists(At("dir/a.txt")));
+  EXPECT_EQ(Read(At("ro.txt")), "keep");
+  EXPECT_EQ(DeleteFileA(""), 0);
+  // Once writable it can go.
+  ASSERT_NE(SetFileAttributesA(W("ro.txt"), kAttrNormal), 0);
+  EXPECT_NE(DeleteFileA(W("ro.txt")), 0);
+  EXPECT_FALSE(Exists(At("ro.txt")));
+}
+
+TEST_F(Kernel, CreateEmptyFileCreatesOrTruncatesPlainFilesOnly) {
+  MakeFile("target.txt", "precious");
+  MakeLink("target.txt", "tlink");
+  ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
+  struct Case {
+    std::string path;
+    bool ok;
+  };
+  const std::vector<Case> cases = {
+      {W("file.txt"), true},     {W("new.lnk"), true},    {"rel.lnk", true},
+      {W("dir"), false},         {W("dir") + "\\", false}, {W("nodir\\x.lnk"), false},
+      {W("ro.txt"), false},      {W("tlink"), false},      {W("dangling"), false},
+      {W("fifo"), false},        {"", false},             {"Q:\\x.lnk", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CreateEmptyFileA(c.path) != 0, c.ok) << c.path;
+  EXPECT_EQ(Read(At("file.txt")), "");
+  EXPECT_TRUE(Exists(At("new.lnk")));
+  EXPECT_TRUE(Exists(At("rel.lnk")));
+  EXPECT_EQ(Read(At("ro.txt")), "keep");
+  EXPECT_EQ(Read(At("target.txt")), "precious");
+  EXPECT_FALSE(Exists(At("missing")));  // the dangling link made nothing
+}
+
+TEST_F(Kernel, MoveNeverReplaces) {
+  MakeFile("a.txt", "A");
+  MakeFile("b.txt", "B");
+  EXPECT_EQ(MoveFileA(W("a.txt"), W("b.txt")), 0);
+  EXPECT_EQ(Read(At("a.txt")), "A");
+  EXPECT_EQ(Read(At("b.txt")), "B");
+  EXPECT_EQ(MoveFileA(W("a.txt"), W("dangling")), 0);  // a dangling link is still there
+  EXPECT_NE(MoveFileA(W("a.txt"), W("c.txt")), 0);
+  EXPECT_FALSE(Exists(At("a.txt")));
+  EXPECT_EQ(Read(At("c.txt")), "A");
+  // A link moves as itself.
+  EXPECT_NE(MoveFileA(W("link"), "link2"), 0);
+  char target[64] = {};
+  ASSERT_GT(readlink(At("link2").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "file.txt");
+  EXPECT_TRUE(Exists(At("file.txt")));
+  EXPECT_EQ(MoveFileA(W("missing"), W("x")), 0);
+  EXPECT_EQ(MoveFileA("", W("x")), 0);
+}
+
+TEST_F(Kernel, CurrentDirectoryTwoCallProtocol) {
+  const std::string expected = Win(root_);
+  const std::uint32_t size = GetCurrentDirectoryA(0, nullptr);
+  ASSERT_EQ(size, expected.size() + 1);
+  std::vector<char> buffer(size + 4, '#');
+  EXPECT_EQ(GetCurrentDirectoryA(size - 1, buffer.data()), size);  // too small: the size again
+  EXPECT_EQ(buffer[0], '#');
+  EXPECT_EQ(GetCurrentDirectoryA(size, buffer.data()), size - 1);
+  EXPECT_EQ(std::string(buffer.data()), expected);
+  EXPECT_EQ(buffer[size], '#');  // nothing written past the zero
+
+  ASSERT_EQ(chdir("/"), 0);
+  char root[4] = {};
+  EXPECT_EQ(GetCurrentDirectoryA(sizeof root, root), 3u);
+  EXPECT_STREQ(root, "Z:\\");
+
+  MakeDir("gone");
+  ASSERT_EQ(chdir(At("gone").c_str()), 0);
+  ASSERT_EQ(rmdir(At("gone").c_str()), 0);
+  EXPECT_EQ(GetCurrentDirectoryA(0, nullptr), 0u);
+  EXPECT_EQ(GetFullPathNameA("a.txt"), "");
+}
+
+TEST_F(Kernel, FullPathName) {
+  const std::string cwd = Win(root_);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a.txt", cwd + "\\a.txt"},
+      {"dir\\..\\b\\", cwd + "\\b\\"},
+      {"Z:\\a\\..\\b", "Z:\\b"},
+      {"\\tmp", "Z:\\tmp"},
+      {"Z:x", cwd + "\\x"},
+      {"\\\\srv\\share\\x\\..", "\\\\srv\\share"},
+      {"", ""},
+  };
+  for (const auto& [path, full] : cases) EXPECT_EQ(GetFullPathNameA(path), full) << path;
+}
+
+// ---- output -------------------------------------------------------------------------
+
+TEST(KernelOutput, StandardHandles) {
+  EXPECT_EQ(GetStdHandle(kStdOutputHandle), 1);
+  EXPECT_EQ(GetStdHandle(-10), 0);
+  EXPECT_EQ(GetStdHandle(-12), 2);
+  EXPECT_EQ(GetStdHandle(0), kInvalidHandle);
+}
+
+TEST(KernelOutput, WriteFileSendsEveryByteThroughAPipe) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  // Far more than a pipe holds: the writes come back short and must go on.
+  std::string bytes(300 * 1024, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  std::string received;
+  std::thread reader([&] {
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fds[0], chunk, sizeof chunk)) > 0) received.append(chunk, static_cast<std::size_t>(n));
+  });
+  const bool ok = WriteFile(fds[1], bytes);
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(received.size(), bytes.size());
+  EXPECT_TRUE(received == bytes);
+}
+
+TEST(KernelOutput, WriteFileReportsFailure) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_FALSE(WriteFile(fds[1], "x"));  // closed descriptor
+  EXPECT_FALSE(WriteFile(kInvalidHandle, "x"));
+  const int ro = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(ro, 0);
+  EXPECT_FALSE(WriteFile(ro, "x"));  // not open for writing
+  EXPECT_TRUE(WriteFile(ro, ""));    // nothing to write is no failure
+  close(ro);
+
+  // A reader that went away (the tool ignores SIGPIPE from start-up on).
+  struct sigaction ignore {}, saved {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGPIPE, &ignore, &saved), 0);
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  EXPECT_FALSE(WriteFile(fds[1], std::string(100000, 'x')));
+  close(fds[1]);
+  sigaction(SIGPIPE, &saved, nullptr);
+}
+
+// ---- text ---------------------------------------------------------------------------
+
+TEST(KernelText, Utf16AndUtf8BothWays) {
+  struct Case {
+    std::u16string wide;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {u"", ""},
+      {u"C:\\a b.txt", "C:\\a b.txt"},
+      {u"\u00e9", "\xc3\xa9"},
+      {u"\u20ac", "\xe2\x82\xac"},
+      {u"\uffff", "\xef\xbf\xbf"},
+      {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
+      {std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ToAnsi(c.wide), c.bytes);
+    EXPECT_EQ(ToAnsiExact(c.wide), c.bytes);
+    EXPECT_TRUE(FromAnsi(c.bytes) == c.wide) << c.bytes;
+  }
+}
+
+TEST(KernelText, LoneSurrogatesBecomeQuestionMarks) {
+  const std::vector<std::pair<std::u16string, std::string>> cases = {
+      {u"a\xD800" u"b", "a?b"},
+      {u"\xDC00", "?"},
+      {u"\xD83D", "?"},
+      {u"\xDE00\xD83D", "??"},  // the wrong order is no pair
+  };
+  for (const auto& [wide, bytes] : cases) {
+    EXPECT_EQ(ToAnsi(wide), bytes);
+    EXPECT_EQ(ToAnsiExact(wide), std::nullopt);
+  }
+}
+
+TEST(KernelText, InvalidUtf8BecomesOneReplacementPerByte) {
+  const std::u16string r = u"\uFFFD";
+  const std::vector<std::pair<std::string, std::u16string>> cases = {
+      {"\xff", r},
+      {"\x80", r},
+      {"\xc3", r},                       // cut short at the end
+      {"\xe2\x82" "A", r + r + u"A"},    // cut short before ASCII
+      {"\xc0\xaf", r + r},               // overlong '/'
+      {"\xe0\x80\xaf", r + r + r},       // overlong, three bytes
+      {"\xed\xa0\x80", r + r + r},       // an encoded surrogate
+      {"\xf4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
+      {"\xf5\x80\x80\x80", r + r + r + r},
+      {"a\xc3\xa9\xff" "b", u"a\u00e9" + r + u"b"},
+  };
+  for (const auto& [bytes, wide] : cases) EXPECT_TRUE(FromAnsi(bytes) == wide) << bytes;
+}
+
+TEST(KernelText, UpperCase) {
+  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+      {u"", u""},
+      {u"abc.lnk XYZ 09_!~", u"ABC.LNK XYZ 09_!~"},
+      {u"\u00e0\u00e9\u00fe\u00f7\u00ff\u00df", u"\u00c0\u00c9\u00de\u00f7\u0178\u00df"},
+      {u"\u0101\u0131\u013a\u0148\u0151\u017e", u"\u0100I\u0139\u0147\u0150\u017d"},
+      {u"\u03b1\u03c2\u03c9\u03ac\u03ce", u"\u0391\u03a3\u03a9\u0386\u038f"},
+      {u"\u0430\u044f\u0451\u0463", u"\u0410\u042f\u0401\u0462"},
+      {u"\uff41\U0001F600", u"\uff21\U0001F600"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_TRUE(UpperCase(in) == out) << ToAnsi(in);
+}
+
+}  // namespace

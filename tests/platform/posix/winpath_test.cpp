@@ -1,0 +1,212 @@
+#include "platform/posix/winpath.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/scratch_dir.h"
+
+namespace {
+
+using platform::posix::CurrentDirectoryWindows;
+using platform::posix::FullWindowsPath;
+using platform::posix::ToUnixPath;
+
+// ---- full paths as text ---------------------------------------------------------
+
+TEST(FullWindowsPath, ResolvesAndCollapsesLikeWindows) {
+  struct Case {
+    std::string path, cwd, full;
+  };
+  const std::vector<Case> cases = {
+      {"a.txt", "C:\\work", "C:\\work\\a.txt"},
+      {"a.txt", "C:\\", "C:\\a.txt"},
+      {"dir\\", "C:\\work", "C:\\work\\dir\\"},
+      {"..\\x", "C:\\work", "C:\\x"},
+      {"..\\..\\..", "C:\\work", "C:\\"},
+      {".", "C:\\work", "C:\\work"},
+      {"\\x", "C:\\work\\deep", "C:\\x"},
+      {"/x/y", "C:\\work", "C:\\x\\y"},
+      {"C:x", "C:\\work", "C:\\work\\x"},   // the current directory is on C:
+      {"c:x", "C:\\work", "C:\\work\\x"},
+      {"C:", "C:\\work", "C:\\work"},
+      {"D:x", "C:\\work", "D:\\x"},         // another drive: its root
+      {"d:", "C:\\work", "D:\\"},
+      {"C:\\a\\\\b\\", "", "C:\\a\\b\\"},   // runs of separators, trailing kept
+      {"C:/a/./b/../c", "", "C:\\a\\c"},
+      {"C:\\a\\..", "", "C:\\"},
+      {"C:\\a\\..\\", "", "C:\\"},
+      {"c:\\A", "", "c:\\A"},               // case kept as typed
+      {"\\\\srv\\share\\..\\x", "", "\\\\srv\\share\\x"},  // never above the share
+      {"\\\\srv\\share\\", "", "\\\\srv\\share\\"},
+      {"//srv/share/a//b", "", "\\\\srv\\share\\a\\b"},
+      {"x", "\\\\srv\\share\\dir", "\\\\srv\\share\\dir\\x"},
+      {"\\x", "\\\\srv\\share\\dir", "\\\\srv\\share\\x"},
+      {" a", "C:\\", "C:\\ a"},             // a leading space is part of the name
+      {" C:\\a", "C:\\w", "C:\\w\\ C:\\a"},
+      {"1:\\x", "C:\\w", "C:\\w\\1:\\x"},   // only a letter makes a drive
+      {"", "C:\\work", ""},
+      {"a", "", ""},                        // relative without a current directory
+      {"\\a", "", ""},
+      {std::string("a\0b", 3), "C:\\", ""},  // a zero byte would cut the name short
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FullWindowsPath(c.path, c.cwd), c.full) << "path '" << c.path << "' cwd '" << c.cwd << "'";
+  }
+}
+
+TEST(FullWindowsPath, SurvivesHugeAndOddInput) {
+  const std::string huge(6000, 'a');
+  EXPECT_EQ(FullWindowsPath(huge, "C:\\"), "C:\\" + huge);
+  std::string deep;
+  for (int i = 0; i < 2000; ++i) deep += "..\\";
+  EXPECT_EQ(FullWindowsPath(deep, "C:\\w"), "C:\\");
+  EXPECT_EQ(FullWindowsPath("\x01\x1f\t", "C:\\"), "C:\\\x01\x1f\t");
+}
+
+TEST(LastComponent, PassesOverTrailingSeparators) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"C:\\a\\b.txt", "b.txt"}, {"C:\\a\\b\\", "b"}, {"C:\\", ""}, {"C:", ""},
+      {"C:name", "name"},        {"name", "name"},    {"a/b", "b"}, {"", ""},
+  };
+  for (const auto& [path, last] : cases) EXPECT_EQ(platform::posix::LastComponent(path), last) << path;
+}
+
+TEST(AttributesFromMode, MapsTypeWriteBitAndDotNames) {
+  struct Case {
+    unsigned mode;
+    std::string name;
+    std::uint32_t attributes;
+  };
+  const std::vector<Case> cases = {
+      {S_IFREG | 0644, "a.txt", 0x80}, {S_IFREG | 0444, "a.txt", 0x01}, {S_IFDIR | 0755, "d", 0x10},
+      {S_IFDIR | 0555, "d", 0x11},     {S_IFREG | 0644, ".rc", 0x02},   {S_IFREG | 0444, ".rc", 0x03},
+      {S_IFDIR | 0755, ".", 0x10},     {S_IFDIR | 0755, "..", 0x10},    {S_IFREG | 0244, "w", 0x80},
+      {S_IFREG | 0044, "g", 0x01},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::posix::AttributesFromMode(c.mode, c.name), c.attributes) << c.name << " " << c.mode;
+  }
+}
+
+// ---- mapping onto the file system -----------------------------------------------
+
+class WinPath : public posix_test::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    MakeDir("work");
+    MakeDir("cdrive/users/me");
+    MakeDir("cdrive/sub/deep");
+    MakeDir("cdrive/subway");
+    MakeDir("prefix/dosdevices");
+    MakeLink(At("cdrive"), "prefix/dosdevices/c:");
+    MakeLink(At("cdrive/sub"), "prefix/dosdevices/d:");  // a drive inside another
+    MakeLink(At("nowhere"), "prefix/dosdevices/e:");     // dangling: no drive
+    setenv("WINEPREFIX", At("prefix").c_str(), 1);
+    ASSERT_EQ(chdir(At("work").c_str()), 0);
+  }
+  std::string Dos(const std::string& rest) const { return At("prefix/dosdevices/") + rest; }
+};
+
+TEST_F(WinPath, MapsEveryPathForm) {
+  const std::optional<std::string> none;
+  const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+      {"Z:\\tmp\\x", "/tmp/x"},
+      {"z:\\tmp\\x", "/tmp/x"},
+      {"Z:/tmp/x", "/tmp/x"},
+      {"Z:\\", "/"},
+      {"Z:", At("work")},  // the current directory is on Z:
+      {"Z:\\tmp\\x\\", "/tmp/x/"},
+      {"Z:\\tmp\\\\x", "/tmp/x"},
+      {"Z:\\tmp\\.\\y\\..\\x", "/tmp/x"},
+      {"Z:\\..\\..\\tmp", "/tmp"},
+      {"\\tmp\\x", "/tmp/x"},
+      {"/tmp/x", "/tmp/x"},
+      {"a\\b", At("work/a/b")},
+      {"..\\cdrive", At("cdrive")},
+      {"Z:tmp", At("work/tmp")},
+      {"C:\\users\\me", Dos("c:/users/me")},
+      {"c:\\users", Dos("c:/users")},
+      {"C:users", Dos("c:/users")},  // not the current drive: its root
+      {"C:", Dos("c:")},
+      {"C:\\", Dos("c:")},
+      {"D:\\deep", Dos("d:/deep")},
+      {"E:\\x", none},  // its link leads nowhere
+      {"Q:\\x", none},  // no entry at all
+      {"\\\\srv\\share\\x", none},
+      {"//srv/share/x", none},
+      {"", none},
+      {std::string("Z:\\tmp\0x", 8), none},
+      {" Z:\\tmp", At("work/ Z:/tmp")},
+      {"1:\\x", At("work/1:/x")},
+  };
+  for (const auto& [windows, unix_path] : cases) EXPECT_EQ(ToUnixPath(windows), unix_path) << windows;
+}
+
+TEST_F(WinPath, DriveRelativeUsesTheCurrentDirectoryOnThatDrive) {
+  ASSERT_EQ(chdir(At("cdrive/users").c_str()), 0);
+  EXPECT_EQ(ToUnixPath("C:me"), Dos("c:/users/me"));
+  EXPECT_EQ(ToUnixPath("me"), Dos("c:/users/me"));
+  EXPECT_EQ(ToUnixPath("\\x"), Dos("c:/x"));  // rooted: the current drive's root
+  EXPECT_EQ(ToUnixPath("Z:tmp"), "/tmp");
+}
+
+TEST_F(WinPath, DefaultPrefixIsUnderHome) {
+  unsetenv("WINEPREFIX");
+  MakeDir("home/.wine/dosdevices");
+  MakeLink(At("cdrive"), "home/.wine/dosdevices/f:");
+  setenv("HOME", At("home").c_str(), 1);
+  EXPECT_EQ(ToUnixPath("F:\\users"), At("home/.wine/dosdevices/f:/users"));
+  EXPECT_EQ(ToUnixPath("C:\\users"), std::nullopt);
+  // An empty WINEPREFIX counts as unset.
+  setenv("WINEPREFIX", "", 1);
+  EXPECT_EQ(ToUnixPath("F:\\users"), At("home/.wine/dosdevices/f:/users"));
+  // Wine refuses a relative prefix, and so do we.
+  setenv("WINEPREFIX", "prefix", 1);
+  ASSERT_EQ(chdir(root_.c_str()), 0);
+  EXPECT_EQ(ToUnixPath("C:\\users"), std::nullopt);
+  unsetenv("WINEPREFIX");
+  unsetenv("HOME");
+  EXPECT_EQ(ToUnixPath("F:\\users"), std::nullopt);
+  EXPECT_EQ(ToUnixPath("Z:\\tmp"), "/tmp");
+}
+
+TEST_F(WinPath, CurrentDirectoryInWindowsForm) {
+  auto z = [](std::string p) {
+    for (char& c : p) c = c == '/' ? '\\' : c;
+    return "Z:" + p;
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/", "Z:\\"},
+      {At("work"), z(At("work"))},
+      {At("cdrive"), "C:\\"},
+      {At("cdrive/users/me"), "C:\\users\\me"},
+      {At("cdrive/sub"), "D:\\"},             // the longer mapping wins
+      {At("cdrive/sub/deep"), "D:\\deep"},
+      {At("cdrive/subway"), "C:\\subway"},     // "sub" is no leading folder of "subway"
+      {At("prefix/dosdevices/c:/users"), "C:\\users"},  // reached through the link
+  };
+  for (const auto& [dir, windows] : cases) {
+    ASSERT_EQ(chdir(dir.c_str()), 0) << dir;
+    EXPECT_EQ(CurrentDirectoryWindows(), windows) << dir;
+  }
+}
+
+TEST_F(WinPath, RemovedCurrentDirectoryNamesNothingRelative) {
+  MakeDir("gone");
+  ASSERT_EQ(chdir(At("gone").c_str()), 0);
+  ASSERT_EQ(rmdir(At("gone").c_str()), 0);
+  EXPECT_EQ(CurrentDirectoryWindows(), std::nullopt);
+  EXPECT_EQ(ToUnixPath("a.txt"), std::nullopt);
+  EXPECT_EQ(FullWindowsPath("a.txt"), "");
+  // A full path needs no current directory.
+  EXPECT_EQ(ToUnixPath("Z:\\tmp"), "/tmp");
+  EXPECT_EQ(FullWindowsPath("C:\\x\\..\\y"), "C:\\y");
+}
+
+}  // namespace
