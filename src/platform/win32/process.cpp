@@ -1,0 +1,116 @@
+// The questions about the running process: its command line, the name of
+// its executable, and the description in its own version resource.
+#include "platform/platform.h"
+#include "platform/win32/cmdline.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::u16string FromWide(const wchar_t* text, std::size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// The full path of the running executable; no fixed limit on its length.
+std::wstring ModulePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD got = ::GetModuleFileNameW(nullptr, buffer.data(), size);
+    if (got == 0) return {};
+    // A full buffer means the name was cut (older systems report no error).
+    if (got < size) return std::wstring(buffer.data(), got);
+    if (buffer.size() >= 0x8000u * 4) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// One string of the version resource's string table `block` ("040904B0").
+std::u16string VersionString(std::vector<unsigned char>& info, const wchar_t* block,
+                             const wchar_t* name) {
+  std::wstring query = L"\\StringFileInfo\\";
+  query += block;
+  query += L"\\";
+  query += name;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(info.data(), query.c_str(), &value, &length) || value == nullptr) {
+    return {};
+  }
+  // The length counts characters and may or may not include the zero.
+  const wchar_t* text = static_cast<const wchar_t*>(value);
+  return FromWide(text, ::wcsnlen(text, length));
+}
+
+}  // namespace
+
+void Startup(int, char**) {
+  // A query for a path on a drive without a disk must fail quietly, not
+  // stop the tool with a system dialog.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::u16string RawArgumentString() {
+  const wchar_t* line = ::GetCommandLineW();
+  if (line == nullptr) return {};
+  const std::u16string_view view(reinterpret_cast<const char16_t*>(line), ::wcslen(line));
+  return std::u16string(win32::CutProgramName(view));
+}
+
+std::u16string ExecutableBaseName() {
+  std::wstring path = ModulePath();
+  const std::size_t slash = path.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) path.erase(0, slash + 1);
+  const std::size_t dot = path.rfind(L'.');
+  if (dot != std::wstring::npos) path.erase(dot);
+  return FromWide(path.data(), path.size());
+}
+
+std::u16string FileDescription() {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return {};
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<unsigned char> info(size);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
+
+  // The string table named by the first translation, when there is one.
+  struct Translation {
+    WORD language;
+    WORD code_page;
+  };
+  void* value = nullptr;
+  UINT length = 0;
+  if (::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
+      value != nullptr && length >= sizeof(Translation)) {
+    const Translation* first = static_cast<const Translation*>(value);
+    const unsigned both = (static_cast<unsigned>(first->language) << 16) | first->code_page;
+    wchar_t block[9] = {};
+    for (int i = 0; i < 8; ++i) block[i] = L"0123456789ABCDEF"[(both >> (28 - 4 * i)) & 0xF];
+    std::u16string found = VersionString(info, block, L"FileDescription");
+    if (!found.empty()) return found;
+  }
+  return VersionString(info, L"040904B0", L"FileDescription");
+}
+
+}  // namespace platform
+
+// The C++ runtime's default reaction to an exception that nobody catches
+// prints the exception's demangled type name, which drags the whole
+// demangler and a printf into the executable (about a third of its size).
+// The tool catches its own errors in Main; should anything still escape, it
+// ends the process the plain way.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx

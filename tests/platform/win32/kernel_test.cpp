@@ -1,0 +1,274 @@
+// The kernel calls and text conversions, on real files in a scratch folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/capture.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+std::string Ansi(const std::u16string& text) { return platform::ToAnsi(text); }
+
+// The tests below spell expected bytes in code page 1252, which the test
+// wrapper gives Wine; elsewhere they would not hold.
+bool IsWesternCodePage() { return GetACP() == 1252; }
+
+// ---- text -------------------------------------------------------------------
+
+struct AnsiCase {
+  const char16_t* text;
+  const char* bytes;        // ToAnsi
+  const char* exact;        // ToAnsiExact; nullptr: refused
+};
+
+class AnsiTest : public testing::TestWithParam<AnsiCase> {};
+
+TEST_P(AnsiTest, Converts) {
+  if (!IsWesternCodePage()) GTEST_SKIP() << "needs code page 1252";
+  const AnsiCase& c = GetParam();
+  EXPECT_EQ(platform::ToAnsi(c.text), c.bytes);
+  const std::optional<std::string> exact = platform::ToAnsiExact(c.text);
+  if (c.exact == nullptr) {
+    EXPECT_FALSE(exact.has_value()) << *exact;
+  } else {
+    ASSERT_TRUE(exact.has_value());
+    EXPECT_EQ(*exact, c.exact);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CodePage1252, AnsiTest,
+    testing::Values(AnsiCase{u"", "", ""},
+                    AnsiCase{u"C:\\a b\\doc.txt", "C:\\a b\\doc.txt", "C:\\a b\\doc.txt"},
+                    AnsiCase{u"\u00e9t\u00e9", "\xe9t\xe9", "\xe9t\xe9"},
+                    AnsiCase{u"\u20ac", "\x80", "\x80"},
+                    AnsiCase{u"a\r\nb", "a\r\nb", "a\r\nb"},
+                    // No place in the code page: the default character,
+                    // and refused by the exact conversion.
+                    AnsiCase{u"x\u4e2dy", "x?y", nullptr},
+                    // A broken surrogate pair cannot be converted exactly.
+                    AnsiCase{u"\xd800", "?", nullptr}));
+
+TEST(AnsiExact, RefusesBestFitLookAlikes) {
+  if (!IsWesternCodePage()) GTEST_SKIP() << "needs code page 1252";
+  // A with macron has no place in 1252; a best-fit mapping would turn it
+  // into a plain A, naming a different file.
+  EXPECT_FALSE(platform::ToAnsiExact(u"\u0100.txt").has_value());
+  // A Greek capital alpha looks like A but is not.
+  EXPECT_FALSE(platform::ToAnsiExact(u"\u0391").has_value());
+}
+
+TEST(AnsiRoundTrip, EveryByteOfTheCodePageComesBack) {
+  if (!IsWesternCodePage()) GTEST_SKIP() << "needs code page 1252";
+  std::string all;
+  for (int b = 1; b < 256; ++b) {
+    // Bytes that 1252 leaves undefined.
+    if (b == 0x81 || b == 0x8d || b == 0x8f || b == 0x90 || b == 0x9d) continue;
+    all += static_cast<char>(b);
+  }
+  const std::u16string wide = platform::FromAnsi(all);
+  EXPECT_EQ(wide.size(), all.size());
+  EXPECT_EQ(platform::ToAnsi(wide), all);
+  EXPECT_EQ(platform::ToAnsiExact(wide), std::optional<std::string>(all));
+  EXPECT_EQ(platform::FromAnsi(""), u"");
+  EXPECT_EQ(platform::FromAnsi("\x80"), u"\u20ac");
+}
+
+TEST(UpperCase, KeepsTheLengthAndHandlesAccents) {
+  EXPECT_EQ(platform::UpperCase(u"mklnk_Tests"), u"MKLNK_TESTS");
+  EXPECT_EQ(platform::UpperCase(u""), u"");
+  EXPECT_EQ(platform::UpperCase(u"\u00e9t\u00e9-1"), u"\u00c9T\u00c9-1");
+  // One character for one: the sharp s does not grow into two.
+  EXPECT_EQ(platform::UpperCase(u"stra\u00dfe").size(), 6u);
+}
+
+// ---- standard output ----------------------------------------------------------
+
+TEST(KernelWrite, WritesExactlyTheBytesGiven) {
+  testsupport::Capture out;
+  ASSERT_NE(out.handle(), platform::kInvalidHandle);
+  EXPECT_TRUE(platform::WriteFile(out.handle(), std::string("a\0b\r\n\xff", 6)));
+  EXPECT_TRUE(platform::WriteFile(out.handle(), ""));  // nothing, and still done
+  EXPECT_EQ(out.Bytes(), std::string("a\0b\r\n\xff", 6));
+}
+
+TEST(KernelWrite, FailsQuietlyOnAnUnusableHandle) {
+  EXPECT_FALSE(platform::WriteFile(platform::kInvalidHandle, "abc"));
+  EXPECT_FALSE(platform::WriteFile(0, "abc"));
+}
+
+TEST(KernelStdHandle, AnswersTheProcessOutput) {
+  EXPECT_EQ(platform::GetStdHandle(platform::kStdOutputHandle),
+            reinterpret_cast<platform::Handle>(GetStdHandle(STD_OUTPUT_HANDLE)));
+}
+
+// ---- files and folders -----------------------------------------------------------
+
+TEST(KernelAttributes, TellFilesFoldersAndNothing) {
+  TempDir dir;
+  dir.MakeDir("sub");
+  dir.MakeFile("a.txt", "x");
+  EXPECT_NE(platform::GetFileAttributesA(Ansi(dir.win("sub"))) & platform::kAttrDirectory, 0u);
+  const std::uint32_t file = platform::GetFileAttributesA(Ansi(dir.win("a.txt")));
+  ASSERT_NE(file, platform::kInvalidFileAttributes);
+  EXPECT_EQ(file & platform::kAttrDirectory, 0u);
+  EXPECT_EQ(platform::GetFileAttributesA(Ansi(dir.win("none"))), platform::kInvalidFileAttributes);
+  EXPECT_EQ(platform::GetFileAttributesA(""), platform::kInvalidFileAttributes);
+}
+
+TEST(KernelAttributes, NormalReplacesReadOnlyAndHidden) {
+  TempDir dir;
+  dir.MakeFile("ro.txt", "x");
+  const std::string path = Ansi(dir.win("ro.txt"));
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_NE(platform::GetFileAttributesA(path) & platform::kAttrReadOnly, 0u);
+  EXPECT_NE(platform::SetFileAttributesA(path, platform::kAttrNormal), 0);
+  // Windows then reports "normal", Wine "archive": either way the two bits
+  // are gone.
+  const std::uint32_t now = platform::GetFileAttributesA(path);
+  EXPECT_EQ(now & (platform::kAttrReadOnly | platform::kAttrHidden), 0u) << now;
+  EXPECT_EQ(platform::SetFileAttributesA(Ansi(dir.win("none")), platform::kAttrNormal), 0);
+}
+
+TEST(KernelDelete, RefusesReadOnlyFilesAndFolders) {
+  TempDir dir;
+  dir.MakeFile("ro.txt", "x");
+  dir.MakeDir("sub");
+  const std::string path = Ansi(dir.win("ro.txt"));
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(platform::DeleteFileA(path), 0);
+  EXPECT_TRUE(dir.Exists("ro.txt"));
+  EXPECT_EQ(platform::DeleteFileA(Ansi(dir.win("sub"))), 0);
+  EXPECT_TRUE(dir.Exists("sub"));
+  EXPECT_EQ(platform::DeleteFileA(Ansi(dir.win("none"))), 0);
+
+  ASSERT_NE(platform::SetFileAttributesA(path, platform::kAttrNormal), 0);
+  EXPECT_NE(platform::DeleteFileA(path), 0);
+  EXPECT_FALSE(dir.Exists("ro.txt"));
+}
+
+TEST(KernelPaths, AZeroByteNeverShortensThePath) {
+  // "a.txt\0junk" must not be taken for "a.txt".
+  TempDir dir;
+  dir.MakeFile("a.txt", "x");
+  const std::string cut = Ansi(dir.win("a.txt")) + std::string("\0junk", 5);
+  platform::FindData data;
+  EXPECT_EQ(platform::FindFirstFileA(cut, data), platform::kInvalidHandle);
+  EXPECT_EQ(platform::GetFileAttributesA(cut), platform::kInvalidFileAttributes);
+  EXPECT_EQ(platform::SetFileAttributesA(cut, platform::kAttrNormal), 0);
+  EXPECT_EQ(platform::DeleteFileA(cut), 0);
+  EXPECT_EQ(platform::CreateEmptyFileA(cut), 0);
+  EXPECT_EQ(platform::MoveFileA(cut, Ansi(dir.win("b.txt"))), 0);
+  EXPECT_EQ(platform::GetFullPathNameA(cut), "");
+  EXPECT_EQ(dir.Read("a.txt"), "x");
+}
+
+TEST(KernelFind, FindsTheFirstMatch) {
+  TempDir dir;
+  dir.MakeFile("a.txt", "x");
+  dir.MakeDir("sub");
+  platform::FindData data;
+  platform::Handle h = platform::FindFirstFileA(Ansi(dir.win("a.txt")), data);
+  ASSERT_NE(h, platform::kInvalidHandle);
+  EXPECT_EQ(data.attributes & platform::kAttrDirectory, 0u);
+  EXPECT_NE(platform::FindClose(h), 0);
+
+  h = platform::FindFirstFileA(Ansi(dir.win("sub")), data);
+  ASSERT_NE(h, platform::kInvalidHandle);
+  EXPECT_NE(data.attributes & platform::kAttrDirectory, 0u);
+  platform::FindClose(h);
+
+  h = platform::FindFirstFileA(Ansi(dir.win("*.txt")), data);
+  ASSERT_NE(h, platform::kInvalidHandle);
+  EXPECT_EQ(data.attributes & platform::kAttrDirectory, 0u);
+  platform::FindClose(h);
+
+  EXPECT_EQ(platform::FindFirstFileA(Ansi(dir.win("*.doc")), data), platform::kInvalidHandle);
+  EXPECT_EQ(platform::FindFirstFileA("", data), platform::kInvalidHandle);
+}
+
+TEST(KernelCreateEmpty, CreatesOrCutsToNothing) {
+  TempDir dir;
+  dir.MakeFile("old.lnk", "previous content");
+  dir.MakeDir("sub");
+  EXPECT_NE(platform::CreateEmptyFileA(Ansi(dir.win("new.lnk"))), 0);
+  EXPECT_TRUE(dir.Exists("new.lnk"));
+  EXPECT_EQ(dir.Read("new.lnk"), "");
+  EXPECT_NE(platform::CreateEmptyFileA(Ansi(dir.win("old.lnk"))), 0);
+  EXPECT_EQ(dir.Read("old.lnk"), "");
+  // Failures answer 0 and change nothing.
+  EXPECT_EQ(platform::CreateEmptyFileA(Ansi(dir.win("sub"))), 0);
+  EXPECT_EQ(platform::CreateEmptyFileA(Ansi(dir.win("missing\\x.lnk"))), 0);
+  EXPECT_FALSE(dir.Exists("missing"));
+  EXPECT_EQ(platform::CreateEmptyFileA(""), 0);
+}
+
+TEST(KernelMove, RenamesButNeverOverwrites) {
+  TempDir dir;
+  dir.MakeFile("a", "A");
+  dir.MakeFile("b", "B");
+  EXPECT_EQ(platform::MoveFileA(Ansi(dir.win("a")), Ansi(dir.win("b"))), 0);
+  EXPECT_EQ(dir.Read("a"), "A");
+  EXPECT_EQ(dir.Read("b"), "B");
+  EXPECT_NE(platform::MoveFileA(Ansi(dir.win("a")), Ansi(dir.win("c"))), 0);
+  EXPECT_FALSE(dir.Exists("a"));
+  EXPECT_EQ(dir.Read("c"), "A");
+  EXPECT_EQ(platform::MoveFileA(Ansi(dir.win("none")), Ansi(dir.win("d"))), 0);
+}
+
+// ---- current directory and full paths ----------------------------------------------
+
+TEST(KernelCurrentDirectory, SizeFirstThenTheText) {
+  TempDir dir;
+  testsupport::ChangeDir cd(dir.native());
+  char expected[32768];
+  const DWORD expected_length = GetCurrentDirectoryA(sizeof expected, expected);
+  ASSERT_GT(expected_length, 0u);
+
+  // No buffer: the size needed, the terminating zero included.
+  const std::uint32_t needed = platform::GetCurrentDirectoryA(0, nullptr);
+  EXPECT_EQ(needed, expected_length + 1);
+  // Too small a buffer: the same answer, and nothing is claimed written.
+  std::vector<char> small(2, 'x');
+  EXPECT_EQ(platform::GetCurrentDirectoryA(2, small.data()), needed);
+  // Just right: the length written, without the zero.
+  std::vector<char> buffer(needed, ' ');
+  const std::uint32_t written = platform::GetCurrentDirectoryA(needed, buffer.data());
+  ASSERT_EQ(written, needed - 1);
+  EXPECT_EQ(std::string(buffer.data(), written), std::string(expected, expected_length));
+  // A length with no buffer still only asks for the size.
+  EXPECT_EQ(platform::GetCurrentDirectoryA(100, nullptr), needed);
+}
+
+TEST(KernelFullPath, ResolvesAgainstTheCurrentDirectory) {
+  TempDir dir;
+  testsupport::ChangeDir cd(dir.native());
+  char current[32768];
+  const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  std::string base(current, n);
+  if (base.back() != '\\') base += '\\';
+  EXPECT_EQ(platform::GetFullPathNameA("a.txt"), base + "a.txt");
+  EXPECT_EQ(platform::GetFullPathNameA(".\\x\\..\\b.lnk"), base + "b.lnk");
+  EXPECT_EQ(platform::GetFullPathNameA("C:\\x\\y"), "C:\\x\\y");
+  EXPECT_EQ(platform::GetFullPathNameA(""), "");
+}
+
+TEST(KernelFullPath, NeverCutsALongPath) {
+  const std::string near_limit = "C:\\" + std::string(120, 'a') + "\\" + std::string(120, 'b');
+  EXPECT_EQ(platform::GetFullPathNameA(near_limit), near_limit);
+  // The ANSI entry point may refuse a path beyond MAX_PATH, but whatever
+  // comes back is whole.
+  const std::string beyond = "C:\\" + std::string(300, 'a') + "\\" + std::string(300, 'b');
+  const std::string full = platform::GetFullPathNameA(beyond);
+  EXPECT_TRUE(full.empty() || full == beyond) << full.size();
+}
+
+}  // namespace
