@@ -1,0 +1,522 @@
+"""End to end: hostile command lines, faults while saving, non-ASCII names.
+
+Every run is checked the same way: the exact bytes printed, the exit status,
+and the sandbox folder tree before and after.  A run may add or replace the
+one link file it names and change nothing else: no temporary file, no
+parked older link, nothing outside the link's folder.  A link that was
+written is read back with independent parsers.
+
+These run natively; under Wine only the code page row runs (Wine's Shell
+cannot finish a link, and the rest is about Linux file systems).
+"""
+import errno
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+import lnkcheck  # noqa: E402
+from harness import TempDir, usage_bytes, win_path  # noqa: E402
+
+UTF8_ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def tree(top):
+    """Every entry under `top` with its kind, bytes and mode, walked through
+    directory descriptors so that trees deeper than PATH_MAX are seen whole."""
+    out = {}
+
+    def walk(dir_fd, rel):
+        for name in sorted(os.listdir(dir_fd)):
+            key = rel + os.fsencode(name)
+            st = os.stat(name, dir_fd=dir_fd, follow_symlinks=False)
+            if stat.S_ISLNK(st.st_mode):
+                out[key] = ("link", os.readlink(name, dir_fd=dir_fd))
+            elif stat.S_ISDIR(st.st_mode):
+                out[key] = ("dir", st.st_mode & 0o7777)
+                sub = os.open(name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+                try:
+                    walk(sub, key + b"/")
+                finally:
+                    os.close(sub)
+            else:
+                fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=dir_fd)
+                with os.fdopen(fd, "rb") as f:
+                    out[key] = ("file", f.read(), st.st_mode & 0o7777)
+
+    top_fd = os.open(top, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        walk(top_fd, b"")
+    finally:
+        os.close(top_fd)
+    return out
+
+
+def make_deep(top, rel, depth, name_len=200):
+    """Makes top/rel/d..d/d..d/.../t.txt, `depth` folders of `name_len`
+    characters, through descriptors (the whole path may pass PATH_MAX).
+    Answers the relative Windows path of t.txt."""
+    comp = "d" * name_len
+    os.makedirs(os.path.join(top, rel))
+    fd = os.open(os.path.join(top, rel), os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for _ in range(depth):
+            os.mkdir(comp, dir_fd=fd)
+            sub = os.open(comp, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+            os.close(fd)
+            fd = sub
+        os.close(os.open("t.txt", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd))
+    finally:
+        os.close(fd)
+    return "\\".join([rel] + [comp] * depth + ["t.txt"])
+
+
+def touch(path, content=b""):
+    with open(path, "wb") as f:
+        f.write(content)
+
+
+def run(args, cwd, prefix=(), stdout=subprocess.PIPE, preexec_fn=None, env=UTF8_ENV, exe=None):
+    """The native tool with argv exactly as given (str or bytes)."""
+    p = subprocess.run(list(prefix) + [exe or harness.TOOL.exe] + list(args), cwd=cwd, stdout=stdout,
+                       stderr=subprocess.PIPE, env=env, preexec_fn=preexec_fn, timeout=60)
+    return p.stdout, p.returncode
+
+
+def same_but_astral(got, want):
+    """Debian's liblnk decodes a surrogate pair to a wrong code point, still
+    one character: equal but for that, where the wanted character lies
+    outside the Basic Multilingual Plane."""
+    if got is None or len(got) != len(want):
+        return False
+    return all(g == w or (ord(w) > 0xFFFF and ord(g) > 0xFFFF) for g, w in zip(got, want))
+
+
+class Sandbox(unittest.TestCase):
+    """A sandbox folder (the current directory of every run) holding
+    links/, data/r.txt and a file beside them."""
+
+    def setUp(self):
+        if harness.TOOL.wine:
+            self.skipTest("Linux file systems: native build only")
+        self.tmp = TempDir()
+        self.d = self.tmp.__enter__()
+        # Traversable by the unprivileged user some runs are made as.
+        os.chmod(self.d, 0o755)
+        self.populate()
+
+    def populate(self):
+        os.makedirs(self.p("links"))
+        os.makedirs(self.p("data"))
+        touch(self.p("data/r.txt"), b"report\n")
+        touch(self.p("beside.txt"), b"beside\n")
+
+    def tearDown(self):
+        self.tmp.__exit__(None, None, None)
+
+    def fresh(self):
+        """The sandbox as it was at the start, at the same place, for the
+        next row of a table."""
+        # Only the link folder is ever made read-only; rmtree works through
+        # descriptors, deep trees included.
+        for name in os.listdir(self.d):
+            path = os.path.join(self.d, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                os.chmod(path, 0o755)
+                shutil.rmtree(path)
+            else:
+                os.unlink(path)
+        self.populate()
+
+    def p(self, rel):
+        return os.path.join(self.d, rel)
+
+    def w(self, rel):
+        return win_path(self.p(rel))
+
+    def check_run(self, args, printed, status, link=None, prefix=(), stdout=subprocess.PIPE,
+                  preexec_fn=None, exe=None):
+        """One run: `printed` is the whole output (bytes), or a (start, end)
+        pair; `link` the link file (relative path) the run must leave
+        complete, all else in the sandbox unchanged; with no `link` the
+        sandbox must be unchanged."""
+        before = tree(self.d)
+        out, rc = run(args, self.d, prefix=prefix, stdout=stdout, preexec_fn=preexec_fn, exe=exe)
+        if isinstance(printed, tuple):
+            self.assertTrue(out.startswith(printed[0]), out[:300])
+            self.assertTrue(out.endswith(printed[1]), out[-300:])
+            self.assertEqual(out.count(b"\r\n"), 1, out[:300])
+        elif printed is not None:
+            self.assertEqual(out, printed)
+        self.assertEqual(rc, status, out[:300])
+        after = tree(self.d)
+        if link is None:
+            self.assertEqual(after, before)
+            return None
+        key = link.encode() if isinstance(link, str) else link
+        self.assertEqual(after.get(key, ("missing",))[0], "file", sorted(after))
+        rest_before = {k: v for k, v in before.items() if k != key}
+        rest_after = {k: v for k, v in after.items() if k != key}
+        self.assertEqual(rest_after, rest_before)
+        info = lnkcheck.read_link(os.path.join(os.fsencode(self.d), key).decode("utf-8", "surrogateescape"))
+        self.assertEqual(info["errors"], [])
+        self.assertEqual(info["lnkinfo_status"], 0)
+        return info
+
+
+class HostileInputs(Sandbox):
+    def test_hostile_inputs(self):
+        d = self.d
+        chunks = [c * 65536 for c in "abcdefghijklmnop"]  # 1 MiB and 15 spaces
+        joined = " ".join(chunks).encode()
+        q = '"' * 100000
+        links = self.w("links").encode()
+        usage = usage_bytes(os.path.splitext(os.path.basename(harness.TOOL.exe))[0])
+
+        def decoy_replacement(_):
+            # Files that only a wrong decoding of the bytes would find.
+            touch(self.p("data/r\ufffd.txt"), b"decoy\n")
+            touch(self.p("links/l\ufffd.lnk"), b"not a link\n")
+            touch(os.fsencode(self.p("data")) + b"/r\xfe.txt", b"the real one\n")
+
+        def deep(length):
+            def setup(row):
+                depth = (length - len(self.p("deep"))) // 201 + 1
+                row["target"] = make_deep(d, "deep", depth)
+            return setup
+
+        def loop(_):
+            os.symlink("loop2", self.p("data/loop1"))
+            os.symlink("loop1", self.p("data/loop2"))
+            os.symlink("self.lnk", self.p("links/self.lnk"))
+
+        def names(_):
+            for name in ("c\x01\x7f.txt", "n\nl.txt", "a<b>|c:d.txt", "NUL", "aux.txt"):
+                touch(self.p("data/" + name), b"x")
+
+        n255 = "n" * 255
+        # args; what is printed (bytes, or (start, end)); status; the link
+        # file made, if any; a setup step.  "{target}" in an argument is the
+        # path the setup step made.
+        rows = [
+            # A raw argument string of over 1 MiB.
+            ("1 MiB target", ["links\\big"] + chunks, b"Error: " + joined + b" not found.\r\n", 1, None, None),
+            ("1 MiB echo", ["a"] + chunks + ["/showargs"], b"Parameters: a " + joined + b"\r\n", 0, None, None),
+            ("100,000-character link name", ["links\\" + "n" * 100000, "data\\r.txt"],
+             (b'Error: cannot create the link file "' + links + b"\\nnn", b'nnn.lnk".\r\n'), 1, None, None),
+            # 100,000 double quotes: no space, or an empty quoted pair each.
+            ("quotes alone", [q], usage, 2, None, None),
+            ("quotes then x", [q, "x"], b"Error:  not found.\r\n", 1, None, None),
+            ("link then quotes", ["links\\q", q], b"Error:  not found.\r\n", 1, None, None),
+            ("quotes and showargs", [q, "x", "/showargs"], b"Parameters:  \r\n", 0, None, None),
+            # Bytes that are no UTF-8 name nothing: neither the file that
+            # holds them nor one holding U+FFFD.
+            ("invalid UTF-8 target", [b"links\\i", b"data\\r\xfe.txt"], b"Error: data\\r?.txt not found.\r\n", 1,
+             None, decoy_replacement),
+            ("invalid UTF-8 link name", [b"links\\l\xff", b"data\\r.txt"],
+             b'Error: cannot create the link file "' + links + b'\\l?.lnk".\r\n', 1, None, decoy_replacement),
+            ("invalid UTF-8 link folder", [b"links\xc3\\l", b"data\\r.txt"],
+             b'Error: Object variable not set: the link folder "links?\\" was not found.\r\n', 1, None, None),
+            ("invalid UTF-8 echoed", [b"\xe2\x82", b"\xf0\x9f\x98\x80\xed\xa0\x80", b"/showargs"],
+             b"Parameters: ?? \xf0\x9f\x98\x80???\r\n", 0, None, None),
+            # Line breaks and other control characters.
+            ("CR LF in the link name", ["links\\l\r\nx", "data\\r.txt"],
+             b'Error: the link name "l\r\nx.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("control characters in the link name", ["links\\l\x01\x1b\x7f", "data\\r.txt"],
+             b'Error: the link name "l\x01\x1b\x7f.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("LF in the target name", ["links\\nl", "data\\n\nl.txt"],
+             b"shortcut created for links\\nl <<===>> data\\n\nl.txt\r\n", 0, "links/nl.lnk", names),
+            ("control characters in the target name", ["links\\c", "data\\c\x01\x7f.txt"],
+             b"shortcut created for links\\c <<===>> data\\c\x01\x7f.txt\r\n", 0, "links/c.lnk", names),
+            ("missing target with CR LF", ["links\\c", "data\\x\r\ny"],
+             b"Error: data\\x\r\ny not found.\r\n", 1, None, None),
+            ("tab-only separator", ["links\\t\tdata\\r.txt"], usage, 2, None, None),
+            # Names Windows reserves for devices are plain names on Linux.
+            ("NUL as link", ["links\\NUL", "data\\r.txt"],
+             b"shortcut created for links\\NUL <<===>> data\\r.txt\r\n", 0, "links/NUL.lnk", None),
+            ("CON as link", ["links\\CON", "data\\r.txt"],
+             b"shortcut created for links\\CON <<===>> data\\r.txt\r\n", 0, "links/CON.lnk", None),
+            ("aux.txt as target", ["links\\", "data\\aux.txt"],
+             b"shortcut created for links\\ <<===>> data\\aux.txt\r\n", 0, "links/aux.txt.lnk", names),
+            ("NUL as target", ["links\\n", "data\\NUL"],
+             b"shortcut created for links\\n <<===>> data\\NUL\r\n", 0, "links/n.lnk", names),
+            ("missing CON", ["links\\n", "CON"], b"Error: CON not found.\r\n", 1, None, None),
+            # Characters Windows refuses in names.
+            ("< in link", ["links\\a<b", "data\\r.txt"],
+             b'Error: the link name "a<b.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("> in link", ["links\\a>b", "data\\r.txt"],
+             b'Error: the link name "a>b.lnk" is not a valid file name.\r\n', 1, None, None),
+            (": in link", ["links\\a:b", "data\\r.txt"],
+             b'Error: the link name "a:b.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("| in link", ["links\\a|b", "data\\r.txt"],
+             b'Error: the link name "a|b.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("? in link", ["links\\a?b", "data\\r.txt"],
+             b'Error: the link name "a?b.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("* in link", ["links\\*", "data\\r.txt"],
+             b'Error: the link name "*.lnk" is not a valid file name.\r\n', 1, None, None),
+            ('" in link', ['links\\a"b', "data\\r.txt"],
+             b'Error: the link name "a"b.lnk" is not a valid file name.\r\n', 1, None, None),
+            ("? in target", ["links\\w", "data\\r.t?t"], b"Error: data\\r.t?t not found.\r\n", 1, None, None),
+            ("* in target", ["links\\w", "data\\*"], b"Error: data\\* not found.\r\n", 1, None, None),
+            ("<>|: in an existing target", ["links\\p", "data\\a<b>|c:d.txt"],
+             b"shortcut created for links\\p <<===>> data\\a<b>|c:d.txt\r\n", 0, "links/p.lnk", names),
+            # Long paths.
+            ("target of 5,000 characters", ["links\\deep", "{target}"], None, 1, None, deep(5000)),
+            ("target of 3,800 characters", ["links\\deep", "{target}"], None, 0, "links/deep.lnk", deep(3800)),
+            ("link name of 255 characters", ["links\\" + n255, "data\\r.txt"],
+             b'Error: cannot create the link file "' + links + b"\\" + n255.encode() + b'.lnk".\r\n', 1, None, None),
+            ("link name of 251 characters", ["links\\" + n255[:251], "data\\r.txt"],
+             b"shortcut created for links\\" + n255[:251].encode() + b" <<===>> data\\r.txt\r\n", 0,
+             "links/" + n255[:251] + ".lnk", None),
+            # Things in the way.
+            ("link folder is a file", ["data\\r.txt\\l", "data\\r.txt"],
+             b'Error: Object variable not set: the link folder "data\\r.txt\\" was not found.\r\n', 1, None, None),
+            ("target is a symbolic link loop", ["links\\lp", "data\\loop1"], b"Error: data\\loop1 not found.\r\n",
+             1, None, loop),
+            ("link folder is a symbolic link loop", ["data\\loop1\\l", "data\\r.txt"],
+             b'Error: Object variable not set: the link folder "data\\loop1\\" was not found.\r\n', 1, None, loop),
+            ("link file is a symbolic link loop", ["links\\self", "data\\r.txt"],
+             b'Error: cannot create the link file "' + links + b'\\self.lnk".\r\n', 1, None, loop),
+        ]
+        for name, args, printed, status, link, setup in rows:
+            with self.subTest(name):
+                self.fresh()
+                row = {}
+                if setup:
+                    setup(row)
+                if "target" in row:
+                    args = [a.replace("{target}", row["target"]) for a in args]
+                    target = row["target"].encode()
+                    if status == 0:
+                        printed = b"shortcut created for links\\deep <<===>> " + target + b"\r\n"
+                    else:
+                        printed = b"Error: " + target + b" not found.\r\n"
+                info = self.check_run(args, printed, status, link)
+                if info and "target" in row:
+                    self.assertEqual(info["local_base_path"], self.w(row["target"].replace("\\", "/")))
+
+
+class Faults(Sandbox):
+    """Afterwards the link folder holds the new, complete link or exactly
+    what it held before."""
+
+    def complete_link(self, rel="links/doc.lnk"):
+        info = lnkcheck.read_link(self.p(rel))
+        self.assertEqual(info["errors"], [])
+        self.assertEqual(info["local_base_path"], self.w("data/r.txt"))
+        return info
+
+    def test_standard_output_unusable(self):
+        def close_stdout():
+            os.close(1)
+
+        def pipe_without_reader():
+            r, w = os.pipe()
+            os.close(r)
+            os.dup2(w, 1)
+            os.close(w)
+
+        rows = [
+            ("closed", {"preexec_fn": close_stdout}),
+            ("full", {"stdout": "/dev/full"}),
+            ("pipe without reader", {"preexec_fn": pipe_without_reader}),
+        ]
+        for name, how in rows:
+            for older in (False, True):
+                with self.subTest(name, older=older):
+                    self.fresh()
+                    if older:
+                        touch(self.p("links/doc.lnk"), b"old")
+                    kwargs = dict(how)
+                    full = None
+                    if kwargs.get("stdout") == "/dev/full":
+                        full = open("/dev/full", "wb")
+                        kwargs["stdout"] = full
+                    try:
+                        out, rc = run(["links\\doc", "data\\r.txt"], self.d, **kwargs)
+                    finally:
+                        if full:
+                            full.close()
+                    self.assertEqual(rc, 0)
+                    self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
+                    self.complete_link()
+
+    def test_read_only_link_folder(self):
+        # Root writes into a read-only folder anyway: run the tool as nobody,
+        # from a copy that nobody can reach wherever the build lives.
+        exe = None
+        prefix = ()
+        if os.geteuid() == 0:
+            prefix = NOBODY
+            exe = os.path.join(tempfile.mkdtemp(prefix="mklnk-exe-"), os.path.basename(harness.TOOL.exe))
+            os.chmod(os.path.dirname(exe), 0o755)
+            shutil.copy(harness.TOOL.exe, exe)
+            self.addCleanup(shutil.rmtree, os.path.dirname(exe))
+            probe = subprocess.run(prefix + [exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.assertEqual(probe.returncode, 0, "the tool must run as nobody (uid 65534)")
+        links = self.w("links").encode()
+        rows = [
+            (None, b'Error: cannot create the link file "' + links + b'\\doc.lnk".\r\n'),
+            (b"old", b'Error: cannot replace the existing file "' + links + b'\\doc.lnk".\r\n'),
+        ]
+        for older, printed in rows:
+            with self.subTest(older=older):
+                self.fresh()
+                if older:
+                    touch(self.p("links/doc.lnk"), older)
+                os.chmod(self.p("links"), 0o555)
+                self.check_run(["links\\doc", "data\\r.txt"], printed, 1, prefix=prefix, exe=exe)
+
+    def test_no_space_left_while_saving(self):
+        mnt = tempfile.mkdtemp(prefix="mklnk-full-")
+        try:
+            p = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k,mode=0755", "tmpfs", mnt],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            if p.returncode != 0:
+                if os.environ.get("CI"):
+                    self.fail("cannot mount a tmpfs: %s" % p.stdout.decode(errors="replace"))
+                self.skipTest("cannot mount a tmpfs here (%s); the writer's clean-up on a failed save is "
+                              "covered by the unit tests" % p.stdout.decode(errors="replace").strip())
+            try:
+                self.fill_and_save(mnt)
+            finally:
+                subprocess.run(["umount", mnt])
+        finally:
+            os.rmdir(mnt)
+
+    def fill_and_save(self, mnt):
+        links = os.path.join(mnt, "links")
+        os.makedirs(links)
+        touch(os.path.join(mnt, "r.txt"), b"report\n")
+        touch(os.path.join(links, "old.lnk"), b"older link")
+        # Fill every page: an empty file can still be made (it takes only
+        # an inode), but not one byte can be written.
+        with open(os.path.join(mnt, "fill"), "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(b"x" * 4096)
+            except OSError as e:
+                self.assertEqual(e.errno, errno.ENOSPC)
+            try:
+                while True:
+                    f.write(b"x")
+            except OSError as e:
+                self.assertEqual(e.errno, errno.ENOSPC)
+        for name in ("old", "new"):
+            with self.subTest(name):
+                before = tree(mnt)
+                out, rc = run(["links\\" + name, "r.txt"], mnt)
+                shown = (win_path(links) + "\\" + name + ".lnk").encode()
+                self.assertEqual(out, b'Error: cannot write the link file "' + shown +
+                                 b'": No space left on device.\r\n')
+                self.assertEqual(rc, 1)
+                self.assertEqual(tree(mnt), before)
+
+    def test_older_link_replaced(self):
+        def read_only(_):
+            touch(self.p("links/doc.lnk"), b"old")
+            os.chmod(self.p("links/doc.lnk"), 0o444)
+
+        def hidden(_):
+            touch(self.p("links/.doc.lnk"), b"old")
+            os.chmod(self.p("links/.doc.lnk"), 0o444)
+
+        def symlink_to_file(_):
+            touch(self.p("other.txt"), b"precious\n")
+            os.chmod(self.p("other.txt"), 0o444)
+            os.symlink("../other.txt", self.p("links/doc.lnk"))
+
+        def dangling_symlink(_):
+            os.symlink("../nowhere", self.p("links/doc.lnk"))
+
+        def folder_symlink(_):
+            os.symlink("../data", self.p("links/doc.lnk"))
+
+        links = self.w("links").encode()
+        refused = b'Error: cannot create the link file "' + links + b'\\doc.lnk".\r\n'
+        rows = [
+            # setup; link argument; link file; printed (None: created)
+            (read_only, "links\\doc", "links/doc.lnk", None),
+            (hidden, "links\\.doc", "links/.doc.lnk", None),
+            (symlink_to_file, "links\\doc", "links/doc.lnk", None),
+            # What a link leads nowhere or to a folder is never written
+            # through: refused, and the link stays.
+            (dangling_symlink, "links\\doc", None, refused),
+            (folder_symlink, "links\\doc", None, refused),
+        ]
+        for setup, arg, link, refusal in rows:
+            with self.subTest(setup.__name__):
+                self.fresh()
+                setup(None)
+                if refusal:
+                    self.check_run([arg, "data\\r.txt"], refusal, 1)
+                    continue
+                printed = b"shortcut created for " + arg.encode() + b" <<===>> data\\r.txt\r\n"
+                self.check_run([arg, "data\\r.txt"], printed, 0, link)
+                self.assertFalse(os.path.islink(self.p(link)))
+                self.complete_link(link)
+                if setup is symlink_to_file:
+                    with open(self.p("other.txt"), "rb") as f:
+                        self.assertEqual(f.read(), b"precious\n")
+                    self.assertEqual(os.stat(self.p("other.txt")).st_mode & 0o777, 0o444)
+
+
+class Unicode(Sandbox):
+    """Non-ASCII names reach the link intact, in a UTF-8 locale."""
+
+    def test_round_trip(self):
+        rows = [
+            # link name, target name
+            ("\u00e9t\u00e9", "caf\u00e9 cr\u00e8me.txt"),
+            ("\u00c5ngstr\u00f6m \u0152uvre", "na\u00efve.txt"),
+            ("\u65e5\u672c\u8a9e", "\u6587\u66f8 \u4e2d\u6587.txt"),
+            ("\u0420\u0443\u0441\u0441\u043a\u0438\u0439", "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.txt"),
+            ("smile \U0001F600", "\U0001F600 face.txt"),
+            ("\U0001F600", "\U0001F389\u00e9\u4e2d.txt"),
+        ]
+        for link_name, target_name in rows:
+            with self.subTest(link=link_name):
+                self.fresh()
+                touch(self.p("data/" + target_name), b"x")
+                args = ["links\\" + link_name, "data\\" + target_name]
+                shown = ['"%s"' % a if " " in a else a for a in args]
+                printed = ("shortcut created for %s <<===>> %s\r\n" % tuple(shown)).encode()
+                info = self.check_run(args, printed, 0, "links/" + link_name + ".lnk")
+                want = self.w("data/" + target_name)
+                self.assertTrue(same_but_astral(info["local_base_path"], want),
+                                (info["local_base_path"], want))
+                names = [i["name"] for i in info["items"]]
+                self.assertTrue(same_but_astral(names[-1], target_name), names)
+                with open(self.p("links/" + link_name + ".lnk"), "rb") as f:
+                    raw = f.read()
+                # The exact UTF-16 of the name, surrogate pairs included.
+                self.assertIn(target_name.encode("utf-16-le"), raw)
+
+
+class WineCodePage(unittest.TestCase):
+    """Under Wine the ANSI code page is 1252: a name it cannot hold must not
+    come through as '?', which the directory search takes as a wildcard."""
+
+    def test_name_outside_the_code_page(self):
+        if not harness.TOOL.wine:
+            self.skipTest("the code page row is Wine's")
+        with TempDir() as d:
+            os.makedirs(os.path.join(d, "links"))
+            os.makedirs(os.path.join(d, "data"))
+            touch(os.path.join(d, "data", "\u65e5\u672c.txt"), b"x")
+            touch(os.path.join(d, "data", "ab.txt"), b"decoy")  # what "??.txt" would match
+            before = tree(d)
+            out, rc = harness.TOOL.run(["links\\cjk", "data\\\u65e5\u672c.txt"], cwd=d)
+            self.assertEqual(out, b"Error: data\\??.txt not found.\r\n")
+            self.assertEqual(rc, 1)
+            self.assertEqual(tree(d), before)
+
+
+if __name__ == "__main__":
+    harness.main()
