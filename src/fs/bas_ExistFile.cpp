@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -77,19 +78,23 @@ std::u16string GetCurDir() {
   return platform::FromAnsi(buffer);
 }
 
-std::u16string GetFolderPart(std::u16string path) {
+std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDirQuery curDir) {
   const std::size_t last = path.rfind(u'\\');
-  if (last == std::u16string::npos) return GetCurDir();
-  if (FolderExists(path)) return path;
+  if (last == std::u16string::npos) return curDir();
+  if (folderExists(path)) return path;
   return path.substr(0, last + 1);
 }
 
-std::u16string GetFilePart(std::u16string path) {
+std::u16string GetFilePart(std::u16string path, FolderTest folderExists) {
   const std::size_t last = path.rfind(u'\\');
   if (last == std::u16string::npos) return path;
-  if (FolderExists(path)) return {};
+  if (folderExists(path)) return {};
   return path.substr(last + 1);
 }
+
+std::u16string GetFolderPart(std::u16string path) { return GetFolderPart(std::move(path), FolderExists, GetCurDir); }
+
+std::u16string GetFilePart(std::u16string path) { return GetFilePart(std::move(path), FolderExists); }
 
 std::u16string JoinPath(std::u16string folder, std::u16string name) {
   if (folder.empty() || folder.back() != u'\\') folder += u'\\';

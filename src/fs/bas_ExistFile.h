@@ -25,6 +25,13 @@ std::u16string GetCurDir();
 std::u16string GetFolderPart(std::u16string path);
 std::u16string GetFilePart(std::u16string path);
 
+// The same splits with the folder test and the current directory handed
+// in, so that the string work can be exercised without a file system.
+using FolderTest = bool (*)(std::u16string path);
+using CurDirQuery = std::u16string (*)();
+std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDirQuery curDir);
+std::u16string GetFilePart(std::u16string path, FolderTest folderExists);
+
 // The folder, a backslash unless it already ends in one, and the name.
 std::u16string JoinPath(std::u16string folder, std::u16string name);
 

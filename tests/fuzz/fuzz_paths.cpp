@@ -1,0 +1,121 @@
+// Fuzz target for the pure path procedures: the folder/name split (with a
+// stand-in folder test and current directory), the join and the quote
+// stripping.
+//
+// Input: one byte of flags (bit 0: the stand-in folder test answers true),
+// then UTF-8 text cut at NUL characters into the path to split, the
+// current directory, and a folder and a name to join.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs/bas_ExistFile.h"
+#include "fuzz_input.h"
+
+namespace {
+
+using std::u16string;
+
+constexpr std::size_t npos = u16string::npos;
+
+// What the stand-ins answer and what they were asked.
+struct Fake {
+  bool isFolder = false;
+  u16string curDir;
+  std::vector<u16string> folderQueries;
+  int curDirQueries = 0;
+};
+Fake fake;
+
+bool FakeFolderExists(u16string path) {
+  fake.folderQueries.push_back(path);
+  return fake.isFolder;
+}
+
+u16string FakeCurDir() {
+  ++fake.curDirQueries;
+  return fake.curDir;
+}
+
+std::size_t Backslashes(const u16string& s) {
+  std::size_t n = 0;
+  for (char16_t c : s) n += c == u'\\';
+  return n;
+}
+
+bool EndsWith(const u16string& s, const u16string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+void CheckSplit(const u16string& path) {
+  fake.folderQueries.clear();
+  fake.curDirQueries = 0;
+  const u16string folder = bas_ExistFile::GetFolderPart(path, FakeFolderExists, FakeCurDir);
+  const u16string name = bas_ExistFile::GetFilePart(path, FakeFolderExists);
+
+  if (path.find(u'\\') == npos) {
+    // A bare name in the current directory; nothing asked of the disk.
+    FUZZ_CHECK(folder == fake.curDir);
+    FUZZ_CHECK(name == path);
+    FUZZ_CHECK(fake.curDirQueries == 1);
+    FUZZ_CHECK(fake.folderQueries.empty());
+    return;
+  }
+  // The folder test is asked about the whole path, as given, once per split.
+  FUZZ_CHECK(fake.curDirQueries == 0);
+  FUZZ_CHECK(fake.folderQueries.size() == 2);
+  FUZZ_CHECK(fake.folderQueries[0] == path && fake.folderQueries[1] == path);
+  if (fake.isFolder) {
+    FUZZ_CHECK(folder == path);
+    FUZZ_CHECK(name.empty());
+  } else {
+    FUZZ_CHECK(folder + name == path);
+    FUZZ_CHECK(!folder.empty() && folder.back() == u'\\');
+    FUZZ_CHECK(name.find(u'\\') == npos);
+  }
+}
+
+void CheckJoin(const u16string& folder, const u16string& name) {
+  const u16string joined = bas_ExistFile::JoinPath(folder, name);
+  FUZZ_CHECK(joined.compare(0, folder.size(), folder) == 0);
+  FUZZ_CHECK(EndsWith(joined, name));
+  const bool added = folder.empty() || folder.back() != u'\\';
+  FUZZ_CHECK(joined.size() == folder.size() + name.size() + (added ? 1 : 0));
+  FUZZ_CHECK(Backslashes(joined) == Backslashes(folder) + Backslashes(name) + (added ? 1 : 0));
+  if (added) FUZZ_CHECK(joined[folder.size()] == u'\\');
+}
+
+void CheckStripQuotes(const u16string& path) {
+  const u16string stripped = bas_ExistFile::StripQuotes(path);
+  // An opening double quote always goes; a closing one only when it is the
+  // first double quote after the first character.  Nothing else changes.
+  const std::size_t front = !path.empty() && path[0] == u'"' ? 1 : 0;
+  const bool closing = path.size() >= 2 && path.find(u'"', 1) == path.size() - 1;
+  FUZZ_CHECK(stripped.size() + front + (closing ? 1 : 0) == path.size());
+  FUZZ_CHECK(path.compare(front, stripped.size(), stripped) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  fake.isFolder = (data[0] & 1) != 0;
+  const u16string text = fuzz::Decode(data + 1, size - 1);
+
+  std::vector<u16string> fields;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t nul = text.find(u'\0', at);
+    fields.push_back(text.substr(at, nul == npos ? npos : nul - at));
+    if (nul == npos) break;
+    at = nul + 1;
+  }
+  fields.resize(fields.size() < 4 ? 4 : fields.size());
+  fake.curDir = fields[1];
+
+  CheckSplit(fields[0]);
+  CheckStripQuotes(fields[0]);
+  CheckJoin(fields[2], fields[3]);
+  return 0;
+}
