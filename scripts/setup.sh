@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make googletest python3
           g++-mingw-w64-i686 wine wine32:i386 wine64-tools
           liblnk-utils python3-liblnk python3-libfwsi
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev clang-tidy cppcheck)
 
 missing=()
 for p in "${packages[@]}"; do

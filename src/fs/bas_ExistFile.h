@@ -15,7 +15,7 @@ bool FolderExists(std::u16string path);
 
 // Deletes the file, first clearing its read-only attribute when asked to.
 // Reports nothing: the caller tests the path afterwards if it cares.
-void KillFile(std::u16string path, bool clearReadOnly);
+void KillFile(const std::u16string& path, bool clearReadOnly);
 
 // The current directory, or "" when it cannot be read.
 std::u16string GetCurDir();
@@ -33,7 +33,7 @@ std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDi
 std::u16string GetFilePart(std::u16string path, FolderTest folderExists);
 
 // The folder, a backslash unless it already ends in one, and the name.
-std::u16string JoinPath(std::u16string folder, std::u16string name);
+std::u16string JoinPath(std::u16string folder, const std::u16string& name);
 
 // Removes a closing double quote when it is the first one after the first
 // character, then an opening one.

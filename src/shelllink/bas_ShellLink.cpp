@@ -79,12 +79,12 @@ struct FolderChanges {
 
 }  // namespace
 
-void CreateEmptyFile(std::u16string path) {
+void CreateEmptyFile(const std::u16string& path) {
   if (const auto bytes = platform::ToAnsiExact(path)) platform::CreateEmptyFileA(*bytes);
 }
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
-                     std::u16string linkName, std::u16string arguments, std::u16string description) {
+                     std::u16string linkName, const std::u16string& arguments, const std::u16string& description) {
   linkFolder = bas_ExistFile::StripQuotes(std::move(linkFolder));
   linkName = bas_ExistFile::StripQuotes(std::move(linkName));
   targetName = bas_ExistFile::StripQuotes(std::move(targetName));

@@ -11,9 +11,9 @@ namespace bas_ShellLink {
 // false after printing "Error: " and the failure's description.  A failed
 // call leaves the link folder as it found it.
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
-                     std::u16string linkName, std::u16string arguments, std::u16string description);
+                     std::u16string linkName, const std::u16string& arguments, const std::u16string& description);
 
 // Creates the file or cuts it to zero length; reports nothing.
-void CreateEmptyFile(std::u16string path);
+void CreateEmptyFile(const std::u16string& path);
 
 }  // namespace bas_ShellLink

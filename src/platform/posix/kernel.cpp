@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -70,6 +71,9 @@ bool FindInDirectory(const std::string& dir_windows, std::string_view name, Find
   if (d == nullptr) return false;
   const std::string glob = GlobOf(name);
   bool found = false;
+  // readdir keeps its state in the stream, and this stream is ours alone;
+  // readdir_r, which cppcheck would have instead, is deprecated by glibc.
+  // cppcheck-suppress readdirCalled
   while (const dirent* entry = readdir(d)) {
     if (fnmatch(glob.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
     struct stat st;
@@ -399,7 +403,7 @@ char16_t UpperOf(char16_t c) {
 
 std::u16string UpperCase(std::u16string_view text) {
   std::u16string out(text);
-  for (char16_t& c : out) c = UpperOf(c);
+  std::transform(out.begin(), out.end(), out.begin(), UpperOf);
   return out;
 }
 

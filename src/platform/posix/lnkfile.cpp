@@ -1,5 +1,6 @@
 #include "platform/posix/lnkfile.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace platform::posix {
@@ -54,10 +55,7 @@ void RequireNoNul(std::u16string_view text, const char* what) {
 }
 
 bool IsPlainAscii(std::u16string_view text) {
-  for (char16_t c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
+  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
@@ -236,7 +234,7 @@ std::string ToWindows1252(std::u16string_view text) {
       out.push_back(static_cast<char>(c));
       continue;
     }
-    if (c >= 0x80 && c <= 0x9F) {
+    if (c <= 0x9F) {  // 0x80 and up: the C1 range
       out.push_back(kHigh[c - 0x80] == 0 ? static_cast<char>(c) : '?');
       continue;
     }

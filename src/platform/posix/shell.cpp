@@ -85,7 +85,7 @@ std::vector<std::u16string> Components(const std::u16string& path) {
   return parts;
 }
 
-std::u16string Upper(std::u16string s) { return UpperCase(s); }
+std::u16string Upper(std::u16string_view s) { return UpperCase(s); }
 
 // The target as seen from the link's folder, ".\name" or "..\..\dir\name",
 // when both lie on the same drive.

@@ -212,12 +212,10 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
     out += '\\';
     out += name;
   }
-  const bool drive_form = HasDrive(out);
-  if (drive_form && base.names.empty()) {
-    out += '\\';
-  } else if (IsSeparator(path.back()) && out != "\\\\") {
-    out += '\\';
-  }
+  // A drive's root always ends in its separator; any other path keeps the
+  // trailing one it came with (a bare "\\" root has it already).
+  const bool drive_root = HasDrive(out) && base.names.empty();
+  if (drive_root || (IsSeparator(path.back()) && out != "\\\\")) out += '\\';
   return out;
 }
 
