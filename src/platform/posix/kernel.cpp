@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/utf8.h"
 #include "platform/posix/winpath.h"
 
 namespace platform {
@@ -318,7 +319,9 @@ std::optional<std::string> ToAnsiExact(std::u16string_view text) {
   return out;
 }
 
-std::u16string FromAnsi(std::string_view bytes) {
+std::u16string FromAnsi(std::string_view bytes) { return posix::Utf8ToUtf16(bytes, false); }
+
+std::u16string posix::Utf8ToUtf16(std::string_view bytes, bool escapeInvalid) {
   std::u16string out;
   out.reserve(bytes.size());
   std::size_t i = 0;
@@ -348,7 +351,7 @@ std::u16string FromAnsi(std::string_view bytes) {
     ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
     if (!ok) {
       // Each byte that is not part of a well-formed sequence stands alone.
-      out += u'\uFFFD';
+      out += escapeInvalid ? static_cast<char16_t>(0xDC00 + b0) : u'\uFFFD';
       ++i;
       continue;
     }
