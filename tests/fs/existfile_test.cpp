@@ -72,6 +72,13 @@ TEST_F(ExistFileTest, Tests) {
     EXPECT_EQ(FileExists(path), row.file);
     EXPECT_EQ(FolderExists(path), row.folder);
   }
+  // A drive's root: the file test searches for the bare drive and finds no
+  // file; the folder test asks about the root itself.
+  const std::u16string root = t.win().substr(0, 3);
+  EXPECT_FALSE(FileExists(root));
+  EXPECT_TRUE(FolderExists(root));
+  EXPECT_EQ(Show(GetFolderPart(root)), Show(root));
+  EXPECT_EQ(Show(GetFilePart(root)), "");
 }
 
 TEST_F(ExistFileTest, SplitAndJoin) {
@@ -106,6 +113,20 @@ TEST_F(ExistFileTest, SplitAndJoin) {
     EXPECT_EQ(Show(GetFilePart(path)), expand(row.name));
   }
 }
+
+#ifndef _WIN32
+// Windows keeps a process from removing its current directory; Linux does
+// not, and then the directory cannot be read.
+TEST(GetCurDir, Unreadable) {
+  TempDir t;
+  t.MakeDir("gone");
+  ChangeDir cd(t.native("gone"));
+  std::filesystem::remove(t.native("gone"));
+  EXPECT_EQ(Show(GetCurDir()), "");
+  EXPECT_EQ(Show(GetFolderPart(u"a.txt")), "");
+  EXPECT_EQ(Show(GetFilePart(u"a.txt")), "a.txt");
+}
+#endif
 
 TEST(JoinPath, Table) {
   struct Row {
