@@ -4,7 +4,7 @@
 # then shows what an independent reader (lnkinfo) finds in the link.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh native
 cmake -S . -B build -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build build -j2 --target mklnk >/dev/null
 

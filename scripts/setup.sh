@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing mklnk needs on Debian 12 (as root).
+# "setup.sh native" installs only what the native build and lnkinfo need.
 # Quick when everything is there already.
 set -euo pipefail
 
-packages=(cmake g++ make googletest python3
-          g++-mingw-w64-i686 wine wine32:i386 wine64-tools
-          liblnk-utils python3-liblnk python3-libfwsi
-          clang libclang-rt-14-dev clang-tidy cppcheck)
+if [ "${1:-}" = native ]; then
+  packages=(cmake g++ make liblnk-utils)
+else
+  packages=(cmake g++ make googletest python3
+            g++-mingw-w64-i686 wine wine32:i386 wine64-tools
+            liblnk-utils python3-liblnk python3-libfwsi
+            clang libclang-rt-14-dev clang-tidy cppcheck)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -15,7 +20,7 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
