@@ -153,8 +153,6 @@ int Main() {
     // Nothing below is expected to throw; should it (out of memory), say so
     // in the tool's own way instead of aborting.
     bas_Console::ConsoleWriteLine(u"Error: " + platform::FromAnsi(e.what()));
-  } catch (const platform::ShellFailure& f) {
-    bas_Console::ConsoleWriteLine(u"Error: " + f.description);
   }
   return kExitInternalError;
 }

@@ -35,15 +35,9 @@ namespace {
 
 bool EndsInSeparator(std::string_view p) { return !p.empty() && (p.back() == '\\' || p.back() == '/'); }
 
-// The last name of a Linux path; a trailing '/' is passed over.
-std::string_view UnixLastName(std::string_view p) {
-  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
-  const std::size_t slash = p.rfind('/');
-  return slash == std::string_view::npos ? p : p.substr(slash + 1);
-}
-
+// LastComponent takes '/' as a separator, and a Linux path has no drive.
 std::uint32_t AttributesOf(const struct stat& st, std::string_view unix_path) {
-  return posix::AttributesFromMode(st.st_mode, UnixLastName(unix_path));
+  return posix::AttributesFromMode(st.st_mode, posix::LastComponent(unix_path));
 }
 
 bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }

@@ -7,6 +7,7 @@
 // reach the file system through the Wine-style drive mapping.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,7 @@ struct FileFacts {
   std::uint32_t attributes = 0;
   std::uint64_t size = 0;
   std::uint64_t created = 0, accessed = 0, written = 0;
+  std::uint32_t device = 0;  // stands for the volume's serial number
 };
 
 FileFacts Facts(const std::string& unixPath, std::string_view name) {
@@ -54,6 +56,7 @@ FileFacts Facts(const std::string& unixPath, std::string_view name) {
   if (statx(AT_FDCWD, unixPath.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return f;
   f.exists = true;
   f.folder = S_ISDIR(sx.stx_mode);
+  f.device = static_cast<std::uint32_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor));
   f.attributes = posix::AttributesFromMode(sx.stx_mode, name);
   // Windows gives ordinary files the archive bit; the Shell writes it too.
   if (!f.folder) f.attributes = (f.attributes & ~kAttrNormal) | kAttrArchive;
@@ -85,12 +88,13 @@ std::vector<std::u16string> Components(const std::u16string& path) {
   return parts;
 }
 
-std::u16string Upper(std::u16string_view s) { return UpperCase(s); }
+// The drive letter of a path that HasDrive accepts, in upper case.
+char16_t DriveOf(const std::u16string& path) { return static_cast<char16_t>(path[0] & ~0x20); }
 
 // The target as seen from the link's folder, ".\name" or "..\..\dir\name",
 // when both lie on the same drive.
 std::u16string RelativePath(const std::u16string& linkFolder, const std::u16string& target) {
-  if (!HasDrive(linkFolder) || !HasDrive(target) || Upper(linkFolder.substr(0, 1)) != Upper(target.substr(0, 1))) {
+  if (!HasDrive(linkFolder) || !HasDrive(target) || DriveOf(linkFolder) != DriveOf(target)) {
     return {};
   }
   const auto from = Components(linkFolder);
@@ -152,47 +156,42 @@ class Link : public ShellLinkObject {
     if (!HasDrive(path_)) throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
     LinkData data;
     data.target_path = path_;
-    data.drive = Upper(path_.substr(0, 1))[0];
+    data.drive = DriveOf(path_);
     data.working_dir = workingDirectory_;
     data.arguments = arguments_;
     data.description = description_;
     data.relative_path = RelativePath(folder_, path_);
 
-    // One item for every folder on the way, then the target itself.
+    // The drive's root tells the volume, and is the target when the path
+    // names nothing below it.
+    const auto root = UnixPath(path_.substr(0, 3));
+    FileFacts facts = root ? Facts(*root, "") : FileFacts{};
+    data.drive_serial = facts.device;
+
+    // One item for every component; the writer makes every one on the way a
+    // folder, the target is what it is, or a folder when its path says so.
     const std::vector<std::u16string> parts = Components(path_);
-    std::u16string walked = path_.substr(0, 3);
-    FileFacts facts;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-      walked += (i == 0 ? u"" : u"\\") + parts[i];
+    std::u16string walked = path_.substr(0, 2);
+    for (const std::u16string& part : parts) {
+      walked += u"\\" + part;
       const auto unixPath = UnixPath(walked);
-      facts = unixPath ? Facts(*unixPath, ToAnsi(parts[i])) : FileFacts{};
+      facts = unixPath ? Facts(*unixPath, ToAnsi(part)) : FileFacts{};
       LinkItem item;
-      item.name = parts[i];
-      const bool last = i + 1 == parts.size();
-      // Every folder on the way is a folder, whatever stat says; the target
-      // is what it is, or a folder when its path says so.
-      item.is_folder = !last || (facts.exists ? facts.folder : path_.back() == u'\\');
-      item.file_size = item.is_folder ? 0 : static_cast<std::uint32_t>(facts.size);
+      item.name = part;
+      item.is_folder = facts.exists ? facts.folder : path_.back() == u'\\';
+      item.file_size = static_cast<std::uint32_t>(facts.size);
       item.write_time = facts.written;
       item.creation_time = facts.created;
       item.access_time = facts.accessed;
       item.attributes = facts.exists ? facts.attributes : (item.is_folder ? kAttrDirectory : kAttrArchive);
       data.items.push_back(std::move(item));
     }
-    if (parts.empty()) {
-      const auto root = UnixPath(path_.substr(0, 3));
-      facts = root ? Facts(*root, "") : FileFacts{};
-    }
     data.target_exists = facts.exists;
-    data.target_attributes = facts.exists ? facts.attributes : 0;
+    data.target_attributes = facts.attributes;
     data.target_creation_time = facts.created;
     data.target_access_time = facts.accessed;
     data.target_write_time = facts.written;
     data.target_size = static_cast<std::uint32_t>(facts.size);
-    if (const auto root = UnixPath(path_.substr(0, 3))) {
-      struct stat st;
-      if (stat(root->c_str(), &st) == 0) data.drive_serial = static_cast<std::uint32_t>(st.st_dev);
-    }
 
     std::string bytes;
     try {

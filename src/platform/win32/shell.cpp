@@ -166,6 +166,16 @@ void Call(std::u16string_view member, F&& call) {
   if (FAILED(hr)) Fail(hr, member);
 }
 
+// The object's interface T, or a failure in the name of the member that
+// gave the object.
+template <class T>
+ComPtr<T> QueryAs(IUnknown* object, REFIID iid, std::u16string_view member) {
+  ComPtr<T> out;
+  Call(member, [&] { return object->QueryInterface(iid, reinterpret_cast<void**>(out.put())); });
+  if (!out) Fail(E_NOINTERFACE, member);
+  return out;
+}
+
 Bstr::Bstr(std::u16string_view text)
     : b_(::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
                              static_cast<UINT>(text.size()))) {
@@ -212,21 +222,16 @@ class Win32ShellLink final : public ShellLinkObject {
   explicit Win32ShellLink(ComPtr<IShellLinkDual> link) : link_(std::move(link)) {}
 
   void SetPath(const std::u16string& path) override {
-    Bstr value(path);
-    Call(u"IShellLinkDual.Path", [&] { return link_->put_Path(value.get()); });
+    Put(u"IShellLinkDual.Path", &IShellLinkDual::put_Path, path);
   }
   void SetDescription(const std::u16string& description) override {
-    Bstr value(description);
-    Call(u"IShellLinkDual.Description", [&] { return link_->put_Description(value.get()); });
+    Put(u"IShellLinkDual.Description", &IShellLinkDual::put_Description, description);
   }
   void SetWorkingDirectory(const std::u16string& folder) override {
-    Bstr value(folder);
-    Call(u"IShellLinkDual.WorkingDirectory",
-         [&] { return link_->put_WorkingDirectory(value.get()); });
+    Put(u"IShellLinkDual.WorkingDirectory", &IShellLinkDual::put_WorkingDirectory, folder);
   }
   void SetArguments(const std::u16string& arguments) override {
-    Bstr value(arguments);
-    Call(u"IShellLinkDual.Arguments", [&] { return link_->put_Arguments(value.get()); });
+    Put(u"IShellLinkDual.Arguments", &IShellLinkDual::put_Arguments, arguments);
   }
   void Save() override {
     // The file argument left out, the way a script omits an optional one.
@@ -237,6 +242,13 @@ class Win32ShellLink final : public ShellLinkObject {
   }
 
  private:
+  // One of the string properties written.
+  void Put(std::u16string_view member, HRESULT (STDMETHODCALLTYPE IShellLinkDual::*put)(BSTR),
+           const std::u16string& value) {
+    Bstr text(value);
+    Call(member, [&] { return (link_.get()->*put)(text.get()); });
+  }
+
   ComPtr<IShellLinkDual> link_;
 };
 
@@ -254,12 +266,8 @@ class Win32FolderItem final : public FolderItemObject {
     ComPtr<IDispatch> object;
     Call(u"FolderItem.GetLink", [&] { return item_->get_GetLink(object.put()); });
     if (!object) return nullptr;
-    ComPtr<IShellLinkDual> link;
-    Call(u"FolderItem.GetLink", [&] {
-      return object->QueryInterface(IID_IShellLinkDual, reinterpret_cast<void**>(link.put()));
-    });
-    if (!link) Fail(E_NOINTERFACE, u"FolderItem.GetLink");
-    return std::make_unique<Win32ShellLink>(std::move(link));
+    return std::make_unique<Win32ShellLink>(
+        QueryAs<IShellLinkDual>(object.get(), IID_IShellLinkDual, u"FolderItem.GetLink"));
   }
 
  private:
@@ -320,7 +328,7 @@ class Win32Folder final : public FolderObject {
     }
     if (FAILED(hr)) Fail(hr, kMember);
 
-    VARIANT& v = result.get();
+    const VARIANT& v = result.get();
     IUnknown* object = nullptr;
     if (v.vt == VT_DISPATCH) {
       object = v.pdispVal;
@@ -330,12 +338,7 @@ class Win32Folder final : public FolderObject {
       Fail(DISP_E_TYPEMISMATCH, kMember);
     }
     if (object == nullptr) return nullptr;
-    ComPtr<FolderItem> item;
-    Call(kMember, [&] {
-      return object->QueryInterface(IID_FolderItem, reinterpret_cast<void**>(item.put()));
-    });
-    if (!item) Fail(E_NOINTERFACE, kMember);
-    return std::make_unique<Win32FolderItem>(std::move(item));
+    return std::make_unique<Win32FolderItem>(QueryAs<FolderItem>(object, IID_FolderItem, kMember));
   }
 
   std::unique_ptr<FolderItemsObject> Items() override {
