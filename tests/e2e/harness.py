@@ -7,6 +7,7 @@ line given to CreateProcessW by a small launcher.
 import argparse
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -102,18 +103,32 @@ class TempDir:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
-def snapshot(folder):
-    """Every entry under a folder with its kind and content, to compare before and after."""
+def snapshot(top):
+    """Every entry under `top` with its kind, bytes and mode, walked through
+    directory descriptors so that trees deeper than PATH_MAX are seen whole."""
     out = {}
-    for root, dirs, files in os.walk(folder):
-        for name in dirs + files:
-            p = os.path.join(root, name)
-            rel = os.path.relpath(p, folder)
-            if os.path.islink(p):
-                out[rel] = ("link", os.readlink(p))
-            elif os.path.isdir(p):
-                out[rel] = ("dir", None)
+
+    def walk(dir_fd, rel):
+        for name in sorted(os.listdir(dir_fd)):
+            key = rel + os.fsencode(name)
+            st = os.stat(name, dir_fd=dir_fd, follow_symlinks=False)
+            if stat.S_ISLNK(st.st_mode):
+                out[key] = ("link", os.readlink(name, dir_fd=dir_fd))
+            elif stat.S_ISDIR(st.st_mode):
+                out[key] = ("dir", st.st_mode & 0o7777)
+                sub = os.open(name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+                try:
+                    walk(sub, key + b"/")
+                finally:
+                    os.close(sub)
             else:
-                with open(p, "rb") as f:
-                    out[rel] = ("file", f.read(), os.stat(p).st_mode & 0o777)
+                fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW, dir_fd=dir_fd)
+                with os.fdopen(fd, "rb") as f:
+                    out[key] = ("file", f.read(), st.st_mode & 0o7777)
+
+    top_fd = os.open(top, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        walk(top_fd, b"")
+    finally:
+        os.close(top_fd)
     return out

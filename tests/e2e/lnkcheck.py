@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a .lnk file with independent parsers and prints what they see as JSON.
 
-Usage: /usr/bin/python3 tests/e2e/lnkcheck.py FILE.lnk
+Usage: /usr/bin/python3 tests/e2e/lnkcheck.py FILE.lnk [--expect EXPECTED.json]
 
 The link is read with pylnk (python3-liblnk), its item ID list with pyfwsi
 (python3-libfwsi), and `lnkinfo FILE` is run as well; none of them is ours,
@@ -10,11 +10,16 @@ Besides what the parsers report, a few size rules that Windows enforces and
 the parsers forgive are checked on the raw item bytes (each item's size
 field, the extension block's size and the offset at the item's end).
 
+With --expect, the JSON object in that file names fields of the result and
+their expected values (lists and objects compared element by element, keys
+absent from the expectation not looked at); a difference is an error.
+
 Exit status 0 when every parser read the link and every check held; 1 with
 the JSON's "errors" list filled otherwise; 2 for a usage error.  Only
 /usr/bin/python3 has the parser modules.
 
-Importable: read_link(path) -> dict (the same object that is printed).
+Importable: read_link(path) -> dict (the same object that is printed),
+same_name(expected, actual) and compare(expected, actual).
 
 Known quirk of Debian's liblnk/libfwsi 20181227: a character outside the
 Basic Multilingual Plane (a UTF-16 surrogate pair) is decoded to a wrong
@@ -173,11 +178,40 @@ def read_link(path):
     return result
 
 
+def same_name(expected, actual):
+    """Equal strings, but for the liblnk quirk: each character outside the
+    Basic Multilingual Plane only has to come back as one such character."""
+    if not isinstance(actual, str) or len(expected) != len(actual):
+        return False
+    return all(e == a or (ord(e) > 0xFFFF and ord(a) > 0xFFFF) for e, a in zip(expected, actual))
+
+
+def compare(expected, actual, where="result"):
+    """The differences between an expectation and what was read, as messages."""
+    if isinstance(expected, dict):
+        if not isinstance(actual, dict):
+            return ["%s: expected an object, read %r" % (where, actual)]
+        return [m for key, value in expected.items()
+                for m in compare(value, actual.get(key), "%s.%s" % (where, key))]
+    if isinstance(expected, list):
+        if not isinstance(actual, list) or len(actual) != len(expected):
+            return ["%s: expected %r, read %r" % (where, expected, actual)]
+        return [m for i, (e, a) in enumerate(zip(expected, actual)) for m in compare(e, a, "%s[%d]" % (where, i))]
+    if isinstance(expected, str) and same_name(expected, actual):
+        return []
+    if expected == actual and type(expected) is type(actual):
+        return []
+    return ["%s: expected %r, read %r" % (where, expected, actual)]
+
+
 def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: %s FILE.lnk\n" % argv[0])
+    if len(argv) not in (2, 4) or (len(argv) == 4 and argv[2] != "--expect"):
+        sys.stderr.write("usage: %s FILE.lnk [--expect EXPECTED.json]\n" % argv[0])
         return 2
     result = read_link(argv[1])
+    if len(argv) == 4:
+        with open(argv[3], encoding="ascii") as f:
+            result["errors"] += compare(json.load(f), result)
     # ASCII output with \u escapes: the reader needs no locale to decode it.
     sys.stdout.write(json.dumps(result, indent=1, sort_keys=True) + "\n")
     return 1 if result["errors"] else 0

@@ -13,9 +13,9 @@ using testsupport::TempDir;
 
 std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
 
-// Replaces every "{R}" with the test folder's Windows path.
-std::u16string Expand(std::u16string s, const std::u16string& root) {
-  for (std::size_t at; (at = s.find(u"{R}")) != std::u16string::npos;) s.replace(at, 3, root);
+// Replaces every `mark` ("{R}", "{W}") with `value`.
+std::u16string Expand(std::u16string s, std::u16string_view mark, const std::u16string& value) {
+  for (std::size_t at; (at = s.find(mark)) != std::u16string::npos;) s.replace(at, mark.size(), value);
   return s;
 }
 
@@ -26,7 +26,10 @@ class ExistFileTest : public ::testing::Test {
     t.MakeDir("dir");
     t.MakeFile("dir/a.txt", "a");
   }
-  std::u16string P(const std::u16string& s) const { return Expand(s, t.win()); }
+  // "{R}" is the test folder, "{W}" the current directory within it.
+  std::u16string P(const std::u16string& s) const {
+    return Expand(Expand(s, u"{R}", t.win()), u"{W}", t.win("work"));
+  }
   TempDir t;
 };
 
@@ -83,8 +86,7 @@ TEST_F(ExistFileTest, Tests) {
 
 TEST_F(ExistFileTest, SplitAndJoin) {
   ChangeDir cd(t.native("work"));
-  const std::u16string work = t.win("work");
-  EXPECT_EQ(Show(GetCurDir()), Show(work));
+  EXPECT_EQ(Show(GetCurDir()), Show(t.win("work")));
   struct Row {
     std::u16string path, folder, name;
   };
@@ -104,13 +106,8 @@ TEST_F(ExistFileTest, SplitAndJoin) {
   for (const Row& row : rows) {
     const std::u16string path = P(row.path);
     SCOPED_TRACE(Show(path));
-    auto expand = [&](const std::u16string& s) {
-      std::u16string e = P(s);
-      for (std::size_t at; (at = e.find(u"{W}")) != std::u16string::npos;) e.replace(at, 3, work);
-      return Show(e);
-    };
-    EXPECT_EQ(Show(GetFolderPart(path)), expand(row.folder));
-    EXPECT_EQ(Show(GetFilePart(path)), expand(row.name));
+    EXPECT_EQ(Show(GetFolderPart(path)), Show(P(row.folder)));
+    EXPECT_EQ(Show(GetFilePart(path)), Show(P(row.name)));
   }
 }
 

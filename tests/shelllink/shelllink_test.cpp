@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,13 +20,19 @@ using testsupport::TempDir;
 std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
 
 // A Shell that works on the real file system, records what it was asked,
-// and can be told to fail at one point.
-enum class FailAt { Nothing, CreateShell, NoFolder, NoSelf, NoItem, NoLink, Save };
+// and can be told to fail at one point: a null answer, a refused save, or a
+// save that goes wrong half-way.
+enum class FailAt {
+  Nothing, CreateShell, NoFolder, NoSelf, NoItem, NoLink,
+  Save,             // refused before anything is written
+  SaveHalf,         // writes part of the link, then fails
+  SaveRemoves,      // removes the file it was opened on, then fails
+  SaveOutOfMemory,  // writes part of the link, then runs out of memory
+};
 
 struct World {
   FailAt fail = FailAt::Nothing;
   std::vector<std::string> calls;
-  std::u16string savedTo;
 };
 World* g_world = nullptr;
 
@@ -37,13 +45,23 @@ class FakeLink : public platform::ShellLinkObject {
   void SetArguments(const std::u16string& s) override { Record("Arguments=" + Show(s)); }
   void Save() override {
     g_world->calls.push_back("Save");
-    if (g_world->fail == FailAt::Save) throw platform::ShellFailure{u"Access is denied."};
-    g_world->savedTo = file_;
-    std::string native = platform::ToAnsi(file_.substr(2));  // Z:\x\y is /x/y
-    for (char& c : native) {
-      if (c == '\\') c = '/';
+    const std::filesystem::path native = testsupport::NativePath(file_);
+    const std::string half("L\0\0\0\x01\x14", 6);
+    switch (g_world->fail) {
+      case FailAt::Save:
+        throw platform::ShellFailure{u"Access is denied."};
+      case FailAt::SaveHalf:
+        std::ofstream(native, std::ios::binary) << half;
+        throw platform::ShellFailure{u"The device is not ready."};
+      case FailAt::SaveRemoves:
+        std::filesystem::remove(native);
+        throw platform::ShellFailure{u"The file was removed."};
+      case FailAt::SaveOutOfMemory:
+        std::ofstream(native, std::ios::binary) << half;
+        throw std::bad_alloc();
+      default:
+        std::ofstream(native, std::ios::binary) << content_;
     }
-    std::ofstream(native, std::ios::binary) << content_;
   }
 
  private:
@@ -140,9 +158,6 @@ class ShellLinkTest : public ::testing::Test {
   TempDir t;
 };
 
-#ifndef _WIN32
-// The fake saves by writing through the native path, which is only the
-// Windows path without its drive on Linux.
 TEST_F(ShellLinkTest, CallsInOrder) {
   ASSERT_TRUE(bas_ShellLink::CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"",
                                              u"my \"link\""));
@@ -193,14 +208,14 @@ TEST_F(ShellLinkTest, Names) {
     EXPECT_EQ(t.Read("links/" + row.file).rfind("Path=", 0), 0u);
   }
 }
-#endif
 
 // Every way the Shell can let the writer down: one error line, false, and
-// the link folder as it was, an older link included.
+// the link folder exactly as it was, an older link (read-only or not)
+// included: never a partial .lnk, never a lost older link.
 TEST_F(ShellLinkTest, Failures) {
   struct Row {
     FailAt fail;
-    std::string message;  // the start of the description
+    std::string message;  // the line printed, or its start when it ends in no CR LF
   };
   const Row rows[] = {
       {FailAt::CreateShell, "Error: Class not registered\r\n"},
@@ -209,25 +224,36 @@ TEST_F(ShellLinkTest, Failures) {
       {FailAt::NoItem, "Error: Object variable not set: the Shell does not list"},
       {FailAt::NoLink, "Error: the Shell gave no link object for"},
       {FailAt::Save, "Error: Access is denied.\r\n"},
+      {FailAt::SaveHalf, "Error: The device is not ready.\r\n"},
+      {FailAt::SaveRemoves, "Error: The file was removed.\r\n"},
+      {FailAt::SaveOutOfMemory, "Error: out of memory.\r\n"},
   };
-  for (const bool older : {false, true}) {
+  enum class Older { None, Plain, ReadOnly };
+  for (const Older older : {Older::None, Older::Plain, Older::ReadOnly}) {
     for (const Row& row : rows) {
-      SCOPED_TRACE(row.message);
+      SCOPED_TRACE(row.message + " older=" + std::to_string(static_cast<int>(older)));
       TempDir fresh;
       fresh.MakeDir("links");
-      if (older) fresh.MakeFile("links/doc.lnk", "old");
+      fresh.MakeFile("links/other.lnk", "another link");
+      if (older != Older::None) fresh.MakeFile("links/doc.lnk", "old");
+      if (older == Older::ReadOnly) fresh.SetReadOnly("links/doc.lnk");
       testsupport::Capture capture;
       bas_Console::SetStdOutput(capture.handle());
       world.fail = row.fail;
       EXPECT_FALSE(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
       const std::string printed = capture.Bytes();
-      EXPECT_EQ(printed.rfind(row.message, 0), 0u) << printed;
-      EXPECT_EQ(printed.substr(printed.size() - 2), "\r\n");
-      if (older) {
-        EXPECT_EQ(fresh.List("links"), std::set<std::string>{"doc.lnk"});
-        EXPECT_EQ(fresh.Read("links/doc.lnk"), "old");
+      if (row.message.ends_with("\r\n")) {
+        EXPECT_EQ(printed, row.message);
       } else {
-        EXPECT_TRUE(fresh.List("links").empty());
+        EXPECT_EQ(printed.rfind(row.message, 0), 0u) << printed;
+        EXPECT_EQ(printed.find("\r\n"), printed.size() - 2) << printed;
+      }
+      std::set<std::string> expected{"other.lnk"};
+      if (older != Older::None) expected.insert("doc.lnk");
+      EXPECT_EQ(fresh.List("links"), expected);
+      EXPECT_EQ(fresh.Read("links/other.lnk"), "another link");
+      if (older != Older::None) {
+        EXPECT_EQ(fresh.Read("links/doc.lnk"), "old");
       }
     }
   }
@@ -252,5 +278,37 @@ TEST_F(ShellLinkTest, InvalidLinkNames) {
   }
   EXPECT_NE(out.Bytes().find("is not a valid file name."), std::string::npos);
 }
+
+#ifndef _WIN32
+// The target is tested before the writer runs; should it go in between,
+// the Shell still saves the link, as Windows saves a link to a missing
+// target, and the link is whole.
+TEST(ShellLink, TargetRemovedBeforeTheSave) {
+  for (const bool older : {false, true}) {
+    SCOPED_TRACE(older ? "older link" : "no older link");
+    TempDir t;
+    t.MakeDir("links");
+    t.MakeDir("gone");
+    t.MakeFile("gone/target.txt", "data");
+    if (older) t.MakeFile("links/doc.lnk", "older link");
+    std::filesystem::remove_all(t.native("gone"));
+    testsupport::Capture out;
+    bas_Console::SetStdOutput(out.handle());
+
+    ASSERT_TRUE(bas_ShellLink::CreateShellLink(t.win("links"), t.win("gone") + u"\\", u"target.txt", u"doc", u"",
+                                               u""));
+    EXPECT_EQ(out.Bytes(), "");
+    EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
+    const std::string bytes = t.Read("links/doc.lnk");
+    // The header of a shell link: its size and the link class.
+    const std::string header("\x4c\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0\x46", 20);
+    ASSERT_GT(bytes.size(), 76u);
+    EXPECT_EQ(bytes.substr(0, 20), header);
+    // The target's name, as the link's last item carries it.
+    const std::string name("t\0a\0r\0g\0e\0t\0.\0t\0x\0t\0", 20);
+    EXPECT_NE(bytes.find(name), std::string::npos);
+  }
+}
+#endif
 
 }  // namespace

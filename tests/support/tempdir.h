@@ -30,6 +30,19 @@ inline std::u16string WinPath(const fs::path& p) {
 #endif
 }
 
+// The native path of a Windows path made by WinPath.
+inline fs::path NativePath(const std::u16string& win) {
+#ifdef _WIN32
+  return fs::path(win);
+#else
+  std::string native = platform::ToAnsi(win.substr(2));  // Z:\x is /x
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return fs::path(native);
+#endif
+}
+
 class TempDir {
  public:
   TempDir() {
