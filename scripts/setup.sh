@@ -8,7 +8,7 @@ if [ "${1:-}" = native ]; then
   packages=(cmake g++ make liblnk-utils)
 else
   packages=(cmake g++ make googletest python3
-            g++-mingw-w64-i686 wine wine32:i386 wine64-tools
+            g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 wine64-tools
             liblnk-utils python3-liblnk python3-libfwsi
             clang libclang-rt-14-dev clang-tidy cppcheck)
 fi

@@ -5,7 +5,7 @@ set(E2E_PYTHON /usr/bin/python3)
 set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
 if(WIN32)
   set(E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
-      --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run)
+      --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run --reader $<TARGET_FILE:readlnk>)
 else()
   set(E2E_ARGS --exe $<TARGET_FILE:mklnk>)
 endif()

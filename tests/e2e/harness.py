@@ -38,10 +38,11 @@ def win_path(unix_path):
 
 
 class Tool:
-    def __init__(self, exe, launcher=None, wine_run=None):
+    def __init__(self, exe, launcher=None, wine_run=None, reader=None):
         self.exe = os.path.abspath(exe)
         self.launcher = launcher and os.path.abspath(launcher)
         self.wine_run = wine_run and os.path.abspath(wine_run)
+        self.reader = reader and os.path.abspath(reader)
 
     @property
     def wine(self):
@@ -70,6 +71,17 @@ class Tool:
         p = subprocess.run(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=120)
         return p.stdout, p.returncode
 
+    def load_link(self, unix_path):
+        """What the system's own link object (Wine's, through readlnk.exe)
+        reads from a link: a dict of path, workdir, arguments, description
+        and idlist (the item list's parsing name), or of error."""
+        cmd = [self.wine_run, self.reader, win_path(unix_path)]
+        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        fields = dict(line.split("\t", 1) for line in p.stdout.decode("utf-8").splitlines())
+        if p.returncode != 0:
+            fields.setdefault("error", "readlnk exited with %d" % p.returncode)
+        return fields
+
 
 TOOL = None
 
@@ -80,8 +92,9 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--launcher")
     parser.add_argument("--wine-run")
+    parser.add_argument("--reader")
     opts, rest = parser.parse_known_args()
-    TOOL = Tool(opts.exe, opts.launcher, opts.wine_run)
+    TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
 
 

@@ -19,7 +19,11 @@ the JSON's "errors" list filled otherwise; 2 for a usage error.  Only
 /usr/bin/python3 has the parser modules.
 
 Importable: read_link(path) -> dict (the same object that is printed),
-same_name(expected, actual) and compare(expected, actual).
+same_name(expected, actual) and compare(expected, actual).  With
+read_link(path, ours=False) the checks that hold our own writer to the form
+Windows writes (the version-3 0xbeef0004 block in every file item) are left
+out: a link that Wine's Shell wrote has items of Wine's own form, and an
+item's name is then its primary name.
 
 Known quirk of Debian's liblnk/libfwsi 20181227: a character outside the
 Basic Multilingual Plane (a UTF-16 surrogate pair) is decoded to a wrong
@@ -90,7 +94,7 @@ def _check_file_entry(raw, index):
     return None
 
 
-def read_link(path):
+def read_link(path, ours=True):
     result = {"path": path, "errors": []}
     errors = result["errors"]
 
@@ -152,9 +156,11 @@ def read_link(path):
                 entry["primary_name"] = item.name
                 entry["file_size"] = item.file_size
                 entry["name"] = _long_name(item)
-                if entry["name"] is None:
+                if not ours:
+                    entry["name"] = entry["name"] or item.name
+                elif entry["name"] is None:
                     errors.append("pyfwsi: item %d has no 0xbeef0004 long name" % index)
-                if index < len(raw_items):
+                if ours and index < len(raw_items):
                     raw_error = _check_file_entry(raw_items[index][1], index)
                     if raw_error:
                         errors.append("raw: " + raw_error)

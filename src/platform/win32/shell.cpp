@@ -15,6 +15,9 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <shldisp.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+#include <shlobj.h>
 
 #include <string>
 #include <utility>
@@ -45,6 +48,13 @@ class ComPtr {
 
   T* get() const { return p_; }
   T* operator->() const { return p_; }
+  // A second reference to the same object.
+  ComPtr share() const {
+    ComPtr out;
+    if (p_ != nullptr) p_->AddRef();
+    out.p_ = p_;
+    return out;
+  }
   explicit operator bool() const { return p_ != nullptr; }
   // For an out-parameter: drops what was held and hands out the slot.
   T** put() {
@@ -137,7 +147,7 @@ std::u16string SystemMessage(HRESULT hr) {
 // error info or exception info), else what the system says about the code.
 // The member's name and the code follow in brackets, so that a user can
 // tell which step went wrong.
-[[noreturn]] void Fail(HRESULT hr, std::u16string_view member, std::u16string description = {}) {
+std::u16string Describe(HRESULT hr, std::u16string_view member, std::u16string description = {}) {
   description = TrimEnd(std::move(description));
   if (description.empty()) {
     IErrorInfo* raw = nullptr;
@@ -148,13 +158,17 @@ std::u16string SystemMessage(HRESULT hr) {
     }
   }
   if (description.empty()) description = SystemMessage(hr);
-  std::u16string suffix = u" (";
-  suffix += member;
-  suffix += u", ";
-  suffix += Hex32(static_cast<std::uint32_t>(hr));
-  suffix += u")";
   if (description.empty()) description = u"Shell call failed";
-  throw ShellFailure{description + suffix};
+  description += u" (";
+  description += member;
+  description += u", ";
+  description += Hex32(static_cast<std::uint32_t>(hr));
+  description += u")";
+  return description;
+}
+
+[[noreturn]] void Fail(HRESULT hr, std::u16string_view member, std::u16string description = {}) {
+  throw ShellFailure{Describe(hr, member, std::move(description))};
 }
 
 // Runs one member call.  Any error info left over from an earlier call is
@@ -217,39 +231,110 @@ ComApartment g_apartment;
 
 // ---- the objects ---------------------------------------------------------------
 
+// The link object of one file.  It is the Shell's automation object
+// (IShellLinkDual) where the Shell gives one that works, as Windows' does.
+// Where it does not (Wine's Shell cannot open an empty file as a link, and
+// its IShellLinkDual implements neither Path nor Save), the same link is
+// made with the system's own link object, CLSID_ShellLink, through
+// IShellLinkW and IPersistFile, saved into the same file.  The properties
+// are kept as they are set, so that the switch can come at any member.
 class Win32ShellLink final : public ShellLinkObject {
  public:
-  explicit Win32ShellLink(ComPtr<IShellLinkDual> link) : link_(std::move(link)) {}
+  // `dual` null: the automation route failed already, for the reason `why`.
+  Win32ShellLink(ComPtr<IShellLinkDual> dual, ComPtr<FolderItem> item, std::u16string why)
+      : dual_(std::move(dual)), item_(std::move(item)), why_(std::move(why)) {}
 
   void SetPath(const std::u16string& path) override {
+    path_ = path;
     Put(u"IShellLinkDual.Path", &IShellLinkDual::put_Path, path);
   }
   void SetDescription(const std::u16string& description) override {
+    description_ = description;
     Put(u"IShellLinkDual.Description", &IShellLinkDual::put_Description, description);
   }
   void SetWorkingDirectory(const std::u16string& folder) override {
+    folder_ = folder;
     Put(u"IShellLinkDual.WorkingDirectory", &IShellLinkDual::put_WorkingDirectory, folder);
   }
   void SetArguments(const std::u16string& arguments) override {
+    arguments_ = arguments;
     Put(u"IShellLinkDual.Arguments", &IShellLinkDual::put_Arguments, arguments);
   }
   void Save() override {
-    // The file argument left out, the way a script omits an optional one.
-    Variant omitted;
-    omitted.get().vt = VT_ERROR;
-    omitted.get().scode = DISP_E_PARAMNOTFOUND;
-    Call(u"IShellLinkDual.Save", [&] { return link_->Save(omitted.get()); });
+    if (dual_) {
+      // The file argument left out, the way a script omits an optional one.
+      Variant omitted;
+      omitted.get().vt = VT_ERROR;
+      omitted.get().scode = DISP_E_PARAMNOTFOUND;
+      Automation(u"IShellLinkDual.Save", [&] { return dual_->Save(omitted.get()); });
+      if (dual_) return;
+    }
+    try {
+      SaveWithSystemLink();
+    } catch (const ShellFailure& failure) {
+      throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
+    }
   }
 
  private:
-  // One of the string properties written.
-  void Put(std::u16string_view member, HRESULT (STDMETHODCALLTYPE IShellLinkDual::*put)(BSTR),
-           const std::u16string& value) {
-    Bstr text(value);
-    Call(member, [&] { return (link_.get()->*put)(text.get()); });
+  // One member of the automation object.  E_NOTIMPL hands the link to the
+  // system's link object from here on; any other failure is the run's.
+  template <class F>
+  void Automation(std::u16string_view member, F&& call) {
+    ::SetErrorInfo(0, nullptr);
+    const HRESULT hr = call();
+    if (hr == E_NOTIMPL) {
+      why_ = Describe(hr, member);
+      dual_.reset();
+    } else if (FAILED(hr)) {
+      Fail(hr, member);
+    }
   }
 
-  ComPtr<IShellLinkDual> link_;
+  void Put(std::u16string_view member, HRESULT (STDMETHODCALLTYPE IShellLinkDual::*put)(BSTR),
+           const std::u16string& value) {
+    if (!dual_) return;
+    Bstr text(value);
+    Automation(member, [&] { return (dual_.get()->*put)(text.get()); });
+  }
+
+  void SaveWithSystemLink() {
+    ComPtr<IShellLinkW> link;
+    Call(u"CoCreateInstance(ShellLink)", [&] {
+      return ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(link.put()));
+    });
+    if (!link) Fail(E_NOINTERFACE, u"CoCreateInstance(ShellLink)");
+    Call(u"IShellLinkW.SetPath", [&] { return link->SetPath(Wide(path_)); });
+    // SetPath fills in the volume and the stored path.  Wine's builds the
+    // item list's last item without looking at the file (no attributes, so
+    // a folder shows as a file); the Shell's own parse of the path gives
+    // every item as the file system has it.
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    if (SUCCEEDED(::SHParseDisplayName(Wide(path_), nullptr, &pidl, 0, nullptr)) && pidl != nullptr) {
+      const HRESULT hr = link->SetIDList(pidl);
+      ::CoTaskMemFree(pidl);
+      if (FAILED(hr)) Fail(hr, u"IShellLinkW.SetIDList");
+    }
+    Call(u"IShellLinkW.SetDescription", [&] { return link->SetDescription(Wide(description_)); });
+    Call(u"IShellLinkW.SetWorkingDirectory", [&] { return link->SetWorkingDirectory(Wide(folder_)); });
+    Call(u"IShellLinkW.SetArguments", [&] { return link->SetArguments(Wide(arguments_)); });
+    // The file the automation object was (or would have been) opened on.
+    Bstr path;
+    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+    const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
+    Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+  }
+
+  static const wchar_t* Wide(const std::u16string& text) {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+  }
+
+  ComPtr<IShellLinkDual> dual_;
+  ComPtr<FolderItem> item_;
+  std::u16string why_;
+  std::u16string path_, description_, folder_, arguments_;
 };
 
 class Win32FolderItem final : public FolderItemObject {
@@ -262,12 +347,21 @@ class Win32FolderItem final : public FolderItemObject {
     return path.str();
   }
 
+  // Never null: where the Shell gives no link object for the file, the
+  // system's link object will write it (see Win32ShellLink).
   std::unique_ptr<ShellLinkObject> GetLink() override {
     ComPtr<IDispatch> object;
-    Call(u"FolderItem.GetLink", [&] { return item_->get_GetLink(object.put()); });
-    if (!object) return nullptr;
-    return std::make_unique<Win32ShellLink>(
-        QueryAs<IShellLinkDual>(object.get(), IID_IShellLinkDual, u"FolderItem.GetLink"));
+    ::SetErrorInfo(0, nullptr);
+    const HRESULT hr = item_->get_GetLink(object.put());
+    ComPtr<IShellLinkDual> dual;
+    std::u16string why;
+    if (FAILED(hr)) {
+      why = Describe(hr, u"FolderItem.GetLink");
+    } else if (!object || FAILED(object->QueryInterface(IID_IShellLinkDual, reinterpret_cast<void**>(dual.put()))) ||
+               !dual) {
+      why = u"the Shell gave no link object (FolderItem.GetLink)";
+    }
+    return std::make_unique<Win32ShellLink>(std::move(dual), item_.share(), std::move(why));
   }
 
  private:

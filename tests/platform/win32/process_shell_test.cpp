@@ -1,8 +1,11 @@
 // The process queries and the Shell objects, in the test program itself.
 #include <windows.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -73,26 +76,80 @@ bool UnderWine() {
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-TEST(SystemShell, AFailedCallThrowsWithADescription) {
-  // Wine's Shell cannot open a file that is not a link as a link object; the
-  // failure carries a description naming the call.
-  if (!UnderWine()) GTEST_SKIP() << "the failure is Wine's; what Windows answers depends on its Shell";
+const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+// The link object of a new empty file doc.lnk in the folder, as the link
+// writer gets it.
+std::unique_ptr<platform::ShellLinkObject> LinkOn(const TempDir& dir, const std::string& folder) {
+  dir.MakeDir(folder);
+  dir.MakeFile(folder + "/doc.lnk", "");
+  std::unique_ptr<platform::FolderObject> shellFolder = platform::CreateSystemShell()->NameSpace(dir.win(folder));
+  if (!shellFolder) return nullptr;
+  std::unique_ptr<platform::FolderItemObject> item = shellFolder->Items()->Item(u"doc.lnk");
+  return item ? item->GetLink() : nullptr;
+}
+
+// On Windows the Shell's automation object makes the link; under Wine, whose
+// Shell cannot open an empty file as a link, the system's link object does.
+// Either way the system must load what was saved.
+TEST(SystemShell, MakesALinkOnAnEmptyFile) {
   TempDir dir;
-  dir.MakeFile("doc.txt", "not a link");
-  std::unique_ptr<platform::ShellObject> shell = platform::CreateSystemShell();
-  std::unique_ptr<platform::FolderObject> folder = shell->NameSpace(dir.win());
-  ASSERT_NE(folder, nullptr);
-  std::unique_ptr<platform::FolderItemObject> doc = folder->Items()->Item(u"doc.txt");
-  ASSERT_NE(doc, nullptr);
+  dir.MakeFile("doc.txt", "x");
+  std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "links");
+  ASSERT_NE(link, nullptr);
+  link->SetPath(dir.win("doc.txt"));
+  link->SetDescription(u"the description");
+  link->SetWorkingDirectory(dir.win());
+  link->SetArguments(u"\"quoted\" -x");
+  link->Save();
+  link.reset();
+
+  IShellLinkW* loaded = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                              reinterpret_cast<void**>(&loaded)));
+  IPersistFile* file = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(loaded->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+  EXPECT_HRESULT_SUCCEEDED(file->Load(W(dir.win("links/doc.lnk")), STGM_READ));
+  file->Release();
+  wchar_t text[1024] = {};
+  const auto got = [&] { return std::u16string(reinterpret_cast<const char16_t*>(text)); };
+  EXPECT_HRESULT_SUCCEEDED(loaded->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
+  EXPECT_TRUE(SameText(LongPath(got()), LongPath(dir.win("doc.txt")))) << platform::ToAnsi(got());
+  EXPECT_HRESULT_SUCCEEDED(loaded->GetDescription(text, 1024));
+  EXPECT_EQ(got(), u"the description");
+  EXPECT_HRESULT_SUCCEEDED(loaded->GetArguments(text, 1024));
+  EXPECT_EQ(got(), u"\"quoted\" -x");
+  EXPECT_HRESULT_SUCCEEDED(loaded->GetWorkingDirectory(text, 1024));
+  EXPECT_TRUE(SameText(LongPath(got()), LongPath(dir.win()))) << platform::ToAnsi(got());
+  loaded->Release();
+}
+
+TEST(SystemShell, AFailedSaveNamesTheFailingMembers) {
+  TempDir dir;
+  TempDir other;
+  std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "gone");
+  ASSERT_NE(link, nullptr);
+  link->SetPath(other.win());
+  link->SetDescription(u"");
+  link->SetWorkingDirectory(other.win());
+  link->SetArguments(u"");
+  // The folder goes before the save: no route can write the file.
+  std::filesystem::remove_all(dir.native("gone"));
   try {
-    doc->GetLink();
-    FAIL() << "Wine's Shell gave a link object";
+    link->Save();
+    FAIL() << "a link was saved into a folder that is gone";
   } catch (const platform::ShellFailure& failure) {
-    const std::u16string& d = failure.description;
-    EXPECT_NE(d.find(u" (FolderItem.GetLink, 0x8"), std::u16string::npos) << platform::ToAnsi(d);
-    // A description of its own comes first, trimmed of line ends.
-    EXPECT_NE(d.substr(0, 2), u" (");
-    EXPECT_EQ(d.find_first_of(u"\r\n"), std::u16string::npos);
+    const std::string d = platform::ToAnsi(failure.description);
+    if (UnderWine()) {
+      // Both routes, each with its member and code.
+      EXPECT_NE(d.find(" (FolderItem.GetLink, 0x8"), std::string::npos) << d;
+      EXPECT_NE(d.find("; the system's link object: "), std::string::npos) << d;
+      EXPECT_NE(d.find(" (IPersistFile.Save, 0x8"), std::string::npos) << d;
+    } else {
+      EXPECT_NE(d.find(" (IShellLinkDual.Save, 0x8"), std::string::npos) << d;
+    }
+    EXPECT_NE(d.substr(0, 2), " (");
+    EXPECT_EQ(d.find_first_of("\r\n"), std::string::npos) << d;
   }
 }
 
