@@ -115,8 +115,15 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
     return kExitFailed;
   }
   const std::u16string linkFolder = bas_ExistFile::GetFolderPart(link);
-  const std::u16string targetFolder = bas_ExistFile::GetFolderPart(target);
-  const std::u16string targetName = bas_ExistFile::GetFilePart(target);
+  // "C:report.txt" holds no backslash, and the split would take it whole as
+  // a name in the current directory; it names a file in drive C:'s current
+  // directory, which is what the tests above found.  Made full, it splits
+  // into that folder and the name.
+  const std::u16string bare = bas_ExistFile::StripQuotes(target);
+  const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
+  const std::u16string whole = driveRelative ? bas_ExistFile::FullPath(bare) : target;
+  const std::u16string targetFolder = bas_ExistFile::GetFolderPart(whole);
+  const std::u16string targetName = bas_ExistFile::GetFilePart(whole);
   const std::u16string linkName = bas_ExistFile::GetFilePart(link);
   if (!bas_ShellLink::CreateShellLink(linkFolder, targetFolder, targetName, linkName, u"", u"")) {
     return kExitFailed;

@@ -12,13 +12,11 @@ namespace bas_ExistFile {
 namespace {
 
 // The bytes to hand the system for a path, or nothing when the path cannot
-// name an existing entry: a wildcard would make the directory search answer
-// for some other file, and a character the ANSI code page cannot hold would
-// come through as '?', a wildcard again.
-std::optional<std::string> SystemPath(const std::u16string& path) {
-  if (path.find_first_of(u"*?") != std::u16string::npos) return std::nullopt;
-  return platform::ToAnsiExact(path);
-}
+// name an existing entry: a character the ANSI code page cannot hold would
+// come through as '?', a wildcard or some other file's name.  (Wildcards
+// typed as such are the platform's: it finds nothing for them where the
+// system would expand them.)
+std::optional<std::string> SystemPath(const std::u16string& path) { return platform::ToAnsiExact(path); }
 
 bool Blank(const std::u16string& path) { return text::Trim(path).empty(); }
 
@@ -98,6 +96,22 @@ std::u16string GetFilePart(std::u16string path, FolderTest folderExists) {
 std::u16string GetFolderPart(std::u16string path) { return GetFolderPart(std::move(path), FolderExists, GetCurDir); }
 
 std::u16string GetFilePart(std::u16string path) { return GetFilePart(std::move(path), FolderExists); }
+
+std::u16string FullPath(const std::u16string& path) {
+  if (path.empty()) return path;
+  const auto bytes = platform::ToAnsiExact(path);
+  if (!bytes) return path;
+  std::u16string full = platform::FromAnsi(platform::GetFullPathNameA(*bytes));
+  if (full.empty()) return path;
+  // The long-path prefix is for the system's calls; a path that is stored
+  // or shown goes without it.
+  if (full.starts_with(u"\\\\?\\UNC\\")) {
+    full.replace(0, 8, u"\\\\");
+  } else if (full.size() >= 7 && full.starts_with(u"\\\\?\\") && full[5] == u':' && full[6] == u'\\') {
+    full.erase(0, 4);
+  }
+  return full;
+}
 
 std::u16string JoinPath(std::u16string folder, const std::u16string& name) {
   if (folder.empty() || folder.back() != u'\\') folder += u'\\';

@@ -7,7 +7,8 @@ namespace bas_ExistFile {
 
 // True when the path names an existing entry that is not a folder.  One
 // pair of enclosing double quotes and one trailing backslash are ignored; a
-// path of spaces only, or holding a wildcard, names nothing.
+// path of spaces only names nothing, nor does a wildcard where the system
+// would expand it.
 bool FileExists(std::u16string path);
 
 // True when the path names an existing folder; double quotes as above.
@@ -31,6 +32,12 @@ using FolderTest = bool (*)(std::u16string path);
 using CurDirQuery = std::u16string (*)();
 std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDirQuery curDir);
 std::u16string GetFilePart(std::u16string path, FolderTest folderExists);
+
+// The full path: resolved against the current directory (a drive-relative
+// "C:name" against that drive's), "." and ".." and repeated backslashes
+// gone, a trailing backslash kept, the long-path prefix "\\?\" dropped.
+// The path itself when it cannot be resolved.
+std::u16string FullPath(const std::u16string& path);
 
 // The folder, a backslash unless it already ends in one, and the name.
 std::u16string JoinPath(std::u16string folder, const std::u16string& name);

@@ -38,6 +38,7 @@ inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
 inline constexpr std::uint32_t kAttrArchive = 0x20;
 inline constexpr std::uint32_t kAttrNormal = 0x80;
+inline constexpr std::uint32_t kAttrReparsePoint = 0x400;
 
 Handle GetStdHandle(std::int32_t which);
 
@@ -49,10 +50,15 @@ struct FindData {
 };
 
 // Directory search for the first entry that matches `pattern`; kInvalidHandle
-// when nothing matches.  A valid handle must be closed with FindClose.
+// when nothing matches.  A valid handle must be closed with FindClose.  The
+// tool never searches with wildcards: where the system would expand them
+// (a '*' or '?' in the last name on Windows) nothing is found.
 Handle FindFirstFileA(const std::string& pattern, FindData& data);
 std::int32_t FindClose(Handle search);
 
+// The attributes of the entry itself: a symbolic link is reported as one
+// (kAttrReparsePoint, with kAttrDirectory when it leads to a folder), a
+// dangling one included, as Windows does.
 std::uint32_t GetFileAttributesA(const std::string& path);
 std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes);
 std::int32_t DeleteFileA(const std::string& path);
@@ -72,6 +78,18 @@ std::int32_t MoveFileA(const std::string& from, const std::string& to);
 // The full path of `path`, resolved against the current directory (and the
 // drive's current directory for "C:name"); "" on failure.
 std::string GetFullPathNameA(const std::string& path);
+
+// Which file a path names, the same for every spelling of it: the volume
+// and the file's number on it (device and inode on Linux).  The path's last
+// name is taken as it stands when `follow` is false (a symbolic link is
+// itself), and followed when it is true.  Nothing when there is no such
+// file or folder.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+std::optional<FileId> GetFileIdA(const std::string& path, bool follow);
 
 // ---- text -------------------------------------------------------------------
 

@@ -11,7 +11,7 @@
 namespace bas_ShellLink {
 
 using bas_ExistFile::FileExists;
-using bas_ExistFile::FolderExists;
+using bas_ExistFile::FullPath;
 using bas_ExistFile::JoinPath;
 using bas_ExistFile::KillFile;
 
@@ -21,27 +21,54 @@ namespace {
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
-// The path resolved against the current directory.  The Shell's namespace
-// does not take relative folders, and a link that stores a relative target
-// or working directory is broken wherever it is opened from.
-std::u16string FullPath(const std::u16string& path) {
-  if (path.empty()) return path;
-  const auto bytes = platform::ToAnsiExact(path);
-  if (!bytes) return path;
-  const std::string full = platform::GetFullPathNameA(*bytes);
-  return full.empty() ? path : platform::FromAnsi(full);
-}
-
 // Windows takes none of these in a file name; a colon would even open an
 // alternate stream of another file.
-bool ValidFileName(const std::u16string& name) {
+bool ValidFileName(std::u16string_view name) {
   for (const char16_t c : name) {
     if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) return false;
   }
   return true;
 }
 
-bool Exists(const std::u16string& path) { return FileExists(path) || FolderExists(path); }
+// The first name of a full path, below its drive ("C:\") or share
+// ("\\server\share\"), that Windows would not take; "" when there is none.
+// On Linux a file may well be named so, but a link to it cannot work.
+std::u16string InvalidName(std::u16string_view path) {
+  std::size_t start = 0;
+  if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\') {
+    start = 3;
+  } else if (path.starts_with(u"\\\\")) {
+    const std::size_t server = path.find(u'\\', 2);
+    const std::size_t share = server == std::u16string_view::npos ? server : path.find(u'\\', server + 1);
+    start = share == std::u16string_view::npos ? path.size() : share + 1;
+  }
+  while (start < path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    const std::u16string_view name = path.substr(start, end - start);
+    if (!ValidFileName(name)) return std::u16string(name);
+    start = end + 1;
+  }
+  return {};
+}
+
+// The attributes of whatever stands under a name, a symbolic link that
+// leads nowhere included; kInvalidFileAttributes when nothing does.
+std::uint32_t Attributes(const std::u16string& path) {
+  const auto bytes = platform::ToAnsiExact(path);
+  return bytes ? platform::GetFileAttributesA(*bytes) : platform::kInvalidFileAttributes;
+}
+
+// Whether the link file (itself, not what a symbolic link of that name
+// leads to) is the target, however either path is spelt: then making the
+// link would put it in place of what it points to.
+bool IsTheTarget(const std::u16string& linkPath, const std::u16string& target) {
+  const auto link = platform::ToAnsiExact(linkPath);
+  const auto to = platform::ToAnsiExact(target);
+  if (!link || !to) return false;
+  const std::optional<platform::FileId> id = platform::GetFileIdA(*link, false);
+  return id && id == platform::GetFileIdA(*to, true);
+}
 
 // A free name beside `path` to park an older link under while the new one
 // is made.
@@ -51,7 +78,7 @@ std::u16string AsideName(const std::u16string& path) {
     if (n > 1) {
       for (const char c : std::to_string(n)) candidate += static_cast<char16_t>(c);
     }
-    if (!Exists(candidate)) return candidate;
+    if (Attributes(candidate) == platform::kInvalidFileAttributes) return candidate;
   }
 }
 
@@ -69,7 +96,7 @@ struct FolderChanges {
   bool madeFile = false;
 
   void Undo() {
-    if (madeFile && FileExists(linkPath)) KillFile(linkPath, true);
+    if (madeFile) KillFile(linkPath, true);
     if (!aside.empty()) Move(aside, linkPath);
   }
   void Commit() {
@@ -95,6 +122,18 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
   try {
     if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
 
+    // The target as the link stores it: the whole path made full, so that
+    // "." or "..", a drive-relative name or repeated backslashes name what
+    // the existence test found.  A folder named by "." or ".." is its own
+    // working directory, as a folder named whole is.
+    const std::u16string targetPath = FullPath(JoinPath(targetFolder, targetName));
+    const std::u16string workingDirectory =
+        targetName == u"." || targetName == u".." ? targetPath : FullPath(targetFolder);
+    if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
+      Fail(u"the target " + Quoted(targetPath) + u" holds the name " + Quoted(bad) +
+           u", which Windows does not take; a link to it cannot work.");
+    }
+
     const std::unique_ptr<platform::ShellObject> shell = platform::CreateShell();
     const std::unique_ptr<platform::FolderObject> folder = shell->NameSpace(FullPath(linkFolder));
     if (!folder) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" was not found.");
@@ -102,8 +141,16 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     if (!item) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" has no item.");
     changes.linkPath = JoinPath(item->Path(), linkFileName);
 
-    // An older link is parked, not deleted, until the new one is saved.
-    if (FileExists(changes.linkPath)) {
+    if (IsTheTarget(changes.linkPath, targetPath)) {
+      Fail(u"the link file " + Quoted(changes.linkPath) + u" is the target itself.");
+    }
+    // Whatever stands under the link file's name is parked, not deleted,
+    // until the new link is saved; a folder stays where it is.
+    if (const std::uint32_t attributes = Attributes(changes.linkPath);
+        attributes != platform::kInvalidFileAttributes) {
+      if ((attributes & platform::kAttrDirectory) != 0) {
+        Fail(u"cannot create the link file " + Quoted(changes.linkPath) + u": a folder of that name is in the way.");
+      }
       const std::u16string aside = AsideName(changes.linkPath);
       if (!Move(changes.linkPath, aside)) {
         Fail(u"cannot replace the existing file " + Quoted(changes.linkPath) + u".");
@@ -120,10 +167,9 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::unique_ptr<platform::ShellLinkObject> link = item->GetLink();
     if (!link) Fail(u"the Shell gave no link object for " + Quoted(changes.linkPath) + u".");
 
-    const std::u16string fullTargetFolder = FullPath(targetFolder);
-    link->SetPath(JoinPath(fullTargetFolder, targetName));
+    link->SetPath(targetPath);
     link->SetDescription(description);
-    link->SetWorkingDirectory(fullTargetFolder);
+    link->SetWorkingDirectory(workingDirectory);
     link->SetArguments(arguments);
     link->Save();
   } catch (const platform::ShellFailure& failure) {

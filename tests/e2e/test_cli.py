@@ -2,6 +2,7 @@
 import ntpath
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
@@ -46,6 +47,14 @@ class Usage(unittest.TestCase):
                     out, rc = tool.run([], exe=copy)
                     self.assertEqual(out, usage_bytes(name.rsplit(".", 1)[0] if ext == "" else name))
                     self.assertEqual(rc, 0)
+            if not tool.wine:
+                # The name the command was run by: a symbolic link's, and the
+                # file's own only when the process was given no name.
+                os.symlink(tool.exe, os.path.join(d, "foo"))
+                for argv0, exe, base in (("foo", os.path.join(d, "foo"), "foo"), ("", tool.exe, base_of(tool.exe))):
+                    with self.subTest(argv0=argv0):
+                        p = subprocess.run([argv0], executable=exe, stdout=subprocess.PIPE, timeout=60)
+                        self.assertEqual(p.stdout, usage_bytes(base))
 
 
 class Echo(unittest.TestCase):

@@ -156,8 +156,18 @@ class HostileInputs(Sandbox):
             os.symlink("self.lnk", self.p("links/self.lnk"))
 
         def names(_):
-            for name in ("c\x01\x7f.txt", "n\nl.txt", "a<b>|c:d.txt", "NUL", "aux.txt"):
+            for name in ("c\x01\x7f.txt", "n\nl.txt", "a<b>|c:d.txt", "NUL", "aux.txt", "r?.txt"):
                 touch(self.p("data/" + name), b"x")
+
+        def starred_folder(_):
+            os.makedirs(self.p("w*d"))
+            touch(self.p("w*d/x.lnk"), b"older link")
+
+        def no_windows_name(name):
+            # An existing target Windows could not open: refused, not "not found".
+            full = self.w("data/" + name).encode()
+            return (b'Error: the target "' + full + b'" holds the name "' + name.encode() +
+                    b"\", which Windows does not take; a link to it cannot work.\r\n")
 
         n255 = "n" * 255
         # args; what is printed (bytes, or (start, end)); status; the link
@@ -189,10 +199,10 @@ class HostileInputs(Sandbox):
              b'Error: the link name "l\r\nx.lnk" is not a valid file name.\r\n', 1, None, None),
             ("control characters in the link name", ["links\\l\x01\x1b\x7f", "data\\r.txt"],
              b'Error: the link name "l\x01\x1b\x7f.lnk" is not a valid file name.\r\n', 1, None, None),
-            ("LF in the target name", ["links\\nl", "data\\n\nl.txt"],
-             b"shortcut created for links\\nl <<===>> data\\n\nl.txt\r\n", 0, "links/nl.lnk", names),
+            ("LF in the target name", ["links\\nl", "data\\n\nl.txt"], no_windows_name("n\nl.txt"), 1, None,
+             names),
             ("control characters in the target name", ["links\\c", "data\\c\x01\x7f.txt"],
-             b"shortcut created for links\\c <<===>> data\\c\x01\x7f.txt\r\n", 0, "links/c.lnk", names),
+             no_windows_name("c\x01\x7f.txt"), 1, None, names),
             ("missing target with CR LF", ["links\\c", "data\\x\r\ny"],
              b"Error: data\\x\r\ny not found.\r\n", 1, None, None),
             ("tab-only separator", ["links\\t\tdata\\r.txt"], usage, 2, None, None),
@@ -223,8 +233,13 @@ class HostileInputs(Sandbox):
              b'Error: the link name "a"b.lnk" is not a valid file name.\r\n', 1, None, None),
             ("? in target", ["links\\w", "data\\r.t?t"], b"Error: data\\r.t?t not found.\r\n", 1, None, None),
             ("* in target", ["links\\w", "data\\*"], b"Error: data\\* not found.\r\n", 1, None, None),
-            ("<>|: in an existing target", ["links\\p", "data\\a<b>|c:d.txt"],
-             b"shortcut created for links\\p <<===>> data\\a<b>|c:d.txt\r\n", 0, "links/p.lnk", names),
+            ("<>|: in an existing target", ["links\\p", "data\\a<b>|c:d.txt"], no_windows_name("a<b>|c:d.txt"), 1,
+             None, names),
+            ("? in an existing target", ["links\\q", "data\\r?.txt"], no_windows_name("r?.txt"), 1, None, names),
+            # In a link folder they are Linux characters like any other, and
+            # the older link there is kept until the new one is saved.
+            ("older link in a folder named w*d", ["w*d\\x", "data\\r.txt"],
+             b"shortcut created for w*d\\x <<===>> data\\r.txt\r\n", 0, "w*d/x.lnk", starred_folder),
             # Long paths.
             ("target of 5,000 characters", ["links\\deep", "{target}"], None, 1, None, deep(5000)),
             ("target of 3,800 characters", ["links\\deep", "{target}"], None, 0, "links/deep.lnk", deep(3800)),
@@ -240,8 +255,10 @@ class HostileInputs(Sandbox):
              1, None, loop),
             ("link folder is a symbolic link loop", ["data\\loop1\\l", "data\\r.txt"],
              b'Error: Object variable not set: the link folder "data\\loop1\\" was not found.\r\n', 1, None, loop),
+            # A symbolic link in the link file's place is replaced, never
+            # written through.
             ("link file is a symbolic link loop", ["links\\self", "data\\r.txt"],
-             b'Error: cannot create the link file "' + links + b'\\self.lnk".\r\n', 1, None, loop),
+             b"shortcut created for links\\self <<===>> data\\r.txt\r\n", 0, "links/self.lnk", loop),
         ]
         for name, args, printed, status, link, setup in rows:
             with self.subTest(name):
@@ -398,15 +415,16 @@ class Faults(Sandbox):
             os.symlink("../data", self.p("links/doc.lnk"))
 
         links = self.w("links").encode()
-        refused = b'Error: cannot create the link file "' + links + b'\\doc.lnk".\r\n'
+        refused = b'Error: cannot create the link file "' + links + b'\\doc.lnk": a folder of that name is in the way.\r\n'
         rows = [
             # setup; link argument; link file; printed (None: created)
             (read_only, "links\\doc", "links/doc.lnk", None),
             (hidden, "links\\.doc", "links/.doc.lnk", None),
+            # A symbolic link is replaced as itself, never written through.
             (symlink_to_file, "links\\doc", "links/doc.lnk", None),
-            # What a link leads nowhere or to a folder is never written
-            # through: refused, and the link stays.
-            (dangling_symlink, "links\\doc", None, refused),
+            (dangling_symlink, "links\\doc", "links/doc.lnk", None),
+            # One that leads to a folder is a folder in the way: refused, and
+            # it stays.
             (folder_symlink, "links\\doc", None, refused),
         ]
         for setup, arg, link, refusal in rows:

@@ -109,6 +109,30 @@ class LinkTest(unittest.TestCase):
                   self.folders(self.p("data")) + [("file", name)],
                   'shortcut created for links\\\u00e9t\u00e9 <<===>> "data\\%s"\r\n' % name)
 
+    def test_targets_resolved_as_a_whole(self):
+        # The stored target is the whole target made full, whatever spelling
+        # found it; the working directory follows from it.
+        data, top = self.w("data"), self.w()
+        report = self.w("data/report.txt")
+        in_data = self.folders(self.p("data"))
+        rows = [
+            # args, current directory, link file, target, working directory,
+            # items, relative path (native)
+            (["..\\links\\dr", "Z:report.txt"], "data", "links/dr.lnk", report, data + "\\",
+             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+            (["..\\links\\dot", "."], "data", "links/dot.lnk", data, data, in_data, "..\\data"),
+            (["links\\up", "data\\.."], "", "links/up.lnk", top, top, self.folders(self.d), ".."),
+            (["links\\two", "data\\\\report.txt"], "", "links/two.lnk", report, data + "\\",
+             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+            (["links\\long", "\\\\?\\" + report], "", "links/long.lnk", report, data + "\\",
+             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+        ]
+        for args, cwd, link, target, workdir, items, relative in rows:
+            with self.subTest(args=args):
+                info = self.make(args, link, target, workdir, items, cwd=self.p(cwd))
+                if not harness.TOOL.wine:
+                    self.assertEqual(info["relative_path"], relative)
+
     def test_older_read_only_link_replaced(self):
         with open(self.p("links/doc.lnk"), "w") as f:
             f.write("old")
@@ -122,19 +146,34 @@ class Failures(unittest.TestCase):
     """Runs that make no link: one error line, exit status 1, nothing changed."""
 
     def test_failures(self):
+        def itself(d, name="doc.lnk"):
+            return 'Error: the link file "%s" is the target itself.\r\n' % (win_path(d) + "\\data\\" + name)
+
         rows = [
-            # args, the line printed or its start
+            # args, the line printed or its start (a function of the folder)
             (["links\\doc", "missing.txt"], "Error: missing.txt not found.\r\n"),
             (["links\\doc", ""], "Error:  not found.\r\n"),
             (["a", "c d"], 'Error: "c d" not found.\r\n'),
             (["nowhere\\doc", "data\\report.txt"], "Error: Object variable not set: the link folder"),
             (["links\\in-the-way", "data\\report.txt"], "Error: cannot create the link file"),
+            # The link file is the target, however the two are spelt: a file
+            # that is not a link would be lost.
+            (["data\\doc", "data\\doc.lnk"], itself),
+            (["data\\doc", "links\\..\\.\\data\\\\doc.lnk"], itself),
+            (["alias\\doc", "data\\doc.lnk"], lambda d: itself(d).replace("\\data\\", "\\alias\\")),
         ]
+        if harness.TOOL.wine:
+            rows.append((["data\\DOC", "data\\doc.lnk"], lambda d: itself(d, "DOC.lnk")))
         for args, start in rows:
             with self.subTest(args=args), TempDir() as d:
                 os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
                 os.makedirs(os.path.join(d, "data"))
                 open(os.path.join(d, "data/report.txt"), "w").close()
+                with open(os.path.join(d, "data/doc.lnk"), "w") as f:
+                    f.write("notes, not a link\n")
+                os.symlink("data", os.path.join(d, "alias"))
+                if callable(start):
+                    start = start(d)
                 before = snapshot(d)
                 out, rc = harness.TOOL.run(args, cwd=d)
                 if start.endswith("\r\n"):

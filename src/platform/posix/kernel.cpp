@@ -12,9 +12,7 @@
 //    itself, and SetFileAttributesA leaves a link alone and succeeds (Linux
 //    has no permissions of a link to change);
 //  - names beginning with '.' carry the hidden bit, as Wine shows them.
-#include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,51 +36,6 @@ bool EndsInSeparator(std::string_view p) { return !p.empty() && (p.back() == '\\
 // LastComponent takes '/' as a separator, and a Linux path has no drive.
 std::uint32_t AttributesOf(const struct stat& st, std::string_view unix_path) {
   return posix::AttributesFromMode(st.st_mode, posix::LastComponent(unix_path));
-}
-
-bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
-
-// Windows' wildcards as fnmatch understands them: '[' is an ordinary
-// character there, and "*.*" matches every name, dotted or not.
-std::string GlobOf(std::string_view name) {
-  if (name == "*.*") return "*";
-  std::string glob;
-  for (char c : name) {
-    if (c == '[') {
-      glob += "[[]";
-    } else {
-      glob += c;
-    }
-  }
-  return glob;
-}
-
-// The first entry of the directory (in the order the system lists it) whose
-// name matches `name`, ignoring case as Windows does.
-bool FindInDirectory(const std::string& dir_windows, std::string_view name, FindData& data) {
-  const std::optional<std::string> dir = posix::ToUnixPath(dir_windows.empty() ? "." : dir_windows);
-  if (!dir) return false;
-  DIR* d = opendir(dir->c_str());
-  if (d == nullptr) return false;
-  const std::string glob = GlobOf(name);
-  bool found = false;
-  // readdir keeps its state in the stream, and this stream is ours alone;
-  // readdir_r, which cppcheck would have instead, is deprecated by glibc.
-  // cppcheck-suppress readdirCalled
-  while (const dirent* entry = readdir(d)) {
-    if (fnmatch(glob.c_str(), entry->d_name, FNM_CASEFOLD) != 0) continue;
-    struct stat st;
-    // A dangling link is still an entry of the folder: report the link.
-    if (fstatat(dirfd(d), entry->d_name, &st, 0) != 0 &&
-        fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;
-    }
-    data.attributes = posix::AttributesFromMode(st.st_mode, entry->d_name);
-    found = true;
-    break;
-  }
-  closedir(d);
-  return found;
 }
 
 constexpr mode_t kAllWrite = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -161,15 +114,9 @@ bool WriteFile(Handle handle, const std::string& bytes) {
 
 Handle FindFirstFileA(const std::string& pattern, FindData& data) {
   // A pattern ending in a separator asks for an empty name, and a bare "C:"
-  // for none: Windows finds nothing for either.
-  if (pattern.empty() || EndsInSeparator(pattern)) return kInvalidHandle;
-  const std::string_view name = posix::LastComponent(pattern);
-  if (name.empty()) return kInvalidHandle;
-  if (HasWildcard(name)) {
-    const std::string dir = pattern.substr(0, pattern.size() - name.size());
-    if (!FindInDirectory(dir, name, data)) return kInvalidHandle;
-    return 1;
-  }
+  // for none: Windows finds nothing for either.  '*' and '?' are ordinary
+  // characters in Linux names, and the name is looked up as it stands.
+  if (pattern.empty() || EndsInSeparator(pattern) || posix::LastComponent(pattern).empty()) return kInvalidHandle;
   const std::optional<std::string> path = posix::ToUnixPath(pattern);
   struct stat st;
   if (!path || stat(path->c_str(), &st) != 0) return kInvalidHandle;
@@ -183,8 +130,13 @@ std::int32_t FindClose(Handle search) { return search > 0 ? 1 : 0; }
 std::uint32_t GetFileAttributesA(const std::string& path) {
   const std::optional<std::string> unix_path = posix::ToUnixPath(path);
   struct stat st;
-  if (!unix_path || stat(unix_path->c_str(), &st) != 0) return kInvalidFileAttributes;
-  return AttributesOf(st, *unix_path);
+  if (!unix_path || lstat(unix_path->c_str(), &st) != 0) return kInvalidFileAttributes;
+  if (!S_ISLNK(st.st_mode)) return AttributesOf(st, *unix_path);
+  // The link itself, as Windows reports a symbolic link: a reparse point,
+  // a folder when it leads to one, hidden by its name.
+  struct stat to;
+  const bool folder = stat(unix_path->c_str(), &to) == 0 && S_ISDIR(to.st_mode);
+  return (AttributesOf(st, *unix_path) & ~kAttrNormal) | kAttrReparsePoint | (folder ? kAttrDirectory : 0);
 }
 
 std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
@@ -252,6 +204,15 @@ std::int32_t MoveFileA(const std::string& from, const std::string& to) {
 }
 
 std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
+
+std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
+  const std::optional<std::string> unix_path = posix::ToUnixPath(path);
+  struct stat st;
+  if (!unix_path || (follow ? stat(unix_path->c_str(), &st) : lstat(unix_path->c_str(), &st)) != 0) {
+    return std::nullopt;
+  }
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
 
 // ---- text -------------------------------------------------------------------------
 

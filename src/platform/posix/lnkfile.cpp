@@ -228,8 +228,7 @@ std::string ToWindows1252(std::u16string_view text) {
       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
+  for (const char16_t c : text) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
       out.push_back(static_cast<char>(c));
       continue;
@@ -245,12 +244,9 @@ std::string ToWindows1252(std::u16string_view text) {
         break;
       }
     }
+    // One '?' for every UTF-16 unit, a surrogate pair's two included, as
+    // Windows converts the path it stores.
     out.push_back(mapped);
-    // A surrogate pair is one character: one '?', not two.
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      ++i;
-    }
   }
   return out;
 }
@@ -271,6 +267,10 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime) {
   return date | (time << 16);
 }
 
+// Every item is of class 0x31 (folder) or 0x32 (file), whatever its name
+// holds.  Windows writes 0x35/0x36 for a name outside the code page, but
+// takes the long name from the extension block of a 0x31/0x32 item just as
+// well, and Wine 8 reads no 0x35/0x36 item at all.
 std::string BuildFileEntryItem(const LinkItem& item, bool as_folder) {
   RequireNoNul(item.name, "a path component");
   if (item.name.empty()) throw std::invalid_argument("a path component is empty");

@@ -61,9 +61,9 @@ struct LinkData {
 // Nothing is written half-way: either the complete bytes or an exception.
 std::string BuildLinkFile(const LinkData& data);
 
-// Windows-1252 with '?' for every character it cannot hold (used for the
-// single-byte fields).  A surrogate pair is one character and becomes one
-// '?'.
+// Windows-1252 with '?' for every UTF-16 unit it cannot hold (used for the
+// single-byte fields), so a surrogate pair becomes "??", as Windows writes
+// it.
 std::string ToWindows1252(std::u16string_view text);
 
 // ---- pieces, exposed for the tests ------------------------------------------

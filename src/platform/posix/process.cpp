@@ -47,10 +47,15 @@ std::u16string RawArgumentString() {
 }
 
 std::u16string ExecutableBaseName() {
-  std::string path(PATH_MAX, '\0');
-  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  if (path.empty()) path = g_argv0;
+  // The command as it was run: a symbolic link named "foo" is FOO in the
+  // usage text, as the name a user typed.  Only a process started without
+  // a name asks the system for its file.
+  std::string path = g_argv0;
+  if (path.empty()) {
+    path.assign(PATH_MAX, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
   std::string name = path.substr(path.rfind('/') + 1);
   if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
   return FromAnsi(name);

@@ -101,7 +101,8 @@ std::u16string RelativePath(const std::u16string& linkFolder, const std::u16stri
   const auto to = Components(target);
   std::size_t common = 0;
   while (common < from.size() && common < to.size() && from[common] == to[common]) ++common;
-  if (common == to.size()) return {};  // the target holds the link
+  if (common == to.size() && common == from.size()) return {};  // the link's own folder
+  // A target that holds the link's folder is "..", "..\..", ... away.
   std::u16string rel = common == from.size() ? u"." : u"";
   for (std::size_t i = common; i < from.size(); ++i) rel += rel.empty() ? u".." : u"\\..";
   for (std::size_t i = common; i < to.size(); ++i) rel += u"\\" + to[i];

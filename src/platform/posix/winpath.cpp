@@ -108,7 +108,7 @@ std::optional<std::string> CurrentDirectoryUnix() {
 
 // Whether the path needs the current directory to be made full.
 bool NeedsCurrentDirectory(std::string_view p) {
-  if (IsUnc(p)) return false;
+  if (IsUnc(p)) return false;  // the long-path form "\\?\C:\" included
   if (HasDrive(p) && p.size() > 2 && IsSeparator(p[2])) return false;
   return true;
 }
@@ -161,6 +161,10 @@ std::optional<std::string> CurrentDirectoryWindows() {
 
 std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return "";
+  // "\\?\C:\..." is Windows' long-path form of "C:\...".
+  if (path.size() > 6 && path.substr(0, 4) == "\\\\?\\" && HasDrive(path.substr(4)) && IsSeparator(path[6])) {
+    path.remove_prefix(4);
+  }
 
   Rooted base;
   std::string_view rest;

@@ -40,7 +40,8 @@ std::string UnixToWindows(std::string_view unix_path);
 // GetFullPathName on text alone: `path` resolved against `cwd` (a full
 // Windows path, "X:\..." or "\\server\share\..."), "." and ".." collapsed,
 // runs of separators made one (except the leading pair of a UNC path), every
-// separator written as '\', a trailing separator kept.  "C:name" resolves
+// separator written as '\', a trailing separator kept, the long-path prefix
+// of "\\?\C:\..." dropped.  "C:name" resolves
 // against `cwd` when it lies on drive C:, otherwise against "C:\".  "" when
 // the path is empty, holds a zero byte, or needs a `cwd` that is empty.
 std::string FullWindowsPath(std::string_view path, std::string_view cwd);

@@ -74,8 +74,24 @@ bool WriteFile(Handle handle, const std::string& bytes) {
                      &written, nullptr) != 0;
 }
 
+namespace {
+// The characters the directory search expands in a name: the two wildcards,
+// and the three it takes for their DOS forms.  None can be part of a name.
+bool HasWildcardInLastName(const std::string& pattern) {
+  const std::size_t last = pattern.find_last_of("\\/:");
+  return pattern.find_first_of("*?<>\"", last == std::string::npos ? 0 : last + 1) != std::string::npos;
+}
+}  // namespace
+
 Handle FindFirstFileA(const std::string& pattern, FindData& data) {
   if (!IsValidPath(pattern)) return kInvalidHandle;
+  // The tool asks whether one name exists, never for a pattern: a wildcard
+  // would make the search answer for some other file.  Elsewhere in the
+  // path (the "\\?\" prefix) a '?' is no wildcard.
+  if (HasWildcardInLastName(pattern)) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return kInvalidHandle;
+  }
   WIN32_FIND_DATAA found{};
   const HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return kInvalidHandle;
@@ -136,6 +152,22 @@ std::string GetFullPathNameA(const std::string& path) {
     size = got;
   }
   return {};
+}
+
+std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
+  if (!IsValidPath(path)) return std::nullopt;
+  // No access asked for: the file's identity needs none.  Folders open only
+  // with backup semantics; a link is itself unless it is to be followed.
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = ::GetFileInformationByHandle(file, &info) != 0;
+  ::CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 std::string ToAnsi(std::u16string_view text) {

@@ -236,7 +236,7 @@ TEST(LnkFile, Windows1252) {
       {u"\u20ac5", "\x80" "5"},
       {u"\u0178\u00ff\u00a0", "\x9f\xff\xa0"},
       {u"\u4e2d.txt", "?.txt"},
-      {u"a\U0001F600b", "a?b"},         // a surrogate pair is one character
+      {u"a\U0001F600b", "a??b"},        // one '?' per UTF-16 unit
       {u"\xD800x\xDC00", "?x?"},         // lone surrogates
       {u"\u0080\u0081\u0142", "?\x81?"},  // C1 control where 1252 has a letter; undefined byte kept
   };

@@ -171,7 +171,7 @@ TEST(KernelPaths, AZeroByteNeverShortensThePath) {
   EXPECT_EQ(dir.Read("a.txt"), "x");
 }
 
-TEST(KernelFind, FindsTheFirstMatch) {
+TEST(KernelFind, FindsOneNameNeverAPattern) {
   TempDir dir;
   dir.MakeFile("a.txt", "x");
   dir.MakeDir("sub");
@@ -186,13 +186,35 @@ TEST(KernelFind, FindsTheFirstMatch) {
   EXPECT_NE(data.attributes & platform::kAttrDirectory, 0u);
   platform::FindClose(h);
 
-  h = platform::FindFirstFileA(Ansi(dir.win("*.txt")), data);
+  // The long-path prefix holds a '?' that is no wildcard.
+  h = platform::FindFirstFileA("\\\\?\\" + Ansi(dir.win("a.txt")), data);
   ASSERT_NE(h, platform::kInvalidHandle);
-  EXPECT_EQ(data.attributes & platform::kAttrDirectory, 0u);
   platform::FindClose(h);
 
-  EXPECT_EQ(platform::FindFirstFileA(Ansi(dir.win("*.doc")), data), platform::kInvalidHandle);
+  // What the search would expand in the last name finds nothing, although
+  // a.txt matches every one of these.
+  for (const char* pattern : {"*.txt", "a.tx?", "a<", "a.tx>", "a\".txt"}) {
+    EXPECT_EQ(platform::FindFirstFileA(Ansi(dir.win(pattern)), data), platform::kInvalidHandle) << pattern;
+  }
   EXPECT_EQ(platform::FindFirstFileA("", data), platform::kInvalidHandle);
+}
+
+// One file, however it is spelt: another case, "." and "..", the
+// long-path prefix.
+TEST(KernelFileId, SameFileEverySpelling) {
+  TempDir dir;
+  dir.MakeFile("a.txt", "x");
+  dir.MakeFile("b.txt", "x");
+  dir.MakeDir("sub");
+  const std::optional<platform::FileId> a = platform::GetFileIdA(Ansi(dir.win("a.txt")), true);
+  ASSERT_TRUE(a.has_value());
+  for (const std::string& spelling : {Ansi(dir.win("A.TXT")), Ansi(dir.win("sub\\..\\.\\a.txt")),
+                                      "\\\\?\\" + Ansi(dir.win("a.txt"))}) {
+    EXPECT_EQ(platform::GetFileIdA(spelling, false), a) << spelling;
+  }
+  EXPECT_NE(platform::GetFileIdA(Ansi(dir.win("b.txt")), true), a);
+  EXPECT_TRUE(platform::GetFileIdA(Ansi(dir.win("sub")), true).has_value());
+  EXPECT_FALSE(platform::GetFileIdA(Ansi(dir.win("missing.txt")), true).has_value());
 }
 
 TEST(KernelCreateEmpty, CreatesOrCutsToNothing) {
