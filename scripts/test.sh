@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds the native and both Windows executables and runs every
 # test: the native build directly, the Windows builds under Wine (as far as
-# the machine can run them; the output says which ran), the native suite
-# again under the sanitizers, a bounded fuzzing run and the static checks.  Every stage runs
-# even when one before it failed; the last line counts them.
+# the machine can run them; the output says which ran), the install rules and
+# packages, the native suite again under the sanitizers, a bounded fuzzing
+# run and the static checks.  Every stage runs even when one before it
+# failed; the last line counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
@@ -102,6 +103,8 @@ stage "Windows builds" build_windows
 stage "Windows executables as files" check_exe
 stage "Windows suites under Wine" windows_suites
 stage "native tests" bash -c 'cd build && ctest --output-on-failure'
+# cmake --install, the manual page, the Debian package and the Windows zips.
+stage "install and packages" bash scripts/package-check.sh
 stage "native tests under ASan and UBSan" sanitized
 # A bounded run; a longer one is "scripts/fuzz.sh 600".
 stage "fuzzing" bash scripts/fuzz.sh 25

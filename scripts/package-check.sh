@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# What a user installs, checked the way they meet it: "cmake --install" of
+# the native build into a scratch prefix, the manual page through groff and
+# man, the Debian package built, read and installed with dpkg, and the
+# Windows zips when those builds are there.  Each installed mklnk makes a
+# real link.  Needs the native build in build/ (scripts/test.sh makes it);
+# runs as root, like the rest of the tests.  Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# The Linux build's --help and --version: set to 1 once the program has them.
+CHECK_HELP_AND_VERSION=${CHECK_HELP_AND_VERSION:-0}
+
+fail() { echo "package-check: $*" >&2; exit 1; }
+
+[ -f build/CMakeCache.txt ] || fail "no native build in build/ (cmake -S . -B build && cmake --build build)"
+[ "$(id -u)" -eq 0 ] || fail "dpkg needs root"
+version=$(sed -n 's/^set(MKLNK_VERSION_STRING "\(.*\)")$/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "no MKLNK_VERSION_STRING in CMakeLists.txt"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# Makes one link with the mklnk at $1, in Windows paths under Z:, and checks
+# the confirmation line byte for byte (CR LF included), the exit status and
+# that the file begins with a shell link's header.
+make_link() {
+  local bin=$1 dir out
+  dir=$(mktemp -d "$scratch/run.XXXXXX")
+  mkdir "$dir/Links" "$dir/My Data"
+  echo "figures" >"$dir/My Data/report.txt"
+  local win="Z:${dir//\//\\}"
+  local link="$win\\Links\\report" target="$win\\My Data\\report.txt"
+  out=$(cd / && "$bin" "$link" "$target") || fail "$bin: exit status $? making a link"
+  [ "$out" = "shortcut created for $link <<===>> \"$target\""$'\r' ] ||
+    fail "$bin: unexpected output: $(printf '%q' "$out")"
+  # HeaderSize 0x4C, then the shell link CLSID 00021401-0000-0000-C000-000000000046.
+  cmp -s -n 20 "$dir/Links/report.lnk" \
+    <(printf '\x4c\x00\x00\x00\x01\x14\x02\x00\x00\x00\x00\x00\xc0\x00\x00\x00\x00\x00\x00\x46') ||
+    fail "$bin: $dir/Links/report.lnk is missing or not a shell link"
+}
+
+check_help_and_version() {
+  local bin=$1 out
+  [ "$CHECK_HELP_AND_VERSION" = 1 ] || return 0
+  out=$("$bin" --version) || fail "$bin --version: exit status $?"
+  [ "${out%$'\r'}" = "mklnk $version" ] || fail "$bin --version: $(printf '%q' "$out")"
+  out=$("$bin" --help) || fail "$bin --help: exit status $?"
+  [ "$out" = "$("$bin")" ] || fail "$bin --help: not the usage text: $(printf '%q' "$out")"
+}
+
+# A manual page that groff formats without a single warning and man shows.
+check_page() {
+  local page=$1 err
+  err=$(zcat -f "$page" | groff -ww -man -Tutf8 2>&1 >/dev/null) || fail "groff failed on $page: $err"
+  [ -z "$err" ] || fail "groff warns on $page:"$'\n'"$err"
+  MANWIDTH=80 man -l "$page" 2>&1 | grep -q '^NAME' || fail "man -l cannot show $page"
+}
+
+# The files (not folders) under a tree, relative to it, sorted.
+files_under() { (cd "$1" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort); }
+
+# (a) cmake --install into a scratch prefix: exactly our three files.
+cmake --build build -j2 --target mklnk >/dev/null
+prefix=$scratch/prefix
+cmake --install build --prefix "$prefix" >/dev/null
+expected=$'bin/mklnk\nshare/doc/mklnk/README.md\nshare/man/man1/mklnk.1'
+got=$(files_under "$prefix")
+[ "$got" = "$expected" ] || fail "cmake --install put:"$'\n'"$got"$'\n'"expected:"$'\n'"$expected"
+make_link "$prefix/bin/mklnk"
+check_help_and_version "$prefix/bin/mklnk"
+
+# (b) The installed page: the version filled in, no groff warning.
+grep -q "^\.TH MKLNK 1 .*\"mklnk $version\"" "$prefix/share/man/man1/mklnk.1" ||
+  fail "the manual page's .TH line does not carry version $version"
+check_page "$prefix/share/man/man1/mklnk.1"
+
+# (c) The Debian package.
+rm -f build/mklnk_*.deb
+(cd build && cpack -G DEB) >"$scratch/cpack-deb.log" 2>&1 || { cat "$scratch/cpack-deb.log"; fail "cpack -G DEB failed"; }
+debs=(build/mklnk_*.deb)
+{ [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ]; } || fail "cpack made no single mklnk_*.deb"
+deb=${debs[0]}
+arch=$(dpkg --print-architecture)
+for field in "Package=mklnk" "Section=utils" "Architecture=$arch"; do
+  [ "$(dpkg-deb -f "$deb" "${field%%=*}")" = "${field#*=}" ] || fail "$deb: ${field%%=*} is not ${field#*=}"
+done
+for field in Maintainer Description Version; do
+  [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "$deb: no $field"
+done
+# The C++ runtime is linked in: the C library is all the program loads.
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "$deb: Depends is \"$depends\", expected libc6 alone"
+expected=$'usr/bin/mklnk\nusr/share/doc/mklnk/README.md\nusr/share/man/man1/mklnk.1.gz'
+got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
+[ "$got" = "$expected" ] || fail "$deb holds:"$'\n'"$got"$'\n'"expected:"$'\n'"$expected"
+
+# Installed with dpkg into a root of its own rather than into the machine:
+# the real unpacking, file registration and dependency check, while the
+# machine's /usr and package database stay as they are (a mklnk the
+# developer installed stays, and a failed check leaves nothing half
+# installed).  The root's database starts with the machine's entries for the
+# packages named in Depends, so they are checked against the versions
+# really installed here; the log stays in the root too.
+root=$scratch/root
+admin=$root/var/lib/dpkg
+mkdir -p "$admin/info" "$admin/updates" "$root/var/log"
+: >"$admin/status"
+read -ra deps <<<"$(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends")"
+for dep in "${deps[@]}"; do
+  pkg=$(dpkg-query -W -f='${binary:Package}\n' "$dep:$arch" 2>/dev/null || dpkg-query -W -f='${binary:Package}\n' "$dep") ||
+    fail "$dep, which the package depends on, is not installed here"
+  { dpkg-query -s "$pkg"; echo; } >>"$admin/status"
+  : >"$admin/info/$pkg.list"
+done
+dpkg_root() { dpkg --root="$root" --log="$root/var/log/dpkg.log" "$@"; }
+dpkg_root -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i $deb failed"; }
+[ "$(dpkg-query --admindir="$admin" -W -f='${Status}' mklnk)" = "install ok installed" ] ||
+  fail "dpkg does not list mklnk as installed"
+make_link "$root/usr/bin/mklnk"
+check_help_and_version "$root/usr/bin/mklnk"
+check_page "$root/usr/share/man/man1/mklnk.1.gz"
+dpkg_root -r mklnk >>"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -r mklnk failed"; }
+[ -z "$(find "$root/usr" ! -type d 2>/dev/null)" ] || fail "dpkg -r left files under $root/usr"
+
+# (d) The Windows zips, from whichever Windows builds are there.
+zips=()
+for dir in build-win build-win64; do
+  [ -f "$dir/CMakeCache.txt" ] || continue
+  rm -f "$dir"/mklnk-*.zip
+  (cd "$dir" && cpack -G ZIP) >"$scratch/cpack-zip.log" 2>&1 || { cat "$scratch/cpack-zip.log"; fail "cpack -G ZIP failed in $dir"; }
+  zip=("$dir"/mklnk-*.zip)
+  { [ ${#zip[@]} -eq 1 ] && [ -f "${zip[0]}" ]; } || fail "cpack made no single mklnk-*.zip in $dir"
+  top=$(basename "${zip[0]}" .zip)
+  echo "${zip[0]}:"
+  unzip -Z1 "${zip[0]}" | sed 's/^/  /'
+  got=$(unzip -Z1 "${zip[0]}" | LC_ALL=C sort)
+  [ "$got" = "$top/README.md"$'\n'"$top/mklnk.exe" ] || fail "${zip[0]} holds:"$'\n'"$got"
+  # The archive carries the program this build made, not an older one.
+  unzip -p "${zip[0]}" "$top/mklnk.exe" | cmp -s - "$dir/mklnk.exe" || fail "${zip[0]}: mklnk.exe differs from $dir/mklnk.exe"
+  zips+=("$(basename "${zip[0]}")")
+done
+
+help_note="--help/--version not checked"
+[ "$CHECK_HELP_AND_VERSION" = 1 ] && help_note="--help/--version checked"
+echo "package-check: passed: cmake --install (3 files), man page without warnings," \
+     "$(basename "$deb") (Depends: $depends) installed and run, $help_note," \
+     "zips: ${zips[*]:-none (no Windows build)}"
