@@ -13,9 +13,9 @@ rm -rf "$demo"
 mkdir -p "$demo/Links" "$demo/Data"
 echo "quarterly figures" > "$demo/Data/report.txt"
 
-# On Linux drive Z: is the root of the file system, as under Wine.
-link='Z:\tmp\mklnk-demo\Links\report'
-target='Z:\tmp\mklnk-demo\Data\report.txt'
+source scripts/common.sh
+link=$(win_path "$demo/Links/report")
+target=$(win_path "$demo/Data/report.txt")
 echo "\$ build/mklnk '$link' '$target'"
 build/mklnk "$link" "$target"
 echo "\$ lnkinfo $demo/Links/report.lnk"

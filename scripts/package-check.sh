@@ -7,6 +7,7 @@
 # runs as root, like the rest of the tests.  Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 # The Linux build's --help and --version: set to 1 once the program has them.
 CHECK_HELP_AND_VERSION=${CHECK_HELP_AND_VERSION:-0}
@@ -29,7 +30,8 @@ make_link() {
   dir=$(mktemp -d "$scratch/run.XXXXXX")
   mkdir "$dir/Links" "$dir/My Data"
   echo "figures" >"$dir/My Data/report.txt"
-  local win="Z:${dir//\//\\}"
+  local win
+  win=$(win_path "$dir")
   local link="$win\\Links\\report" target="$win\\My Data\\report.txt"
   out=$(cd / && "$bin" "$link" "$target") || fail "$bin: exit status $? making a link"
   [ "$out" = "shortcut created for $link <<===>> \"$target\""$'\r' ] ||

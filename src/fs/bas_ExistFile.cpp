@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -41,10 +40,7 @@ bool FileExists(std::u16string path) {
   return (data.attributes & platform::kAttrDirectory) == 0;
 }
 
-// Taken by value like every FolderTest, so that it can be handed to the path
-// splits as the real folder test.
-// cppcheck-suppress passedByValue
-bool FolderExists(std::u16string path) {  // NOLINT(performance-unnecessary-value-param)
+bool FolderExists(const std::u16string& path) {
   if (Blank(path)) return false;
   const auto bytes = SystemPath(StripQuotes(path));
   if (!bytes) return false;
@@ -79,23 +75,29 @@ std::u16string GetCurDir() {
   return platform::FromAnsi(buffer);
 }
 
-std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDirQuery curDir) {
+std::u16string FolderPartOf(std::u16string_view path, bool isFolder, std::u16string_view curDir) {
   const std::size_t last = path.rfind(u'\\');
-  if (last == std::u16string::npos) return curDir();
-  if (folderExists(path)) return path;
-  return path.substr(0, last + 1);
+  if (last == std::u16string_view::npos) return std::u16string(curDir);
+  return std::u16string(isFolder ? path : path.substr(0, last + 1));
 }
 
-std::u16string GetFilePart(std::u16string path, FolderTest folderExists) {
+std::u16string FilePartOf(std::u16string_view path, bool isFolder) {
   const std::size_t last = path.rfind(u'\\');
-  if (last == std::u16string::npos) return path;
-  if (folderExists(path)) return {};
-  return path.substr(last + 1);
+  if (last == std::u16string_view::npos) return std::u16string(path);
+  return isFolder ? std::u16string() : std::u16string(path.substr(last + 1));
 }
 
-std::u16string GetFolderPart(std::u16string path) { return GetFolderPart(std::move(path), FolderExists, GetCurDir); }
+// The disk is asked only what the split needs: the current directory for a
+// bare name, the folder test for a path.
+std::u16string GetFolderPart(const std::u16string& path) {
+  if (path.find(u'\\') == std::u16string::npos) return FolderPartOf(path, false, GetCurDir());
+  return FolderPartOf(path, FolderExists(path), {});
+}
 
-std::u16string GetFilePart(std::u16string path) { return GetFilePart(std::move(path), FolderExists); }
+std::u16string GetFilePart(const std::u16string& path) {
+  const bool bare = path.find(u'\\') == std::u16string::npos;
+  return FilePartOf(path, !bare && FolderExists(path));
+}
 
 std::u16string FullPath(const std::u16string& path) {
   if (path.empty()) return path;

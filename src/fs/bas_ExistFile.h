@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace bas_ExistFile {
 
@@ -12,7 +13,7 @@ namespace bas_ExistFile {
 bool FileExists(std::u16string path);
 
 // True when the path names an existing folder; double quotes as above.
-bool FolderExists(std::u16string path);
+bool FolderExists(const std::u16string& path);
 
 // Deletes the file, first clearing its read-only attribute when asked to.
 // Reports nothing: the caller tests the path afterwards if it cares.
@@ -23,15 +24,15 @@ std::u16string GetCurDir();
 
 // The folder part and the name part of a path.  A path without a backslash
 // is a name in the current directory; an existing folder is all folder.
-std::u16string GetFolderPart(std::u16string path);
-std::u16string GetFilePart(std::u16string path);
+std::u16string GetFolderPart(const std::u16string& path);
+std::u16string GetFilePart(const std::u16string& path);
 
-// The same splits with the folder test and the current directory handed
-// in, so that the string work can be exercised without a file system.
-using FolderTest = bool (*)(std::u16string path);
-using CurDirQuery = std::u16string (*)();
-std::u16string GetFolderPart(std::u16string path, FolderTest folderExists, CurDirQuery curDir);
-std::u16string GetFilePart(std::u16string path, FolderTest folderExists);
+// The same splits on text alone, given what the disk says: `isFolder`,
+// whether the path names an existing folder (asked only of a path that
+// holds a backslash), and `curDir`, the current directory (used only for
+// one that holds none).
+std::u16string FolderPartOf(std::u16string_view path, bool isFolder, std::u16string_view curDir);
+std::u16string FilePartOf(std::u16string_view path, bool isFolder);
 
 // The full path: resolved against the current directory (a drive-relative
 // "C:name" against that drive's), "." and ".." and repeated backslashes

@@ -3,11 +3,13 @@
 # independent .lnk readers the link tests use.
 set(E2E_PYTHON /usr/bin/python3)
 set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The description is set once, at the top of CMakeLists.txt.
+set(E2E_ARGS --description "${MKLNK_FILE_DESCRIPTION}")
 if(WIN32)
-  set(E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
+  list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
       --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run --reader $<TARGET_FILE:readlnk>)
 else()
-  set(E2E_ARGS --exe $<TARGET_FILE:mklnk>)
+  list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk>)
 endif()
 foreach(name cli link hostile)
   if(EXISTS ${E2E_DIR}/test_${name}.py)

@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-DESCRIPTION = "To make a shortcut to a folder, to a document or program file"
+DESCRIPTION = None  # the version resource's, handed over by ctest (--description)
 
 
 def usage_bytes(base):
@@ -87,14 +87,16 @@ TOOL = None
 
 
 def main():
-    global TOOL
+    global TOOL, DESCRIPTION
     parser = argparse.ArgumentParser()
+    parser.add_argument("--description", required=True)
     parser.add_argument("--exe", required=True)
     parser.add_argument("--launcher")
     parser.add_argument("--wine-run")
     parser.add_argument("--reader")
     opts, rest = parser.parse_known_args()
     TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
+    DESCRIPTION = opts.description
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
 
 

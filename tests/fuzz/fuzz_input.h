@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/utf8.h"
+#include "platform/posix/text.h"
 
 namespace fuzz {
 

@@ -1,8 +1,7 @@
-// Fuzz target for the pure path procedures: the folder/name split (with a
-// stand-in folder test and current directory), the join and the quote
-// stripping.
+// Fuzz target for the pure path procedures: the folder/name split (given
+// what the disk would say), the join and the quote stripping.
 //
-// Input: one byte of flags (bit 0: the stand-in folder test answers true),
+// Input: one byte of flags (bit 0: the path names an existing folder),
 // then UTF-8 text cut at NUL characters into the path to split, the
 // current directory, and a folder and a name to join.
 #include <cstddef>
@@ -19,24 +18,13 @@ using std::u16string;
 
 constexpr std::size_t npos = u16string::npos;
 
-// What the stand-ins answer and what they were asked.
-struct Fake {
+// What the disk would answer: whether the path is a folder, and the
+// current directory.
+struct Disk {
   bool isFolder = false;
   u16string curDir;
-  std::vector<u16string> folderQueries;
-  int curDirQueries = 0;
 };
-Fake fake;
-
-bool FakeFolderExists(u16string path) {
-  fake.folderQueries.push_back(path);
-  return fake.isFolder;
-}
-
-u16string FakeCurDir() {
-  ++fake.curDirQueries;
-  return fake.curDir;
-}
+Disk disk;
 
 std::size_t Backslashes(const u16string& s) {
   std::size_t n = 0;
@@ -49,24 +37,16 @@ bool EndsWith(const u16string& s, const u16string& end) {
 }
 
 void CheckSplit(const u16string& path) {
-  fake.folderQueries.clear();
-  fake.curDirQueries = 0;
-  const u16string folder = bas_ExistFile::GetFolderPart(path, FakeFolderExists, FakeCurDir);
-  const u16string name = bas_ExistFile::GetFilePart(path, FakeFolderExists);
+  const u16string folder = bas_ExistFile::FolderPartOf(path, disk.isFolder, disk.curDir);
+  const u16string name = bas_ExistFile::FilePartOf(path, disk.isFolder);
 
   if (path.find(u'\\') == npos) {
-    // A bare name in the current directory; nothing asked of the disk.
-    FUZZ_CHECK(folder == fake.curDir);
+    // A bare name in the current directory, whatever the folder test says.
+    FUZZ_CHECK(folder == disk.curDir);
     FUZZ_CHECK(name == path);
-    FUZZ_CHECK(fake.curDirQueries == 1);
-    FUZZ_CHECK(fake.folderQueries.empty());
     return;
   }
-  // The folder test is asked about the whole path, as given, once per split.
-  FUZZ_CHECK(fake.curDirQueries == 0);
-  FUZZ_CHECK(fake.folderQueries.size() == 2);
-  FUZZ_CHECK(fake.folderQueries[0] == path && fake.folderQueries[1] == path);
-  if (fake.isFolder) {
+  if (disk.isFolder) {
     FUZZ_CHECK(folder == path);
     FUZZ_CHECK(name.empty());
   } else {
@@ -100,7 +80,7 @@ void CheckStripQuotes(const u16string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  fake.isFolder = (data[0] & 1) != 0;
+  disk.isFolder = (data[0] & 1) != 0;
   const u16string text = fuzz::Decode(data + 1, size - 1);
 
   std::vector<u16string> fields;
@@ -112,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at = nul + 1;
   }
   fields.resize(fields.size() < 4 ? 4 : fields.size());
-  fake.curDir = fields[1];
+  disk.curDir = fields[1];
 
   CheckSplit(fields[0]);
   CheckStripQuotes(fields[0]);

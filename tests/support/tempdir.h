@@ -16,17 +16,20 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
-// The Windows form of a native path: itself on Windows; on Linux the Z:
-// drive, which is the root of the file system.
+// The Windows form of an absolute Linux path: drive Z: is the root of the
+// file system, as under Wine.  The tests' one spelling of that fact.
+inline std::string WinPathOf(const std::string& linuxPath) {
+  std::string out = "Z:";
+  for (const char c : linuxPath) out += c == '/' ? '\\' : c;
+  return out;
+}
+
+// The Windows form of a native path: itself on Windows.
 inline std::u16string WinPath(const fs::path& p) {
 #ifdef _WIN32
   return p.u16string();
 #else
-  std::u16string s = u"Z:" + platform::FromAnsi(p.string());
-  for (char16_t& c : s) {
-    if (c == u'/') c = u'\\';
-  }
-  return s;
+  return platform::FromAnsi(WinPathOf(p.string()));
 #endif
 }
 
@@ -35,7 +38,7 @@ inline fs::path NativePath(const std::u16string& win) {
 #ifdef _WIN32
   return fs::path(win);
 #else
-  std::string native = platform::ToAnsi(win.substr(2));  // Z:\x is /x
+  std::string native = platform::ToAnsi(win.substr(2));  // WinPathOf, undone
   for (char& c : native) {
     if (c == '\\') c = '/';
   }

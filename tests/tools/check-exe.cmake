@@ -1,12 +1,12 @@
-# cmake -DEXE=mklnk.exe -DOBJDUMP=i686-w64-mingw32-objdump -P check-exe.cmake
+# cmake -DEXE=mklnk.exe -DOBJDUMP=i686-w64-mingw32-objdump -DDESCRIPTION=... -DVERSION=... -P check-exe.cmake
 #
 cmake_minimum_required(VERSION 3.25)
 
 # Checks what the shipped Windows executable promises: a console program
 # under 200 KB that needs no DLL beyond Windows' own and carries its version
 # block.
-if(NOT EXE OR NOT OBJDUMP)
-  message(FATAL_ERROR "usage: cmake -DEXE=... -DOBJDUMP=... -P check-exe.cmake")
+if(NOT EXE OR NOT OBJDUMP OR NOT DESCRIPTION OR NOT VERSION)
+  message(FATAL_ERROR "usage: cmake -DEXE=... -DOBJDUMP=... -DDESCRIPTION=... -DVERSION=... -P check-exe.cmake")
 endif()
 
 file(SIZE "${EXE}" size)
@@ -34,8 +34,8 @@ foreach(entry IN LISTS dlls)
 endforeach()
 
 file(STRINGS "${EXE}" texts ENCODING UTF-16LE)
-foreach(wanted "VS_VERSION_INFO" "To make a shortcut to a folder, to a document or program file"
-               "FileVersion;1.00.0002" "ProductVersion;1.00.0002" "OriginalFilename;mklnk.exe")
+foreach(wanted "VS_VERSION_INFO" "${DESCRIPTION}" "FileVersion;${VERSION}" "ProductVersion;${VERSION}"
+               "OriginalFilename;mklnk.exe")
   string(FIND "${texts}" "${wanted}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "${EXE} has no version string \"${wanted}\"")

@@ -115,12 +115,12 @@ void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
   w.U32(kHeaderSize);
   w.Bytes(std::string_view(reinterpret_cast<const char*>(kShellLinkClsid), sizeof kShellLinkClsid));
   w.U32(flags);
-  w.U32(data.target_attributes);
+  w.U32(data.targetAttributes);
   // A target that is not there has no times or size to give.
-  w.U64(data.target_exists ? data.target_creation_time : 0);
-  w.U64(data.target_exists ? data.target_access_time : 0);
-  w.U64(data.target_exists ? data.target_write_time : 0);
-  w.U32(data.target_exists ? data.target_size : 0);
+  w.U64(data.targetExists ? data.targetCreationTime : 0);
+  w.U64(data.targetExists ? data.targetAccessTime : 0);
+  w.U64(data.targetExists ? data.targetWriteTime : 0);
+  w.U32(data.targetExists ? data.targetSize : 0);
   w.U32(0);  // icon index
   w.U32(kShowNormal);
   w.U16(0);  // hot key
@@ -157,7 +157,7 @@ void WriteIdList(ByteWriter& w, const LinkData& data) {
     // folder, whatever the caller says.  Windows refuses a link whose path
     // runs through a "file".
     const bool last = i + 1 == data.items.size();
-    list.Bytes(BuildFileEntryItem(item, !last || item.is_folder));
+    list.Bytes(BuildFileEntryItem(item, !last || item.isFolder));
   }
   list.U16(0);  // terminal item
   w.U16(Size16(list.size(), "the target path"));
@@ -168,38 +168,38 @@ void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path
   // The Unicode offsets are there only when the single-byte path cannot
   // carry the path exactly; the Shell writes the short header otherwise.
   const bool unicode = !IsPlainAscii(path);
-  const std::uint32_t header_size = unicode ? 0x24 : 0x1C;
-  const std::string label = ToWindows1252(data.volume_label);
-  const std::string ansi_path = ToWindows1252(path);
-  const std::uint32_t volume_id_size = 16 + static_cast<std::uint32_t>(label.size()) + 1;
+  const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+  const std::string label = ToWindows1252(data.volumeLabel);
+  const std::string ansiPath = ToWindows1252(path);
+  const std::uint32_t volumeIdSize = 16 + static_cast<std::uint32_t>(label.size()) + 1;
 
-  const std::uint32_t volume_id_offset = header_size;
-  const std::uint32_t base_path_offset = volume_id_offset + volume_id_size;
-  const std::uint32_t suffix_offset = base_path_offset + static_cast<std::uint32_t>(ansi_path.size()) + 1;
-  const std::uint32_t base_path_unicode_offset = suffix_offset + 1;
-  const std::uint32_t suffix_unicode_offset =
-      base_path_unicode_offset + 2 * (static_cast<std::uint32_t>(path.size()) + 1);
-  const std::uint32_t total = unicode ? suffix_unicode_offset + 2 : suffix_offset + 1;
+  const std::uint32_t volumeIdOffset = headerSize;
+  const std::uint32_t basePathOffset = volumeIdOffset + volumeIdSize;
+  const std::uint32_t suffixOffset = basePathOffset + static_cast<std::uint32_t>(ansiPath.size()) + 1;
+  const std::uint32_t basePathUnicodeOffset = suffixOffset + 1;
+  const std::uint32_t suffixUnicodeOffset =
+      basePathUnicodeOffset + 2 * (static_cast<std::uint32_t>(path.size()) + 1);
+  const std::uint32_t total = unicode ? suffixUnicodeOffset + 2 : suffixOffset + 1;
 
   const std::size_t start = w.size();
   w.U32(total);
-  w.U32(header_size);
+  w.U32(headerSize);
   w.U32(kVolumeIdAndLocalBasePath);
-  w.U32(volume_id_offset);
-  w.U32(base_path_offset);
+  w.U32(volumeIdOffset);
+  w.U32(basePathOffset);
   w.U32(0);  // no network share
-  w.U32(suffix_offset);
+  w.U32(suffixOffset);
   if (unicode) {
-    w.U32(base_path_unicode_offset);
-    w.U32(suffix_unicode_offset);
+    w.U32(basePathUnicodeOffset);
+    w.U32(suffixUnicodeOffset);
   }
-  w.U32(volume_id_size);
+  w.U32(volumeIdSize);
   w.U32(kDriveFixed);
-  w.U32(data.drive_serial);
+  w.U32(data.driveSerial);
   w.U32(0x10);  // label right after the four fields
   w.Bytes(label);
   w.U8(0);
-  w.Bytes(ansi_path);
+  w.Bytes(ansiPath);
   w.U8(0);
   w.U8(0);  // empty common path suffix
   if (unicode) {
@@ -253,15 +253,15 @@ std::string ToWindows1252(std::u16string_view text) {
 
 std::uint32_t ToDosDateTime(std::uint64_t filetime) {
   if (filetime == 0) return 0;
-  const std::uint64_t seconds_since_1601 = filetime / 10'000'000u;
+  const std::uint64_t secondsSince1601 = filetime / 10'000'000u;
   constexpr std::uint64_t kSeconds1601To1970 = 11'644'473'600u;
-  if (seconds_since_1601 < kSeconds1601To1970) return 0;  // before 1980 anyway
-  const std::uint64_t unix_seconds = seconds_since_1601 - kSeconds1601To1970;
+  if (secondsSince1601 < kSeconds1601To1970) return 0;  // before 1980 anyway
+  const std::uint64_t unixSeconds = secondsSince1601 - kSeconds1601To1970;
   std::int64_t year = 0;
   unsigned month = 0, day = 0;
-  CivilFromDays(static_cast<std::int64_t>(unix_seconds / 86400), year, month, day);
+  CivilFromDays(static_cast<std::int64_t>(unixSeconds / 86400), year, month, day);
   if (year < 1980 || year > 2107) return 0;
-  const unsigned secs = static_cast<unsigned>(unix_seconds % 86400);
+  const unsigned secs = static_cast<unsigned>(unixSeconds % 86400);
   const std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day);
   const std::uint32_t time = ((secs / 3600) << 11) | (((secs / 60) % 60) << 5) | ((secs % 60) / 2);
   return date | (time << 16);
@@ -271,17 +271,17 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime) {
 // holds.  Windows writes 0x35/0x36 for a name outside the code page, but
 // takes the long name from the extension block of a 0x31/0x32 item just as
 // well, and Wine 8 reads no 0x35/0x36 item at all.
-std::string BuildFileEntryItem(const LinkItem& item, bool as_folder) {
+std::string BuildFileEntryItem(const LinkItem& item, bool asFolder) {
   RequireNoNul(item.name, "a path component");
   if (item.name.empty()) throw std::invalid_argument("a path component is empty");
 
   ByteWriter w;
   w.U16(0);  // size, set below
-  w.U8(as_folder ? kClassFolder : kClassFile);
+  w.U8(asFolder ? kClassFolder : kClassFile);
   w.U8(0);
-  w.U32(as_folder ? 0 : item.file_size);
-  w.U32(ToDosDateTime(item.write_time));
-  w.U16(static_cast<std::uint16_t>((item.attributes & 0xFFFF) | (as_folder ? kAttrDirectory : 0)));
+  w.U32(asFolder ? 0 : item.fileSize);
+  w.U32(ToDosDateTime(item.writeTime));
+  w.U16(static_cast<std::uint16_t>((item.attributes & 0xFFFF) | (asFolder ? kAttrDirectory : 0)));
   // The primary name.  Windows puts the 8.3 name here; Linux file systems
   // have none, so it is the long name in the single-byte code page.  For a
   // name that is already a valid 8.3 name that is exactly what Windows
@@ -293,33 +293,33 @@ std::string BuildFileEntryItem(const LinkItem& item, bool as_folder) {
 
   // Extension block 0xBEEF0004, version 3 (the Windows XP form): the
   // creation and access times and the exact long name.
-  const std::size_t block_start = w.size();
-  const std::size_t block_size = 2 + 2 + 4 + 4 + 4 + 2 + 2 + 2 * (item.name.size() + 1) + 2;
-  w.U16(Size16(block_size, "a path component"));
+  const std::size_t blockStart = w.size();
+  const std::size_t blockSize = 2 + 2 + 4 + 4 + 4 + 2 + 2 + 2 * (item.name.size() + 1) + 2;
+  w.U16(Size16(blockSize, "a path component"));
   w.U16(kExtensionVersion);
   w.U32(kExtensionSignature);
-  w.U32(ToDosDateTime(item.creation_time));
-  w.U32(ToDosDateTime(item.access_time));
+  w.U32(ToDosDateTime(item.creationTime));
+  w.U32(ToDosDateTime(item.accessTime));
   w.U16(kExtensionWindowsXp);
   w.U16(0);  // no localized name
   w.Utf16(item.name);
   w.U16(0);
-  w.U16(static_cast<std::uint16_t>(block_start));  // where the first block starts
-  if (w.size() - block_start != block_size) throw std::logic_error("extension block size mismatch");
+  w.U16(static_cast<std::uint16_t>(blockStart));  // where the first block starts
+  if (w.size() - blockStart != blockSize) throw std::logic_error("extension block size mismatch");
 
   w.PatchU16(0, Size16(w.size(), "a path component"));
   return std::move(w.str());
 }
 
 std::string BuildLinkFile(const LinkData& data) {
-  RequireNoNul(data.target_path, "the target path");
-  RequireNoNul(data.volume_label, "the volume label");
-  const std::u16string_view path = StoredTargetPath(data.target_path);
+  RequireNoNul(data.targetPath, "the target path");
+  RequireNoNul(data.volumeLabel, "the volume label");
+  const std::u16string_view path = StoredTargetPath(data.targetPath);
 
   std::uint32_t flags = kHasLinkTargetIdList | kHasLinkInfo | kIsUnicode;
   if (!data.description.empty()) flags |= kHasName;
-  if (!data.relative_path.empty()) flags |= kHasRelativePath;
-  if (!data.working_dir.empty()) flags |= kHasWorkingDir;
+  if (!data.relativePath.empty()) flags |= kHasRelativePath;
+  if (!data.workingDir.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
 
   ByteWriter w;
@@ -328,8 +328,8 @@ std::string BuildLinkFile(const LinkData& data) {
   WriteLinkInfo(w, data, path);
   // The counted strings, in the order the format fixes.
   if (flags & kHasName) WriteString(w, data.description, "the description");
-  if (flags & kHasRelativePath) WriteString(w, data.relative_path, "the relative path");
-  if (flags & kHasWorkingDir) WriteString(w, data.working_dir, "the working directory");
+  if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");
+  if (flags & kHasWorkingDir) WriteString(w, data.workingDir, "the working directory");
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   w.U32(0);  // terminal extra-data block
   return std::move(w.str());

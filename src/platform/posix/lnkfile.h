@@ -23,11 +23,11 @@ namespace platform::posix {
 // One path component after the drive, as the file system reports it.
 struct LinkItem {
   std::u16string name;               // long name, exact (UTF-16)
-  bool is_folder = false;
-  std::uint32_t file_size = 0;       // 0 for folders
-  std::uint64_t write_time = 0;      // FILETIME (100 ns since 1601-01-01 UTC)
-  std::uint64_t creation_time = 0;
-  std::uint64_t access_time = 0;
+  bool isFolder = false;
+  std::uint32_t fileSize = 0;       // 0 for folders
+  std::uint64_t writeTime = 0;      // FILETIME (100 ns since 1601-01-01 UTC)
+  std::uint64_t creationTime = 0;
+  std::uint64_t accessTime = 0;
   std::uint32_t attributes = 0;      // Windows attribute bits (0x10 dir, 0x01 read-only, 0x20 archive...)
 };
 
@@ -35,21 +35,21 @@ struct LinkData {
   // Full Windows path, e.g. u"Z:\\tmp\\data\\report.txt".  A folder target may
   // end in '\\'; the link stores it without that backslash, as the Shell does
   // (a bare drive root keeps its own).
-  std::u16string target_path;
-  char16_t drive = u'Z';             // drive letter of target_path
-  // One per component of target_path after "X:\\"; the last one is the target
+  std::u16string targetPath;
+  char16_t drive = u'Z';             // drive letter of targetPath
+  // One per component of targetPath after "X:\\"; the last one is the target
   // itself.  Empty for a link to the drive's root.
   std::vector<LinkItem> items;
-  bool target_exists = true;
-  std::uint32_t target_attributes = 0;  // header FileAttributes
-  std::uint64_t target_creation_time = 0, target_access_time = 0, target_write_time = 0;
-  std::uint32_t target_size = 0;        // low 32 bits of the size
-  std::u16string relative_path;     // "" = not stored
-  std::u16string working_dir;       // "" = not stored
+  bool targetExists = true;
+  std::uint32_t targetAttributes = 0;  // header FileAttributes
+  std::uint64_t targetCreationTime = 0, targetAccessTime = 0, targetWriteTime = 0;
+  std::uint32_t targetSize = 0;        // low 32 bits of the size
+  std::u16string relativePath;     // "" = not stored
+  std::u16string workingDir;       // "" = not stored
   std::u16string arguments;         // "" = not stored
   std::u16string description;       // "" = not stored
-  std::uint32_t drive_serial = 0;   // VolumeID serial
-  std::u16string volume_label;      // may be empty
+  std::uint32_t driveSerial = 0;   // VolumeID serial
+  std::u16string volumeLabel;      // may be empty
 };
 
 // The whole .lnk file's bytes.
@@ -75,6 +75,6 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime);
 
 // One file-system shell item (class 0x31 for a folder, 0x32 for a file),
 // size field included.  Throws as BuildLinkFile does.
-std::string BuildFileEntryItem(const LinkItem& item, bool as_folder);
+std::string BuildFileEntryItem(const LinkItem& item, bool asFolder);
 
 }  // namespace platform::posix

@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/cmdline.h"
-#include "platform/posix/utf8.h"
+#include "platform/posix/text.h"
 #include "version.h"
 
 namespace platform {

@@ -4,7 +4,8 @@
 // gives null for a folder that is not there, Items().Item(name) gives null
 // for a name that is not in the folder, and a link object saves a .lnk file
 // that Windows and Wine resolve.  Paths in and out are in Windows form and
-// reach the file system through the Wine-style drive mapping.
+// reach the file system through the Wine-style drive mapping of winpath.h;
+// inside, they are handled as UTF-8 bytes, the system's own text.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/attributes.h"
 #include "platform/posix/lnkfile.h"
 #include "platform/posix/winpath.h"
 
@@ -35,9 +37,44 @@ using posix::LinkItem;
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
-std::uint64_t FileTime(const struct timespec& t) {
+// "X:\" and the names below it: the only form a link target is stored in.
+bool IsFullDrivePath(std::string_view path) {
+  return posix::HasDrive(path) && path.size() >= 3 && path[2] == '\\';
+}
+
+// ---- what the disk says about the target ----------------------------------------
+
+// A descriptor closed on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A folder to look into, by a descriptor that needs no read permission.
+int OpenFolder(int at, const char* name) {
+#ifdef O_PATH
+  return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+std::uint64_t FileTime(std::int64_t seconds, std::int64_t nanoseconds) {
   constexpr std::int64_t kEpochDelta = 11644473600;  // 1601-01-01 to 1970-01-01, in seconds
-  const std::int64_t ticks = (static_cast<std::int64_t>(t.tv_sec) + kEpochDelta) * 10000000 + t.tv_nsec / 100;
+  const std::int64_t ticks = (seconds + kEpochDelta) * 10000000 + nanoseconds / 100;
   return ticks > 0 ? static_cast<std::uint64_t>(ticks) : 0;
 }
 
@@ -50,70 +87,97 @@ struct FileFacts {
   std::uint32_t device = 0;  // stands for the volume's serial number
 };
 
-FileFacts Facts(const std::string& unixPath, std::string_view name) {
+// The facts of `name` in the folder `at`, a symbolic link followed as the
+// Shell resolves a link's target.  The creation time where the system
+// keeps one, else the last write.
+FileFacts FactsAt(int at, const char* name) {
   FileFacts f;
+#ifdef MKLNK_HAVE_STATX
   struct statx sx;
-  if (statx(AT_FDCWD, unixPath.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return f;
-  f.exists = true;
-  f.folder = S_ISDIR(sx.stx_mode);
+  if (statx(at, name, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return f;
+  const auto mode = sx.stx_mode;
   f.device = static_cast<std::uint32_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor));
-  f.attributes = posix::AttributesFromMode(sx.stx_mode, name);
+  f.size = sx.stx_size;
+  f.written = FileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  f.accessed = FileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  f.created = (sx.stx_mask & STATX_BTIME) ? FileTime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : f.written;
+#else
+  struct stat st;
+  if (fstatat(at, name, &st, 0) != 0) return f;
+  const auto mode = st.st_mode;
+  f.device = static_cast<std::uint32_t>(st.st_dev);
+  f.size = static_cast<std::uint64_t>(st.st_size);
+  f.written = FileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  f.accessed = FileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+  f.created = f.written;
+#endif
+  f.exists = true;
+  f.folder = S_ISDIR(mode);
+  f.attributes = posix::AttributesFromMode(mode, name);
   // Windows gives ordinary files the archive bit; the Shell writes it too.
   if (!f.folder) f.attributes = (f.attributes & ~kAttrNormal) | kAttrArchive;
-  f.size = f.folder ? 0 : sx.stx_size;
-  auto ft = [](const struct statx_timestamp& t) {
-    return FileTime(timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)});
-  };
-  f.written = ft(sx.stx_mtime);
-  f.accessed = ft(sx.stx_atime);
-  f.created = (sx.stx_mask & STATX_BTIME) ? ft(sx.stx_btime) : f.written;
+  if (f.folder) f.size = 0;
   return f;
 }
 
-// "X:\" followed by anything: the only form a link target is stored in.
-bool HasDrive(const std::u16string& path) {
-  return path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
-         ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+void Apply(const FileFacts& facts, LinkItem& item) {
+  if (!facts.exists) return;
+  item.isFolder = facts.folder;
+  item.fileSize = static_cast<std::uint32_t>(facts.size);
+  item.writeTime = facts.written;
+  item.creationTime = facts.created;
+  item.accessTime = facts.accessed;
+  item.attributes = facts.attributes;
 }
 
-std::vector<std::u16string> Components(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::size_t start = 3;  // after "X:\"
-  while (start < path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
+// Fills in what the disk says about the drive and every item on the way to
+// the target, looking at each folder once through a descriptor, so that a
+// deep path costs no more than its depth.  What cannot be looked at keeps
+// what the path alone says.
+void LookAtDisk(LinkData& data, const std::string& root) {
+  Fd folder(OpenFolder(AT_FDCWD, root.c_str()));
+  if (folder.get() < 0) return;
+  FileFacts facts = FactsAt(folder.get(), ".");
+  data.driveSerial = facts.device;
+  for (std::size_t i = 0; i < data.items.size(); ++i) {
+    const std::string name = ToAnsi(data.items[i].name);
+    facts = FactsAt(folder.get(), name.c_str());
+    Apply(facts, data.items[i]);
+    if (i + 1 == data.items.size()) break;
+    folder = Fd(facts.folder ? OpenFolder(folder.get(), name.c_str()) : -1);
+    if (folder.get() < 0) {
+      facts = FileFacts{};
+      break;
+    }
   }
-  return parts;
+  data.targetExists = facts.exists;
+  data.targetAttributes = facts.attributes;
+  data.targetCreationTime = facts.created;
+  data.targetAccessTime = facts.accessed;
+  data.targetWriteTime = facts.written;
+  data.targetSize = static_cast<std::uint32_t>(facts.size);
 }
-
-// The drive letter of a path that HasDrive accepts, in upper case.
-char16_t DriveOf(const std::u16string& path) { return static_cast<char16_t>(path[0] & ~0x20); }
 
 // The target as seen from the link's folder, ".\name" or "..\..\dir\name",
 // when both lie on the same drive.
-std::u16string RelativePath(const std::u16string& linkFolder, const std::u16string& target) {
-  if (!HasDrive(linkFolder) || !HasDrive(target) || DriveOf(linkFolder) != DriveOf(target)) {
-    return {};
-  }
-  const auto from = Components(linkFolder);
-  const auto to = Components(target);
+std::u16string RelativePath(std::string_view linkFolder, std::string_view target) {
+  if (!IsFullDrivePath(linkFolder) || (linkFolder[0] | 0x20) != (target[0] | 0x20)) return {};
+  const auto from = posix::SplitNames(linkFolder.substr(3));
+  const auto to = posix::SplitNames(target.substr(3));
   std::size_t common = 0;
   while (common < from.size() && common < to.size() && from[common] == to[common]) ++common;
   if (common == to.size() && common == from.size()) return {};  // the link's own folder
   // A target that holds the link's folder is "..", "..\..", ... away.
-  std::u16string rel = common == from.size() ? u"." : u"";
-  for (std::size_t i = common; i < from.size(); ++i) rel += rel.empty() ? u".." : u"\\..";
-  for (std::size_t i = common; i < to.size(); ++i) rel += u"\\" + to[i];
-  return rel;
+  std::string rel = common == from.size() ? "." : "";
+  for (std::size_t i = common; i < from.size(); ++i) rel += rel.empty() ? ".." : "\\..";
+  for (std::size_t i = common; i < to.size(); ++i) {
+    rel += '\\';
+    rel += to[i];
+  }
+  return FromAnsi(rel);
 }
 
-std::optional<std::string> UnixPath(const std::u16string& windowsPath) {
-  const auto bytes = ToAnsiExact(windowsPath);
-  if (!bytes) return std::nullopt;
-  return posix::ToUnixPath(*bytes);
-}
+// ---- writing the file -------------------------------------------------------------
 
 // Writes all of `bytes` to a new file beside `path`, then renames it over
 // `path`, so that nobody ever sees half a link.
@@ -144,9 +208,19 @@ void WriteReplacing(const std::string& path, const std::string& bytes, const std
   }
 }
 
-class Link : public ShellLinkObject {
+std::string BuildOrFail(const LinkData& data) {
+  try {
+    return posix::BuildLinkFile(data);
+  } catch (const std::exception& e) {
+    throw ShellFailure{u"cannot store the link to " + Quoted(data.targetPath) + u": " + FromAnsi(e.what())};
+  }
+}
+
+// ---- the objects ----------------------------------------------------------------------
+
+class PosixLink final : public ShellLinkObject {
  public:
-  Link(std::u16string folder, std::u16string file) : folder_(std::move(folder)), file_(std::move(file)) {}
+  PosixLink(std::u16string folder, std::u16string file) : folder_(std::move(folder)), file_(std::move(file)) {}
 
   void SetPath(const std::u16string& path) override { path_ = path; }
   void SetDescription(const std::u16string& s) override { description_ = s; }
@@ -154,55 +228,45 @@ class Link : public ShellLinkObject {
   void SetArguments(const std::u16string& s) override { arguments_ = s; }
 
   void Save() override {
-    if (!HasDrive(path_)) throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
+    const std::optional<std::string> target = ToAnsiExact(path_);
+    if (!target || !IsFullDrivePath(*target)) {
+      throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
+    }
     LinkData data;
-    data.target_path = path_;
-    data.drive = DriveOf(path_);
-    data.working_dir = workingDirectory_;
+    data.targetPath = path_;
+    data.drive = static_cast<char16_t>((*target)[0] & ~0x20);
+    data.workingDir = workingDirectory_;
     data.arguments = arguments_;
     data.description = description_;
-    data.relative_path = RelativePath(folder_, path_);
-
-    // The drive's root tells the volume, and is the target when the path
-    // names nothing below it.
-    const auto root = UnixPath(path_.substr(0, 3));
-    FileFacts facts = root ? Facts(*root, "") : FileFacts{};
-    data.drive_serial = facts.device;
-
-    // One item for every component; the writer makes every one on the way a
-    // folder, the target is what it is, or a folder when its path says so.
-    const std::vector<std::u16string> parts = Components(path_);
-    std::u16string walked = path_.substr(0, 2);
-    for (const std::u16string& part : parts) {
-      walked += u"\\" + part;
-      const auto unixPath = UnixPath(walked);
-      facts = unixPath ? Facts(*unixPath, ToAnsi(part)) : FileFacts{};
+    data.relativePath = RelativePath(ToAnsi(folder_), *target);
+    // One item for every name; until the disk says otherwise, everything on
+    // the way is a folder, and the target is one when its path says so.
+    const std::vector<std::string_view> names = posix::SplitNames(std::string_view(*target).substr(3));
+    for (const std::string_view name : names) {
       LinkItem item;
-      item.name = part;
-      item.is_folder = facts.exists ? facts.folder : path_.back() == u'\\';
-      item.file_size = static_cast<std::uint32_t>(facts.size);
-      item.write_time = facts.written;
-      item.creation_time = facts.created;
-      item.access_time = facts.accessed;
-      item.attributes = facts.exists ? facts.attributes : (item.is_folder ? kAttrDirectory : kAttrArchive);
+      item.name = FromAnsi(name);
+      item.isFolder = true;
+      item.attributes = kAttrDirectory;
       data.items.push_back(std::move(item));
     }
-    data.target_exists = facts.exists;
-    data.target_attributes = facts.attributes;
-    data.target_creation_time = facts.created;
-    data.target_access_time = facts.accessed;
-    data.target_write_time = facts.written;
-    data.target_size = static_cast<std::uint32_t>(facts.size);
-
-    std::string bytes;
-    try {
-      bytes = posix::BuildLinkFile(data);
-    } catch (const std::exception& e) {
-      throw ShellFailure{u"cannot store the link to " + Quoted(path_) + u": " + FromAnsi(e.what())};
+    if (!data.items.empty() && target->back() != '\\') {
+      data.items.back().isFolder = false;
+      data.items.back().attributes = kAttrArchive;
     }
-    const auto target = UnixPath(file_);
-    if (!target) throw ShellFailure{u"cannot write the link file " + Quoted(file_) + u"."};
-    WriteReplacing(*target, bytes, file_);
+    // The format's sizes depend on the names alone: a path too long for a
+    // link fails here, before the disk is looked at.
+    BuildOrFail(data);
+
+    if (const std::optional<std::string> root = posix::DriveRoot((*target)[0])) LookAtDisk(data, *root);
+    const std::string bytes = BuildOrFail(data);
+    const std::optional<std::string> file = UnixPathOf(file_);
+    if (!file) throw ShellFailure{u"cannot write the link file " + Quoted(file_) + u"."};
+    WriteReplacing(*file, bytes, file_);
+  }
+
+  static std::optional<std::string> UnixPathOf(const std::u16string& windowsPath) {
+    const std::optional<std::string> bytes = ToAnsiExact(windowsPath);
+    return bytes ? posix::ToUnixPath(*bytes) : std::nullopt;
   }
 
  private:
@@ -210,69 +274,71 @@ class Link : public ShellLinkObject {
   std::u16string path_, description_, workingDirectory_, arguments_;
 };
 
-class Item : public FolderItemObject {
+class PosixFolderItem final : public FolderItemObject {
  public:
-  Item(std::u16string folder, std::u16string path) : folder_(std::move(folder)), path_(std::move(path)) {}
+  PosixFolderItem(std::u16string folder, std::u16string path) : folder_(std::move(folder)), path_(std::move(path)) {}
   std::u16string Path() override { return path_; }
   std::unique_ptr<ShellLinkObject> GetLink() override {
     // Only a plain file can be opened as a link.
-    const auto unixPath = UnixPath(path_);
+    const std::optional<std::string> unixPath = PosixLink::UnixPathOf(path_);
     struct stat st;
     if (!unixPath || lstat(unixPath->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    return std::make_unique<Link>(folder_, path_);
+    return std::make_unique<PosixLink>(folder_, path_);
   }
 
  private:
   std::u16string folder_, path_;
 };
 
-class Items : public FolderItemsObject {
+class PosixFolderItems final : public FolderItemsObject {
  public:
-  Items(std::u16string folder, std::string unixFolder) : folder_(std::move(folder)), unix_(std::move(unixFolder)) {}
+  PosixFolderItems(std::u16string folder, std::string unixFolder)
+      : folder_(std::move(folder)), unixFolder_(std::move(unixFolder)) {}
   std::unique_ptr<FolderItemObject> Item(const std::u16string& name) override {
     if (name.empty() || name.find_first_of(u"\\/") != std::u16string::npos) return nullptr;
-    const auto bytes = ToAnsiExact(name);
+    const std::optional<std::string> bytes = ToAnsiExact(name);
     struct stat st;
-    if (!bytes || lstat((unix_ + "/" + *bytes).c_str(), &st) != 0) return nullptr;
+    if (!bytes || lstat((unixFolder_ + "/" + *bytes).c_str(), &st) != 0) return nullptr;
     const std::u16string path = folder_.back() == u'\\' ? folder_ + name : folder_ + u"\\" + name;
-    return std::make_unique<platform::Item>(folder_, path);
+    return std::make_unique<PosixFolderItem>(folder_, path);
   }
 
  private:
   std::u16string folder_;
-  std::string unix_;
+  std::string unixFolder_;
 };
 
-class Folder : public FolderObject {
+class PosixFolder final : public FolderObject {
  public:
-  Folder(std::u16string path, std::string unixPath) : path_(std::move(path)), unix_(std::move(unixPath)) {}
-  std::unique_ptr<FolderItemObject> Self() override { return std::make_unique<Item>(path_, path_); }
-  std::unique_ptr<FolderItemsObject> Items() override { return std::make_unique<platform::Items>(path_, unix_); }
+  PosixFolder(std::u16string path, std::string unixPath) : path_(std::move(path)), unixPath_(std::move(unixPath)) {}
+  std::unique_ptr<FolderItemObject> Self() override { return std::make_unique<PosixFolderItem>(path_, path_); }
+  std::unique_ptr<FolderItemsObject> Items() override {
+    return std::make_unique<PosixFolderItems>(path_, unixPath_);
+  }
 
  private:
   std::u16string path_;
-  std::string unix_;
+  std::string unixPath_;
 };
 
-class Shell : public ShellObject {
+class PosixShell final : public ShellObject {
  public:
   std::unique_ptr<FolderObject> NameSpace(const std::u16string& folder) override {
-    const auto bytes = ToAnsiExact(folder);
+    const std::optional<std::string> bytes = ToAnsiExact(folder);
     if (!bytes) return nullptr;
-    std::u16string full = FromAnsi(posix::FullWindowsPath(*bytes));
-    if (full.empty()) return nullptr;
-    const auto unixPath = posix::ToUnixPath(ToAnsi(full));
+    std::string full = posix::FullWindowsPath(*bytes);
+    const std::optional<std::string> unixPath = full.empty() ? std::nullopt : posix::ToUnixPath(full);
     struct stat st;
     if (!unixPath || stat(unixPath->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
     // The Shell names a folder without a trailing backslash, a drive's root
     // with one.
-    if (full.size() > 3 && full.back() == u'\\') full.pop_back();
-    return std::make_unique<Folder>(full, *unixPath);
+    if (full.size() > 3 && full.back() == '\\') full.pop_back();
+    return std::make_unique<PosixFolder>(FromAnsi(full), *unixPath);
   }
 };
 
 }  // namespace
 
-std::unique_ptr<ShellObject> CreateSystemShell() { return std::make_unique<Shell>(); }
+std::unique_ptr<ShellObject> CreateSystemShell() { return std::make_unique<PosixShell>(); }
 
 }  // namespace platform

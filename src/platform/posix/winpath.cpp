@@ -20,22 +20,7 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool HasDrive(std::string_view p) { return p.size() >= 2 && IsAsciiLetter(p[0]) && p[1] == ':'; }
-
 bool IsUnc(std::string_view p) { return p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1]); }
-
-// The names between separators; empty names (runs of separators) dropped.
-std::vector<std::string_view> SplitNames(std::string_view text) {
-  std::vector<std::string_view> names;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || IsSeparator(text[i])) {
-      if (i > start) names.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return names;
-}
 
 // A full path taken apart: "X:" or "\\server\share" and the names below it.
 struct Rooted {
@@ -115,6 +100,20 @@ bool NeedsCurrentDirectory(std::string_view p) {
 
 }  // namespace
 
+bool HasDrive(std::string_view p) { return p.size() >= 2 && IsAsciiLetter(p[0]) && p[1] == ':'; }
+
+std::vector<std::string_view> SplitNames(std::string_view text) {
+  std::vector<std::string_view> names;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || IsSeparator(text[i])) {
+      if (i > start) names.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return names;
+}
+
 std::optional<std::string> DriveRoot(char letter) {
   if (!IsAsciiLetter(letter)) return std::nullopt;
   const char lower = AsciiLower(letter);
@@ -127,24 +126,24 @@ std::optional<std::string> DriveRoot(char letter) {
   return root;
 }
 
-std::string UnixToWindows(std::string_view unix_path) {
-  char best_letter = 'Z';
-  std::string best_root = "/";
+std::string UnixToWindows(std::string_view unixPath) {
+  char bestLetter = 'Z';
+  std::string bestRoot = "/";
   for (char letter = 'a'; letter < 'z'; ++letter) {
     const std::optional<std::string> root = DriveRoot(letter);
     if (!root) continue;
     const std::optional<std::string> real = RealPath(*root);
     // A drive that is the whole file system again is no better than Z:.
-    if (!real || *real == "/" || real->size() <= best_root.size()) continue;
-    const bool under = unix_path.substr(0, real->size()) == *real &&
-                       (unix_path.size() == real->size() || unix_path[real->size()] == '/');
+    if (!real || *real == "/" || real->size() <= bestRoot.size()) continue;
+    const bool under = unixPath.substr(0, real->size()) == *real &&
+                       (unixPath.size() == real->size() || unixPath[real->size()] == '/');
     if (under) {
-      best_letter = AsciiUpper(letter);
-      best_root = *real;
+      bestLetter = AsciiUpper(letter);
+      bestRoot = *real;
     }
   }
-  std::string rest(unix_path.substr(best_root == "/" ? 0 : best_root.size()));
-  std::string out{best_letter, ':'};
+  std::string rest(unixPath.substr(bestRoot == "/" ? 0 : bestRoot.size()));
+  std::string out{bestLetter, ':'};
   for (std::string_view name : SplitNames(rest)) {
     out += '\\';
     out += name;
@@ -168,12 +167,12 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
 
   Rooted base;
   std::string_view rest;
-  std::vector<std::string> unc_names;  // below \\server\share, still to collapse
+  std::vector<std::string> uncNames;  // below \\server\share, still to collapse
   if (IsUnc(path)) {
     std::optional<Rooted> r = SplitFull(path);
     if (!r) return "";
     base.root = std::move(r->root);
-    unc_names = std::move(r->names);
+    uncNames = std::move(r->names);
   } else if (HasDrive(path) && path.size() > 2 && IsSeparator(path[2])) {
     base.root = std::string(path.substr(0, 2));
     rest = path.substr(3);
@@ -208,7 +207,7 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
     }
     base.names.emplace_back(name);
   };
-  for (const std::string& name : unc_names) add(name);
+  for (const std::string& name : uncNames) add(name);
   for (std::string_view name : SplitNames(rest)) add(name);
 
   std::string out = base.root;
@@ -218,8 +217,8 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
   }
   // A drive's root always ends in its separator; any other path keeps the
   // trailing one it came with (a bare "\\" root has it already).
-  const bool drive_root = HasDrive(out) && base.names.empty();
-  if (drive_root || (IsSeparator(path.back()) && out != "\\\\")) out += '\\';
+  const bool driveRoot = HasDrive(out) && base.names.empty();
+  if (driveRoot || (IsSeparator(path.back()) && out != "\\\\")) out += '\\';
   return out;
 }
 
@@ -230,8 +229,8 @@ std::string FullWindowsPath(std::string_view path) {
   return FullWindowsPath(path, *cwd);
 }
 
-std::optional<std::string> ToUnixPath(std::string_view windows_path) {
-  const std::string full = FullWindowsPath(windows_path);
+std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
+  const std::string full = FullWindowsPath(windowsPath);
   if (full.empty() || !HasDrive(full)) return std::nullopt;  // UNC names nothing
   const std::optional<std::string> root = DriveRoot(full[0]);
   if (!root) return std::nullopt;
@@ -242,8 +241,8 @@ std::optional<std::string> ToUnixPath(std::string_view windows_path) {
   return out;
 }
 
-std::string_view LastComponent(std::string_view windows_path) {
-  std::string_view p = windows_path;
+std::string_view LastComponent(std::string_view windowsPath) {
+  std::string_view p = windowsPath;
   while (!p.empty() && IsSeparator(p.back())) p.remove_suffix(1);
   std::size_t start = 0;
   for (std::size_t i = 0; i < p.size(); ++i) {
@@ -251,14 +250,6 @@ std::string_view LastComponent(std::string_view windows_path) {
   }
   if (start == 0 && HasDrive(p)) start = 2;
   return p.substr(start);
-}
-
-std::uint32_t AttributesFromMode(unsigned mode, std::string_view name) {
-  std::uint32_t attributes = 0;
-  if (S_ISDIR(mode)) attributes |= 0x10;
-  if ((mode & S_IWUSR) == 0) attributes |= 0x01;
-  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= 0x02;
-  return attributes == 0 ? 0x80 : attributes;
 }
 
 }  // namespace platform::posix

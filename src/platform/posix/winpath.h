@@ -16,12 +16,19 @@
 // and DOS device names such as NUL or CON.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::posix {
+
+// "X:" at the start of a path, X a letter.
+bool HasDrive(std::string_view path);
+
+// The names between separators ('\\' or '/'); empty names (runs of
+// separators) dropped.
+std::vector<std::string_view> SplitNames(std::string_view text);
 
 // The folder that drive `letter` stands for ("/" for Z:), without a
 // trailing '/' except for "/" itself; nullopt when the drive is not mapped.
@@ -34,8 +41,8 @@ std::optional<std::string> DriveRoot(char letter);
 std::optional<std::string> CurrentDirectoryWindows();
 
 // An absolute Linux path in Windows form, as CurrentDirectoryWindows does it.
-// `unix_path` should be free of symbolic links (realpath / getcwd output).
-std::string UnixToWindows(std::string_view unix_path);
+// `unixPath` should be free of symbolic links (realpath / getcwd output).
+std::string UnixToWindows(std::string_view unixPath);
 
 // GetFullPathName on text alone: `path` resolved against `cwd` (a full
 // Windows path, "X:\..." or "\\server\share\..."), "." and ".." collapsed,
@@ -53,16 +60,10 @@ std::string FullWindowsPath(std::string_view path);
 // (empty, a zero byte, UNC, an unmapped drive, or relative while the current
 // directory cannot be read).  A trailing separator stays, as "/", so the
 // system still insists on a directory there.
-std::optional<std::string> ToUnixPath(std::string_view windows_path);
+std::optional<std::string> ToUnixPath(std::string_view windowsPath);
 
 // The last name of a Windows path ("" for a drive root); a trailing
 // separator is passed over.
-std::string_view LastComponent(std::string_view windows_path);
-
-// Windows attribute bits for a Linux file of mode `mode` (st_mode) and name
-// `name`: 0x10 for a directory, 0x01 when the owner may not write, 0x02 for
-// a name beginning with '.' (Wine's convention for hidden files; "." and ".."
-// excepted), and 0x80 alone when none of these applies.
-std::uint32_t AttributesFromMode(unsigned mode, std::string_view name);
+std::string_view LastComponent(std::string_view windowsPath);
 
 }  // namespace platform::posix

@@ -1,7 +1,6 @@
-// The kernel calls and text conversions over kernel32 (and user32 for the
-// upper-casing).  Each function is one system call or two, with the Windows
-// types translated at the edge; paths are ANSI bytes and go to the ANSI
-// entry points unchanged.
+// The kernel calls over kernel32.  Each function is one system call or two,
+// with the Windows types translated at the edge; paths are ANSI bytes and
+// go to the ANSI entry points unchanged.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -9,7 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -30,34 +28,6 @@ bool IsValidPath(const std::string& path) {
     ::SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  return true;
-}
-
-const wchar_t* Wide(std::u16string_view text) {
-  static_assert(sizeof(wchar_t) == sizeof(char16_t));
-  return reinterpret_cast<const wchar_t*>(text.data());
-}
-
-// Wide text to ANSI; `used_default` (when not null) reports whether any
-// character had no exact equivalent.  Empty text converts to nothing
-// without a call (the system treats a zero length as an error).
-bool WideToAnsi(std::u16string_view text, DWORD flags, std::string& out,
-                BOOL* used_default) {
-  out.clear();
-  if (text.empty()) return true;
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
-  const int in_len = static_cast<int>(text.size());
-  const int needed = ::WideCharToMultiByte(CP_ACP, flags, Wide(text), in_len,
-                                           nullptr, 0, nullptr, used_default);
-  if (needed <= 0) return false;
-  out.resize(static_cast<std::size_t>(needed));
-  const int written = ::WideCharToMultiByte(CP_ACP, flags, Wide(text), in_len,
-                                            out.data(), needed, nullptr, used_default);
-  if (written <= 0) {
-    out.clear();
-    return false;
-  }
-  out.resize(static_cast<std::size_t>(written));
   return true;
 }
 
@@ -168,53 +138,6 @@ std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   if (!ok) return std::nullopt;
   return FileId{info.dwVolumeSerialNumber,
                 (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-}
-
-std::string ToAnsi(std::u16string_view text) {
-  std::string out;
-  WideToAnsi(text, 0, out, nullptr);
-  return out;
-}
-
-std::optional<std::string> ToAnsiExact(std::u16string_view text) {
-  std::string out;
-  if (::GetACP() == CP_UTF8) {
-    // A UTF-8 code page holds every character; only a broken surrogate
-    // cannot be converted.  (The default-character report is not allowed
-    // with UTF-8.)
-    if (!WideToAnsi(text, WC_ERR_INVALID_CHARS, out, nullptr)) return std::nullopt;
-    return out;
-  }
-  // No best fit: a character that would become a look-alike (an accented
-  // letter turned plain, say) counts as lost, just like one that becomes
-  // the default character.
-  BOOL used_default = FALSE;
-  if (!WideToAnsi(text, WC_NO_BEST_FIT_CHARS, out, &used_default) || used_default) {
-    return std::nullopt;
-  }
-  return out;
-}
-
-std::u16string FromAnsi(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return {};
-  const int in_len = static_cast<int>(bytes.size());
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), in_len, nullptr, 0);
-  if (needed <= 0) return {};
-  std::u16string out(static_cast<std::size_t>(needed), u'\0');
-  const int written = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), in_len,
-                                            reinterpret_cast<wchar_t*>(out.data()), needed);
-  if (written <= 0) return {};
-  out.resize(static_cast<std::size_t>(written));
-  return out;
-}
-
-std::u16string UpperCase(std::u16string_view text) {
-  std::u16string out(text);
-  // Upper-cases in place, one UTF-16 unit at a time, so the length stays.
-  if (!out.empty()) {
-    ::CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
-  }
-  return out;
 }
 
 }  // namespace platform

@@ -88,14 +88,14 @@ std::u16string FileDescription() {
   // The string table named by the first translation, when there is one.
   struct Translation {
     WORD language;
-    WORD code_page;
+    WORD codePage;
   };
   void* value = nullptr;
   UINT length = 0;
   if (::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
       value != nullptr && length >= sizeof(Translation)) {
     const Translation* first = static_cast<const Translation*>(value);
-    const unsigned both = (static_cast<unsigned>(first->language) << 16) | first->code_page;
+    const unsigned both = (static_cast<unsigned>(first->language) << 16) | first->codePage;
     wchar_t block[9] = {};
     for (int i = 0; i < 8; ++i) block[i] = L"0123456789ABCDEF"[(both >> (28 - 4 * i)) & 0xF];
     std::u16string found = VersionString(info, block, L"FileDescription");

@@ -403,10 +403,10 @@ class Win32Folder final : public FolderObject {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     Variant result;
     EXCEPINFO exception{};
-    UINT bad_argument = 0;
+    UINT badArgument = 0;
     ::SetErrorInfo(0, nullptr);
     const HRESULT hr = folder_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
-                                       &none, result.put(), &exception, &bad_argument);
+                                       &none, result.put(), &exception, &badArgument);
     if (hr == DISP_E_EXCEPTION) {
       if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
       std::u16string description;

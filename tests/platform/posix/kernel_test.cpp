@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/attributes.h"
 #include "platform/posix/scratch_dir.h"
 
 namespace {
@@ -32,6 +33,23 @@ class Kernel : public posix_test::ScratchDir {
   }
   std::string W(const std::string& rel) const { return Win(At(rel)); }
 };
+
+TEST(AttributesFromMode, MapsTypeWriteBitAndDotNames) {
+  struct Case {
+    unsigned mode;
+    std::string name;
+    std::uint32_t attributes;
+  };
+  const std::vector<Case> cases = {
+      {S_IFREG | 0644, "a.txt", 0x80}, {S_IFREG | 0444, "a.txt", 0x01}, {S_IFDIR | 0755, "d", 0x10},
+      {S_IFDIR | 0555, "d", 0x11},     {S_IFREG | 0644, ".rc", 0x02},   {S_IFREG | 0444, ".rc", 0x03},
+      {S_IFDIR | 0755, ".", 0x10},     {S_IFDIR | 0755, "..", 0x10},    {S_IFREG | 0244, "w", 0x80},
+      {S_IFREG | 0044, "g", 0x01},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::posix::AttributesFromMode(c.mode, c.name), c.attributes) << c.name << " " << c.mode;
+  }
+}
 
 TEST_F(Kernel, AttributesAndSearchAgree) {
   MakeFile("w?ld*.txt");

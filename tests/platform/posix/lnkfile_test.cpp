@@ -50,18 +50,18 @@ std::uint32_t U32At(const std::string& b, std::size_t at) { return U16At(b, at) 
 // `folder_target`.
 LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
   LinkData d;
-  d.target_path = u"Z:";
+  d.targetPath = u"Z:";
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool folder = folder_target || i + 1 < names.size();
-    d.target_path += u"\\" + names[i];
+    d.targetPath += u"\\" + names[i];
     d.items.push_back({names[i], folder, folder ? 0u : 1234u, kTime, kTime, kTime, folder ? 0x10u : 0x20u});
   }
-  if (names.empty()) d.target_path += u"\\";
-  d.target_attributes = folder_target ? 0x10 : 0x20;
-  d.target_size = folder_target ? 0 : 1234;
-  d.target_creation_time = d.target_access_time = d.target_write_time = kTime;
-  d.drive_serial = 0x12345678;
-  d.volume_label = u"root";
+  if (names.empty()) d.targetPath += u"\\";
+  d.targetAttributes = folder_target ? 0x10 : 0x20;
+  d.targetSize = folder_target ? 0 : 1234;
+  d.targetCreationTime = d.targetAccessTime = d.targetWriteTime = kTime;
+  d.driveSerial = 0x12345678;
+  d.volumeLabel = u"root";
   return d;
 }
 
@@ -97,12 +97,12 @@ struct Layout {
   }
   out.link_info = at;
   const std::uint32_t info_size = U32At(b, at);
-  const std::uint32_t header_size = U32At(b, at + 4);
+  const std::uint32_t headerSize = U32At(b, at + 4);
   // Every offset in the LinkInfo header points inside the LinkInfo.
-  for (std::size_t field = 12; field < header_size; field += 4) {
+  for (std::size_t field = 12; field < headerSize; field += 4) {
     if (field == 20) continue;  // network share offset, 0
     const std::uint32_t offset = U32At(b, at + field);
-    if (offset < header_size || offset >= info_size) {
+    if (offset < headerSize || offset >= info_size) {
       return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
     }
   }
@@ -144,11 +144,11 @@ TEST(LnkFile, HeaderBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData({u"a.txt"}, false);
-    d.target_exists = c.exists;
+    d.targetExists = c.exists;
     if (c.strings) {
       d.description = u"d";
-      d.relative_path = u".\\a.txt";
-      d.working_dir = u"Z:\\";
+      d.relativePath = u".\\a.txt";
+      d.workingDir = u"Z:\\";
       d.arguments = u"-x";
     }
     const std::string expected = Hex("4c000000 01140200 00000000 c0000000 00000046") + Hex(c.flags_attrs) +
@@ -170,7 +170,7 @@ TEST(LnkFile, FileEntryItemBytes) {
   struct Case {
     const char* what;
     LinkItem item;
-    bool as_folder;
+    bool asFolder;
     std::string expected;
   };
   const Case cases[] = {
@@ -197,7 +197,7 @@ TEST(LnkFile, FileEntryItemBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(BuildFileEntryItem(c.item, c.as_folder), c.expected);
+    EXPECT_EQ(BuildFileEntryItem(c.item, c.asFolder), c.expected);
   }
 }
 
@@ -267,12 +267,12 @@ TEST(LnkFile, SizesAndPartsAgree) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData(c.names, c.folder);
     if (c.way_typed_as_files) {
-      for (LinkItem& item : d.items) item.is_folder = false;
+      for (LinkItem& item : d.items) item.isFolder = false;
     }
     if (c.strings) {
       d.description = u"desc";
-      d.relative_path = u"..\\x";
-      d.working_dir = u"Z:\\tmp";
+      d.relativePath = u"..\\x";
+      d.workingDir = u"Z:\\tmp";
       d.arguments = u"\"quoted\" args";
     }
     const std::string b = BuildLinkFile(d);
@@ -291,7 +291,7 @@ TEST(LnkFile, SizesAndPartsAgree) {
       EXPECT_EQ(U32At(item, block + 4), 0xBEEF0004u);
     }
     if (c.strings) {
-      const std::vector<std::u16string> expected = {d.description, d.relative_path, d.working_dir, d.arguments};
+      const std::vector<std::u16string> expected = {d.description, d.relativePath, d.workingDir, d.arguments};
       EXPECT_EQ(layout.strings, expected);
     } else {
       EXPECT_TRUE(layout.strings.empty());
@@ -302,7 +302,7 @@ TEST(LnkFile, SizesAndPartsAgree) {
 TEST(LnkFile, LinkInfoUnicodeOnlyWhenNeeded) {
   struct Case {
     std::u16string name;
-    std::uint32_t header_size;
+    std::uint32_t headerSize;
   };
   const Case cases[] = {
       {u"plain.txt", 0x1C},
@@ -314,24 +314,24 @@ TEST(LnkFile, LinkInfoUnicodeOnlyWhenNeeded) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(ToWindows1252(c.name)));
     LinkData d = MakeData({u"dir", c.name}, false);
-    d.volume_label = u"";
+    d.volumeLabel = u"";
     const std::string b = BuildLinkFile(d);
     Layout layout;
     ASSERT_TRUE(Walk(b, layout));
     const std::size_t li = layout.link_info;
-    EXPECT_EQ(U32At(b, li + 4), c.header_size);
+    EXPECT_EQ(U32At(b, li + 4), c.headerSize);
     EXPECT_EQ(U32At(b, li + 8), 1u);  // volume and local path
     // VolumeID: fixed drive, the serial, an empty label.
-    EXPECT_EQ(b.substr(li + c.header_size, 17), Hex("11000000 03000000 78563412 10000000 00"));
+    EXPECT_EQ(b.substr(li + c.headerSize, 17), Hex("11000000 03000000 78563412 10000000 00"));
     const std::string ansi = "Z:\\dir\\" + ToWindows1252(c.name);
     EXPECT_EQ(b.substr(li + U32At(b, li + 16), ansi.size() + 1), ansi + '\0');
     EXPECT_EQ(b.at(li + U32At(b, li + 24)), '\0');  // empty common suffix
-    if (c.header_size == 0x24) {
+    if (c.headerSize == 0x24) {
       std::u16string wide;
       for (std::size_t at = li + U32At(b, li + 28); U16At(b, at) != 0; at += 2) {
         wide.push_back(static_cast<char16_t>(U16At(b, at)));
       }
-      EXPECT_EQ(wide, d.target_path);
+      EXPECT_EQ(wide, d.targetPath);
       EXPECT_EQ(U16At(b, li + U32At(b, li + 32)), 0u);
       EXPECT_EQ(li + U32At(b, li + 32) + 2, li + U32At(b, li));
     }
@@ -344,7 +344,7 @@ TEST(LnkFile, FolderTargetDropsTrailingBackslashButRootKeepsIt) {
     std::string stored;
   };
   LinkData folder = MakeData({u"tmp", u"data"}, true);
-  folder.target_path += u"\\";
+  folder.targetPath += u"\\";
   LinkData root = MakeData({}, true);
   const Case cases[] = {{folder, "Z:\\tmp\\data"}, {root, "Z:\\"}};
   for (const Case& c : cases) {
@@ -364,7 +364,7 @@ TEST(LnkFile, RefusesWhatCannotBeStored) {
   const Case cases[] = {
       {"drive not a letter", [](LinkData& d) { d.drive = u'1'; }, false},
       {"NUL in a name", [](LinkData& d) { d.items[0].name = std::u16string(u"a\0b", 3); }, false},
-      {"NUL in the path", [](LinkData& d) { d.target_path += std::u16string(1, u'\0'); }, false},
+      {"NUL in the path", [](LinkData& d) { d.targetPath += std::u16string(1, u'\0'); }, false},
       {"empty component", [](LinkData& d) { d.items[0].name.clear(); }, false},
       {"name past the item size", [](LinkData& d) { d.items[0].name.assign(22000, u'x'); }, true},
       {"path past the list size",
@@ -468,14 +468,14 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData(c.names, c.folder);
-    if (c.folder && !c.names.empty()) d.target_path += u"\\";  // as the Shell is handed a folder
+    if (c.folder && !c.names.empty()) d.targetPath += u"\\";  // as the Shell is handed a folder
     if (c.strings) {
       d.description = u"A \"description\" \u00e9";
-      d.relative_path = u".\\" + (c.names.empty() ? std::u16string() : c.names.back());
-      d.working_dir = u"Z:\\tmp";
+      d.relativePath = u".\\" + (c.names.empty() ? std::u16string() : c.names.back());
+      d.workingDir = u"Z:\\tmp";
       d.arguments = u"/x \"a b\" \u4e2d";
     }
-    std::u16string path = d.target_path;
+    std::u16string path = d.targetPath;
     if (path.size() > 3 && path.back() == u'\\') path.pop_back();
     std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + JsonString(path) +
                            ", \"file_size\": " + (c.folder ? "0" : "1234") +
@@ -485,8 +485,8 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
                            ", \"volume_label\": \"root\"";
     const std::pair<const char*, const std::u16string*> strings[] = {
         {"description", &d.description},
-        {"relative_path", &d.relative_path},
-        {"working_directory", &d.working_dir},
+        {"relative_path", &d.relativePath},
+        {"working_directory", &d.workingDir},
         {"command_line_arguments", &d.arguments}};
     for (const auto& [key, value] : strings) {
       expected += std::string(", \"") + key + "\": " + (c.strings ? JsonString(*value) : "null");

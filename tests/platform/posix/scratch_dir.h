@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "support/tempdir.h"
+
 namespace posix_test {
 
 class ScratchDir : public ::testing::Test {
@@ -47,11 +49,7 @@ class ScratchDir : public ::testing::Test {
   std::string At(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
 
   // The same path in Windows form on drive Z:.
-  static std::string Win(const std::string& unix_path) {
-    std::string out = "Z:";
-    for (char c : unix_path) out += c == '/' ? '\\' : c;
-    return out;
-  }
+  static std::string Win(const std::string& linuxPath) { return testsupport::WinPathOf(linuxPath); }
 
   void MakeFile(const std::string& rel, const std::string& content = "data", mode_t mode = 0644) const {
     std::ofstream(At(rel), std::ios::binary) << content;

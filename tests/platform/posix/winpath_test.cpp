@@ -76,23 +76,6 @@ TEST(LastComponent, PassesOverTrailingSeparators) {
   for (const auto& [path, last] : cases) EXPECT_EQ(platform::posix::LastComponent(path), last) << path;
 }
 
-TEST(AttributesFromMode, MapsTypeWriteBitAndDotNames) {
-  struct Case {
-    unsigned mode;
-    std::string name;
-    std::uint32_t attributes;
-  };
-  const std::vector<Case> cases = {
-      {S_IFREG | 0644, "a.txt", 0x80}, {S_IFREG | 0444, "a.txt", 0x01}, {S_IFDIR | 0755, "d", 0x10},
-      {S_IFDIR | 0555, "d", 0x11},     {S_IFREG | 0644, ".rc", 0x02},   {S_IFREG | 0444, ".rc", 0x03},
-      {S_IFDIR | 0755, ".", 0x10},     {S_IFDIR | 0755, "..", 0x10},    {S_IFREG | 0244, "w", 0x80},
-      {S_IFREG | 0044, "g", 0x01},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::posix::AttributesFromMode(c.mode, c.name), c.attributes) << c.name << " " << c.mode;
-  }
-}
-
 // ---- mapping onto the file system -----------------------------------------------
 
 class WinPath : public posix_test::ScratchDir {

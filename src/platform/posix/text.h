@@ -1,4 +1,5 @@
-// UTF-8, the ANSI code page of the posix build.
+// UTF-8, the ANSI code page of the posix build (the conversions of
+// platform.h are in text.cpp).
 #pragma once
 
 #include <string>
