@@ -8,7 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -105,12 +104,3 @@ std::u16string FileDescription() {
 }
 
 }  // namespace platform
-
-// The C++ runtime's default reaction to an exception that nobody catches
-// prints the exception's demangled type name, which drags the whole
-// demangler and a printf into the executable (about a third of its size).
-// The tool catches its own errors in Main; should anything still escape, it
-// ends the process the plain way.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
