@@ -29,8 +29,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # mklnk_<version>_<arch>.deb
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends from what the binary really loads (dpkg-shlibdeps, in dpkg-dev).
-  # The C++ runtime is linked in, so that comes to libc6 alone.
+  # Depends from what the binary really loads (dpkg-shlibdeps, in dpkg-dev):
+  # nothing where the runtimes are linked in, else libc6 alone.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # Debian ships manual pages gzipped; "cmake --install" leaves ours plain,
   # so the package's copy is compressed in cpack's staging tree.

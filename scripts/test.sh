@@ -103,6 +103,10 @@ stage "Windows builds" build_windows
 stage "Windows executables as files" check_exe
 stage "Windows suites under Wine" windows_suites
 stage "native tests" bash -c 'cd build && ctest --output-on-failure'
+# The POSIX fallbacks of the Linux calls, as macOS and the BSDs build them.
+stage "native tests, portable build" bash -c 'cmake -S . -B build-portable -DMKLNK_PORTABLE=ON \
+  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null && cmake --build build-portable -j2 &&
+  cd build-portable && ctest --output-on-failure'
 # cmake --install, the manual page, the Debian package and the Windows zips.
 stage "install and packages" bash scripts/package-check.sh
 stage "native tests under ASan and UBSan" sanitized

@@ -141,13 +141,13 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     if (!item) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" has no item.");
     changes.linkPath = JoinPath(item->Path(), linkFileName);
 
-    if (IsTheTarget(changes.linkPath, targetPath)) {
-      Fail(u"the link file " + Quoted(changes.linkPath) + u" is the target itself.");
-    }
     // Whatever stands under the link file's name is parked, not deleted,
     // until the new link is saved; a folder stays where it is.
     if (const std::uint32_t attributes = Attributes(changes.linkPath);
         attributes != platform::kInvalidFileAttributes) {
+      if (IsTheTarget(changes.linkPath, targetPath)) {
+        Fail(u"the link file " + Quoted(changes.linkPath) + u" is the target itself.");
+      }
       if ((attributes & platform::kAttrDirectory) != 0) {
         Fail(u"cannot create the link file " + Quoted(changes.linkPath) + u": a folder of that name is in the way.");
       }

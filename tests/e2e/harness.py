@@ -14,6 +14,7 @@ import tempfile
 import unittest
 
 DESCRIPTION = None  # the version resource's, handed over by ctest (--description)
+SYSCALL_BUDGET = None  # system calls a link run may make (--syscall-budget), where counted
 
 
 def usage_bytes(base):
@@ -87,16 +88,18 @@ TOOL = None
 
 
 def main():
-    global TOOL, DESCRIPTION
+    global TOOL, DESCRIPTION, SYSCALL_BUDGET
     parser = argparse.ArgumentParser()
     parser.add_argument("--description", required=True)
     parser.add_argument("--exe", required=True)
     parser.add_argument("--launcher")
     parser.add_argument("--wine-run")
     parser.add_argument("--reader")
+    parser.add_argument("--syscall-budget", type=int)
     opts, rest = parser.parse_known_args()
     TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
     DESCRIPTION = opts.description
+    SYSCALL_BUDGET = opts.syscall_budget
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
 
 

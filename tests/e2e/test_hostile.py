@@ -11,6 +11,7 @@ cannot finish a link, and the rest is about Linux file systems).
 """
 import errno
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -474,6 +475,57 @@ class Unicode(Sandbox):
                     raw = f.read()
                 # The exact UTF-16 of the name, surrogate pairs included.
                 self.assertIn(target_name.encode("utf-16-le"), raw)
+
+
+class Lean(Sandbox):
+    """What a run costs, in counts that do not depend on the machine's load:
+    system calls (strace) and instructions (callgrind).  The budget of calls
+    is handed over by ctest for the build that links the runtimes in."""
+
+    def calls(self, args):
+        log = os.path.join(self.d, "..", os.path.basename(self.d) + ".strace")
+        try:
+            p = subprocess.run(["strace", "-f", "-c", "-o", log, harness.TOOL.exe] + args, cwd=self.d,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(p.returncode, 0, p.stdout)
+            with open(log) as f:
+                # The last line: "100.00 seconds usecs/call calls [errors] total".
+                return int(f.read().splitlines()[-1].split()[3])
+        finally:
+            if os.path.exists(log):
+                os.unlink(log)
+
+    def test_system_calls(self):
+        if harness.SYSCALL_BUDGET is None:
+            self.skipTest("a budget of system calls is set only for the build with the runtimes linked in")
+        absolute = self.calls([self.w("links") + "\\a", self.w("data/r.txt")])
+        relative = self.calls(["links\\r", "data\\r.txt"])
+        self.assertLessEqual(absolute, harness.SYSCALL_BUDGET)
+        # A relative path costs the current directory, not a look at every
+        # drive letter.
+        self.assertLessEqual(relative, absolute + 10)
+
+    def test_deep_targets_cost_in_proportion(self):
+        if harness.SYSCALL_BUDGET is None:
+            self.skipTest("counted on the build with the runtimes linked in")
+
+        def instructions(depth):
+            target = make_deep(self.d, "deep%d" % depth, depth, name_len=1)
+            out = os.path.join(self.d, "..", os.path.basename(self.d) + ".callgrind")
+            try:
+                p = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+                                    harness.TOOL.exe, "links\\deep%d" % depth, target], cwd=self.d,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+                self.assertEqual(p.returncode, 0, p.stdout)
+                return int(re.search(rb"Collected : (\d+)", p.stderr).group(1))
+            finally:
+                if os.path.exists(out):
+                    os.unlink(out)
+                subprocess.run(["rm", "-rf", self.p("deep%d" % depth)])  # deeper than os.walk goes
+
+        # Ten times the depth, at most twelve times the work: no step may
+        # look at the whole path again for every folder on it.
+        self.assertLessEqual(instructions(1000), 12 * instructions(100))
 
 
 class WineCodePage(unittest.TestCase):

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config.h"
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
 #include "platform/posix/winpath.h"
@@ -176,14 +177,16 @@ std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
 std::int32_t CreateEmptyFileA(const std::string& path) {
   const std::optional<std::string> unixPath = posix::ToUnixPath(path);
   if (!unixPath) return 0;
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  // Mostly nothing is there, and a file made new is plain and writable.
+  int fd = open(unixPath->c_str(), kFlags | O_EXCL, 0666);
+  if (fd >= 0) return close(fd) == 0 ? 1 : 0;
+  if (errno != EEXIST) return 0;
+  // Only a plain, writable file may be cut to nothing; never a link's
+  // target, a folder, a device or a pipe.
   struct stat st;
-  if (lstat(unixPath->c_str(), &st) == 0) {
-    // Only a plain, writable file may be cut to nothing; never a link's
-    // target, a folder, a device or a pipe.
-    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return 0;
-  }
-  const int fd = open(unixPath->c_str(),
-                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+  if (lstat(unixPath->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return 0;
+  fd = open(unixPath->c_str(), kFlags | O_TRUNC, 0666);
   if (fd < 0) return 0;
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const bool closed = close(fd) == 0;
@@ -194,9 +197,23 @@ std::int32_t MoveFileA(const std::string& from, const std::string& to) {
   const std::optional<std::string> src = posix::ToUnixPath(from);
   const std::optional<std::string> dst = posix::ToUnixPath(to);
   if (!src || !dst) return 0;
+#if MKLNK_HAVE_RENAMEAT2
   if (renameat2(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), RENAME_NOREPLACE) == 0) return 1;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return 0;
-  // The file system cannot refuse to replace by itself: look first.
+#else
+  // A second name that the system refuses to put over an existing one, then
+  // the first name gone: a rename that never replaces.
+  if (linkat(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), 0) == 0) {
+    if (unlink(src->c_str()) == 0) return 1;
+    const int error = errno;
+    unlink(dst->c_str());
+    errno = error;
+    return 0;
+  }
+  if (errno == EEXIST) return 0;
+#endif
+  // The file system cannot refuse to replace by itself (or has no second
+  // names): look first.
   struct stat st;
   if (lstat(dst->c_str(), &st) == 0 || errno != ENOENT) return 0;
   return rename(src->c_str(), dst->c_str()) == 0 ? 1 : 0;

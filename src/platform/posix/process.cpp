@@ -1,6 +1,7 @@
 // The running process on Linux: argument string, name, description, and
 // the start-up that makes the standard handles safe to rely on.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 #include "platform/platform.h"
 #include "platform/posix/cmdline.h"
 #include "platform/posix/text.h"
-#include "version.h"
+#include "config.h"
 
 namespace platform {
 
@@ -22,12 +23,15 @@ std::vector<std::string> g_args;
 
 void Startup(int argc, char** argv) {
   // A closed standard handle would be handed out again by the next open(),
-  // and the tool's output would land in the link file it is writing.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1) {
+  // and the tool's output would land in the link file it is writing.  One
+  // poll tells which are closed.
+  pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  if (poll(standard, 3, 0) >= 0) {
+    for (const pollfd& p : standard) {
+      if ((p.revents & POLLNVAL) == 0) continue;
       const int null = open("/dev/null", O_RDWR);
-      if (null >= 0 && null != fd) {
-        dup2(null, fd);
+      if (null >= 0 && null != p.fd) {
+        dup2(null, p.fd);
         close(null);
       }
     }
@@ -49,13 +53,15 @@ std::u16string RawArgumentString() {
 std::u16string ExecutableBaseName() {
   // The command as it was run: a symbolic link named "foo" is FOO in the
   // usage text, as the name a user typed.  Only a process started without
-  // a name asks the system for its file.
+  // a name asks the system for its file, where the system can tell.
   std::string path = g_argv0;
+#ifdef __linux__
   if (path.empty()) {
     path.assign(PATH_MAX, '\0');
     const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
     path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   }
+#endif
   std::string name = path.substr(path.rfind('/') + 1);
   if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
   return FromAnsi(name);

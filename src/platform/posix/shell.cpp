@@ -8,8 +8,12 @@
 // inside, they are handled as UTF-8 bytes, the system's own text.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include "config.h"
+#if MKLNK_HAVE_STATX
+#include <sys/sysmacros.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -92,7 +96,7 @@ struct FileFacts {
 // keeps one, else the last write.
 FileFacts FactsAt(int at, const char* name) {
   FileFacts f;
-#ifdef MKLNK_HAVE_STATX
+#if MKLNK_HAVE_STATX
   struct statx sx;
   if (statx(at, name, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return f;
   const auto mode = sx.stx_mode;
@@ -107,8 +111,13 @@ FileFacts FactsAt(int at, const char* name) {
   const auto mode = st.st_mode;
   f.device = static_cast<std::uint32_t>(st.st_dev);
   f.size = static_cast<std::uint64_t>(st.st_size);
+#ifdef __APPLE__
+  f.written = FileTime(st.st_mtimespec.tv_sec, st.st_mtimespec.tv_nsec);
+  f.accessed = FileTime(st.st_atimespec.tv_sec, st.st_atimespec.tv_nsec);
+#else
   f.written = FileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   f.accessed = FileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+#endif
   f.created = f.written;
 #endif
   f.exists = true;
@@ -180,17 +189,24 @@ std::u16string RelativePath(std::string_view linkFolder, std::string_view target
 // ---- writing the file -------------------------------------------------------------
 
 // Writes all of `bytes` to a new file beside `path`, then renames it over
-// `path`, so that nobody ever sees half a link.
+// `path`, so that nobody ever sees half a link.  The data is on disk before
+// the rename (fsync): after a crash the folder holds the old state or the
+// whole new link.  The folder itself is not synced: a journalling file
+// system keeps the renames in order, so a crash can only undo the last of
+// them, never lose the link and its older version both.
 void WriteReplacing(const std::string& path, const std::string& bytes, const std::u16string& shown) {
-  const std::size_t slash = path.rfind('/');
-  std::string temp = path.substr(0, slash + 1) + ".mklnk-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) Fail(u"cannot write the link file " + Quoted(shown), errno);
-  const mode_t mask = umask(0);
-  umask(mask);
+  const std::string stem = path.substr(0, path.rfind('/') + 1) + ".mklnk-new";
+  std::string temp;
+  int fd = -1;
+  // A short name of our own (a name of 255 bytes leaves no room for more),
+  // made with the mode the umask gives a new file.
+  for (int n = 0; fd < 0; ++n) {
+    temp = n == 0 ? stem : stem + std::to_string(n);
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || n == 99)) Fail(u"cannot write the link file " + Quoted(shown), errno);
+  }
   int error = 0;
-  if (fchmod(fd, 0666 & ~mask) != 0) error = errno;
-  for (std::size_t done = 0; error == 0 && done < bytes.size();) {
+  for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
@@ -276,18 +292,18 @@ class PosixLink final : public ShellLinkObject {
 
 class PosixFolderItem final : public FolderItemObject {
  public:
-  PosixFolderItem(std::u16string folder, std::u16string path) : folder_(std::move(folder)), path_(std::move(path)) {}
+  // `plainFile`: what the folder's listing saw; only a plain file can be
+  // opened as a link.
+  PosixFolderItem(std::u16string folder, std::u16string path, bool plainFile)
+      : folder_(std::move(folder)), path_(std::move(path)), plainFile_(plainFile) {}
   std::u16string Path() override { return path_; }
   std::unique_ptr<ShellLinkObject> GetLink() override {
-    // Only a plain file can be opened as a link.
-    const std::optional<std::string> unixPath = PosixLink::UnixPathOf(path_);
-    struct stat st;
-    if (!unixPath || lstat(unixPath->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    return std::make_unique<PosixLink>(folder_, path_);
+    return plainFile_ ? std::make_unique<PosixLink>(folder_, path_) : nullptr;
   }
 
  private:
   std::u16string folder_, path_;
+  bool plainFile_;
 };
 
 class PosixFolderItems final : public FolderItemsObject {
@@ -298,9 +314,10 @@ class PosixFolderItems final : public FolderItemsObject {
     if (name.empty() || name.find_first_of(u"\\/") != std::u16string::npos) return nullptr;
     const std::optional<std::string> bytes = ToAnsiExact(name);
     struct stat st;
-    if (!bytes || lstat((unixFolder_ + "/" + *bytes).c_str(), &st) != 0) return nullptr;
+    const std::string in = unixFolder_.back() == '/' ? unixFolder_ : unixFolder_ + "/";
+    if (!bytes || lstat((in + *bytes).c_str(), &st) != 0) return nullptr;
     const std::u16string path = folder_.back() == u'\\' ? folder_ + name : folder_ + u"\\" + name;
-    return std::make_unique<PosixFolderItem>(folder_, path);
+    return std::make_unique<PosixFolderItem>(folder_, path, S_ISREG(st.st_mode));
   }
 
  private:
@@ -311,7 +328,9 @@ class PosixFolderItems final : public FolderItemsObject {
 class PosixFolder final : public FolderObject {
  public:
   PosixFolder(std::u16string path, std::string unixPath) : path_(std::move(path)), unixPath_(std::move(unixPath)) {}
-  std::unique_ptr<FolderItemObject> Self() override { return std::make_unique<PosixFolderItem>(path_, path_); }
+  std::unique_ptr<FolderItemObject> Self() override {
+    return std::make_unique<PosixFolderItem>(path_, path_, false);
+  }
   std::unique_ptr<FolderItemsObject> Items() override {
     return std::make_unique<PosixFolderItems>(path_, unixPath_);
   }

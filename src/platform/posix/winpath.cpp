@@ -1,8 +1,10 @@
 #include "platform/posix/winpath.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -114,32 +116,73 @@ std::vector<std::string_view> SplitNames(std::string_view text) {
   return names;
 }
 
+namespace {
+
+struct Drive {
+  char letter;       // lower case
+  std::string root;  // $WINEPREFIX/dosdevices/x:
+  std::string real;  // where that is, links resolved; "" when unknown
+};
+
+// The drives of the Wine prefix: every entry "x:" of its dosdevices folder
+// that leads to a folder.  Read once per prefix and process, with one
+// listing of that folder, instead of a look at every letter each time.
+const std::vector<Drive>& Drives() {
+  static bool known = false;
+  static std::string knownPrefix;
+  static std::vector<Drive> drives;
+  const std::string prefix = WinePrefix();
+  if (known && prefix == knownPrefix) return drives;
+  known = true;
+  knownPrefix = prefix;
+  drives.clear();
+  if (prefix.empty()) return drives;
+  const std::string folder = prefix + "/dosdevices/";
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return drives;
+  // The stream is ours alone; readdir_r, which cppcheck would have instead,
+  // is deprecated by glibc.
+  // cppcheck-suppress readdirCalled
+  while (const dirent* entry = readdir(listing)) {
+    const char* name = entry->d_name;
+    if (name[0] < 'a' || name[0] > 'y' || name[1] != ':' || name[2] != '\0') continue;
+    Drive drive{name[0], folder + name, ""};
+    struct stat st;
+    if (stat(drive.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    drive.real = RealPath(drive.root).value_or("");
+    drives.push_back(std::move(drive));
+  }
+  closedir(listing);
+  // In letter order, as Windows counts drives: the first of two equal
+  // candidates wins.
+  std::sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+  return drives;
+}
+
+}  // namespace
+
 std::optional<std::string> DriveRoot(char letter) {
   if (!IsAsciiLetter(letter)) return std::nullopt;
   const char lower = AsciiLower(letter);
   if (lower == 'z') return std::string("/");
-  const std::string prefix = WinePrefix();
-  if (prefix.empty()) return std::nullopt;
-  std::string root = prefix + "/dosdevices/" + lower + ":";
-  struct stat st;
-  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-  return root;
+  for (const Drive& drive : Drives()) {
+    if (drive.letter == lower) return drive.root;
+  }
+  return std::nullopt;
 }
 
 std::string UnixToWindows(std::string_view unixPath) {
   char bestLetter = 'Z';
-  std::string bestRoot = "/";
-  for (char letter = 'a'; letter < 'z'; ++letter) {
-    const std::optional<std::string> root = DriveRoot(letter);
-    if (!root) continue;
-    const std::optional<std::string> real = RealPath(*root);
+  std::string_view bestRoot = "/";
+  for (const Drive& drive : Drives()) {
+    const std::string& real = drive.real;
     // A drive that is the whole file system again is no better than Z:.
-    if (!real || *real == "/" || real->size() <= bestRoot.size()) continue;
-    const bool under = unixPath.substr(0, real->size()) == *real &&
-                       (unixPath.size() == real->size() || unixPath[real->size()] == '/');
+    if (real.empty() || real == "/" || real.size() <= bestRoot.size()) continue;
+    const bool under = unixPath.substr(0, real.size()) == real &&
+                       (unixPath.size() == real.size() || unixPath[real.size()] == '/');
     if (under) {
-      bestLetter = AsciiUpper(letter);
-      bestRoot = *real;
+      bestLetter = AsciiUpper(drive.letter);
+      bestRoot = real;
     }
   }
   std::string rest(unixPath.substr(bestRoot == "/" ? 0 : bestRoot.size()));
