@@ -130,7 +130,7 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
   const bool isFolder = bas_ExistFile::FolderExists(target);
   const bool isFile = bas_ExistFile::FileExists(target);
   if (!isFolder && !isFile) {
-    bas_Console::ConsoleWriteLine(u"Error: " + target + u" not found.");
+    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(target + u" not found"));
     return kExitFailed;
   }
   const Parts linkParts = Split(link);
@@ -172,11 +172,21 @@ int Main() {
       bas_Console::ConsoleWriteLine(UsageText());
       return kExitOk;
     }
+    // Where every command answers them (Linux), and only then: on Windows
+    // they go the way of any other argument string.
+    if (platform::AnswersLongOptions() && raw == u"--help") {
+      bas_Console::ConsoleWriteLine(UsageText());
+      return kExitOk;
+    }
+    if (platform::AnswersLongOptions() && raw == u"--version") {
+      bas_Console::ConsoleWriteLine(u"mklnk " + platform::ProductVersion());
+      return kExitOk;
+    }
     return RunCommandLine();
   } catch (const std::exception& e) {
     // Nothing below is expected to throw; should it (out of memory), say so
     // in the tool's own way instead of aborting.
-    bas_Console::ConsoleWriteLine(u"Error: " + platform::FromAnsi(e.what()));
+    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(platform::FromAnsi(e.what())));
   }
   return kExitInternalError;
 }

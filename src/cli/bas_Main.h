@@ -8,7 +8,7 @@
 namespace bas_Main {
 
 // Exit status of the process.
-inline constexpr int kExitOk = 0;             // usage asked for, echo, link made
+inline constexpr int kExitOk = 0;             // usage or version asked for, echo, link made
 inline constexpr int kExitFailed = 1;         // not found, or the writer failed
 inline constexpr int kExitUsage = 2;          // arguments turned away with the usage text
 inline constexpr int kExitInternalError = 3;  // an unexpected error, reported as "Error: ..."
@@ -36,7 +36,8 @@ int RunLink(const std::u16string& link, const std::u16string& target);
 int RunCommandLine();
 
 // Start-up: stores the standard-output handle and chooses between the usage
-// text and RunCommandLine.  Answers the process's exit status.
+// text (and on Linux the version line) and RunCommandLine.  Answers the
+// process's exit status.
 int Main();
 
 }  // namespace bas_Main

@@ -18,4 +18,15 @@ bool ConsoleWriteLine(std::u16string text) {
   return platform::WriteFile(g_stdout, platform::ToAnsi(text));
 }
 
+std::u16string ErrorLine(std::u16string_view what, std::uint32_t reason) {
+  std::u16string line = u"Error: ";
+  line += what;
+  if (reason != 0) {
+    line += u": ";
+    line += platform::ErrorMessage(reason);
+  }
+  if (line.back() != u'.') line += u'.';
+  return line;
+}
+
 }  // namespace bas_Console

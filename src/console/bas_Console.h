@@ -1,7 +1,9 @@
 // The tool's only way to print: one text, one line, one write.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -14,5 +16,11 @@ void SetStdOutput(platform::Handle handle);
 // character already ends a line (CR or LF).  True when the system took the
 // write; callers do not look.
 bool ConsoleWriteLine(std::u16string text);
+
+// Every error line the tool prints: "Error: ", what went wrong, and, when
+// the system gave a reason for it, that reason in the system's words, as in
+// `Error: cannot create the link file "C:\x\doc.lnk": Access is denied.`;
+// a full stop at the end unless there is one already.
+std::u16string ErrorLine(std::u16string_view what, std::uint32_t reason = 0);
 
 }  // namespace bas_Console

@@ -91,6 +91,16 @@ struct FileId {
 };
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow);
 
+// The reason the last call that failed gave, as the system numbers it (errno
+// on Linux).  Calls that succeed may leave it as it was; SetLastError(0)
+// forgets it.
+std::uint32_t GetLastError();
+void SetLastError(std::uint32_t code);
+
+// The system's words for a reason ("Permission denied", "Access is
+// denied"), without line end or final full stop.
+std::u16string ErrorMessage(std::uint32_t code);
+
 // ---- text -------------------------------------------------------------------
 
 // The platform's default conversion to the ANSI code page: a character the
@@ -116,6 +126,13 @@ std::u16string ExecutableBaseName();
 // The FileDescription of the executable's version information.
 std::u16string FileDescription();
 
+// Its ProductVersion ("1.00.0002").
+std::u16string ProductVersion();
+
+// Whether the command answers --help and --version, as every command is
+// expected to on Linux; a Windows program takes /? and /help alone.
+bool AnswersLongOptions();
+
 // ---- Shell automation objects -----------------------------------------------
 //
 // A thin mirror of the Shell's automation interfaces, one class per COM
@@ -127,6 +144,7 @@ std::u16string FileDescription();
 
 struct ShellFailure {
   std::u16string description;
+  std::uint32_t reason = 0;  // the system's reason (GetLastError's numbers), when there is one
 };
 
 class ShellLinkObject {  // IShellLinkDual

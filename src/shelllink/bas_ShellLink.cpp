@@ -17,7 +17,11 @@ using bas_ExistFile::KillFile;
 
 namespace {
 
-[[noreturn]] void Fail(std::u16string description) { throw platform::ShellFailure{std::move(description)}; }
+// A failure of the writer's own: what went wrong, and the system's reason
+// for it when a system call failed.
+[[noreturn]] void Fail(std::u16string what, std::uint32_t reason = 0) {
+  throw platform::ShellFailure{std::move(what), reason};
+}
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
@@ -85,7 +89,9 @@ std::u16string AsideName(const std::u16string& path) {
 bool Move(const std::u16string& from, const std::u16string& to) {
   const auto a = platform::ToAnsiExact(from);
   const auto b = platform::ToAnsiExact(to);
-  return a && b && platform::MoveFileA(*a, *b) != 0;
+  if (a && b) return platform::MoveFileA(*a, *b) != 0;
+  platform::SetLastError(0);  // no system call, no reason of the system's
+  return false;
 }
 
 // What a call has changed in the link folder, so that a failure can put it
@@ -107,6 +113,7 @@ struct FolderChanges {
 }  // namespace
 
 void CreateEmptyFile(const std::u16string& path) {
+  platform::SetLastError(0);
   if (const auto bytes = platform::ToAnsiExact(path)) platform::CreateEmptyFileA(*bytes);
 }
 
@@ -153,12 +160,13 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
       }
       const std::u16string aside = AsideName(changes.linkPath);
       if (!Move(changes.linkPath, aside)) {
-        Fail(u"cannot replace the existing file " + Quoted(changes.linkPath) + u".");
+        Fail(u"cannot replace the existing file " + Quoted(changes.linkPath), platform::GetLastError());
       }
       changes.aside = aside;
     }
     CreateEmptyFile(changes.linkPath);
-    if (!FileExists(changes.linkPath)) Fail(u"cannot create the link file " + Quoted(changes.linkPath) + u".");
+    const std::uint32_t reason = platform::GetLastError();  // why it could not be made, if it could not
+    if (!FileExists(changes.linkPath)) Fail(u"cannot create the link file " + Quoted(changes.linkPath), reason);
     changes.madeFile = true;
 
     const std::unique_ptr<platform::FolderItemsObject> items = folder->Items();
@@ -173,11 +181,11 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     link->SetArguments(arguments);
     link->Save();
   } catch (const platform::ShellFailure& failure) {
-    bas_Console::ConsoleWriteLine(u"Error: " + failure.description);
+    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(failure.description, failure.reason));
     changes.Undo();
     return false;
   } catch (const std::bad_alloc&) {
-    bas_Console::ConsoleWriteLine(u"Error: out of memory.");
+    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(u"out of memory"));
     changes.Undo();
     return false;
   }

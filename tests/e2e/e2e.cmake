@@ -3,8 +3,8 @@
 # independent .lnk readers the link tests use.
 set(E2E_PYTHON /usr/bin/python3)
 set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
-# The description is set once, at the top of CMakeLists.txt.
-set(E2E_ARGS --description "${MKLNK_FILE_DESCRIPTION}")
+# The description and the version are set once, at the top of CMakeLists.txt.
+set(E2E_ARGS --description "${MKLNK_FILE_DESCRIPTION}" --version-string ${MKLNK_VERSION_STRING})
 if(WIN32)
   list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
       --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run --reader $<TARGET_FILE:readlnk>)

@@ -14,6 +14,7 @@ import tempfile
 import unittest
 
 DESCRIPTION = None  # the version resource's, handed over by ctest (--description)
+VERSION = None  # "1.00.0002", handed over by ctest (--version-string)
 SYSCALL_BUDGET = None  # system calls a link run may make (--syscall-budget), where counted
 
 
@@ -88,9 +89,10 @@ TOOL = None
 
 
 def main():
-    global TOOL, DESCRIPTION, SYSCALL_BUDGET
+    global TOOL, DESCRIPTION, VERSION, SYSCALL_BUDGET
     parser = argparse.ArgumentParser()
     parser.add_argument("--description", required=True)
+    parser.add_argument("--version-string", required=True)
     parser.add_argument("--exe", required=True)
     parser.add_argument("--launcher")
     parser.add_argument("--wine-run")
@@ -99,6 +101,7 @@ def main():
     opts, rest = parser.parse_known_args()
     TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
     DESCRIPTION = opts.description
+    VERSION = opts.version_string
     SYSCALL_BUDGET = opts.syscall_budget
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
 

@@ -28,6 +28,19 @@ class Usage(unittest.TestCase):
                 self.assertEqual(len(out), 255 + len(base_of(tool.exe)))
                 self.assertEqual(rc, 0)
 
+    def test_long_options(self):
+        # Linux commands answer --help and --version; the Windows program
+        # turns them away like any other argument string without a space.
+        tool = harness.TOOL
+        usage = usage_bytes(base_of(tool.exe))
+        rows = [(["--help"], usage, 0), (["--version"], ("mklnk " + harness.VERSION + "\r\n").encode(), 0)]
+        if tool.wine:
+            rows = [(args, usage, 2) for args, _, _ in rows]
+        rows += [(["--HELP"], usage, 2), (["--version", "x"], b"Error: x not found.\r\n", 1)]
+        for args, expected, status in rows:
+            with self.subTest(args=args):
+                self.assertEqual(tool.run(args), (expected, status))
+
     def test_usage_for_arguments_turned_away(self):
         for args in (["/HELP"], ["/Help"], ["-?"], ["/?", "x"], ["/help", "me"], ["a"], ["a", "C:/x"],
                      ["a", "b", "/SHOWARGS"], ["/showargs", "a", "b"], ['"a"'], ["a\tb"]):

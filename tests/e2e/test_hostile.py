@@ -179,7 +179,8 @@ class HostileInputs(Sandbox):
             ("1 MiB target", ["links\\big"] + chunks, b"Error: " + joined + b" not found.\r\n", 1, None, None),
             ("1 MiB echo", ["a"] + chunks + ["/showargs"], b"Parameters: a " + joined + b"\r\n", 0, None, None),
             ("100,000-character link name", ["links\\" + "n" * 100000, "data\\r.txt"],
-             (b'Error: cannot create the link file "' + links + b"\\nnn", b'nnn.lnk".\r\n'), 1, None, None),
+             (b'Error: cannot create the link file "' + links + b"\\nnn", b'nnn.lnk": File name too long.\r\n'), 1,
+             None, None),
             # 100,000 double quotes: no space, or an empty quoted pair each.
             ("quotes alone", [q], usage, 2, None, None),
             ("quotes then x", [q, "x"], b"Error:  not found.\r\n", 1, None, None),
@@ -245,7 +246,8 @@ class HostileInputs(Sandbox):
             ("target of 5,000 characters", ["links\\deep", "{target}"], None, 1, None, deep(5000)),
             ("target of 3,800 characters", ["links\\deep", "{target}"], None, 0, "links/deep.lnk", deep(3800)),
             ("link name of 255 characters", ["links\\" + n255, "data\\r.txt"],
-             b'Error: cannot create the link file "' + links + b"\\" + n255.encode() + b'.lnk".\r\n', 1, None, None),
+             b'Error: cannot create the link file "' + links + b"\\" + n255.encode() + b'.lnk": File name too long.\r\n',
+             1, None, None),
             ("link name of 251 characters", ["links\\" + n255[:251], "data\\r.txt"],
              b"shortcut created for links\\" + n255[:251].encode() + b" <<===>> data\\r.txt\r\n", 0,
              "links/" + n255[:251] + ".lnk", None),
@@ -339,8 +341,9 @@ class Faults(Sandbox):
             self.assertEqual(probe.returncode, 0, "the tool must run as nobody (uid 65534)")
         links = self.w("links").encode()
         rows = [
-            (None, b'Error: cannot create the link file "' + links + b'\\doc.lnk".\r\n'),
-            (b"old", b'Error: cannot replace the existing file "' + links + b'\\doc.lnk".\r\n'),
+            # The system's reason, in its words.
+            (None, b'Error: cannot create the link file "' + links + b'\\doc.lnk": Permission denied.\r\n'),
+            (b"old", b'Error: cannot replace the existing file "' + links + b'\\doc.lnk": Permission denied.\r\n'),
         ]
         for older, printed in rows:
             with self.subTest(older=older):

@@ -25,6 +25,7 @@ std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
 enum class FailAt {
   Nothing, CreateShell, NoFolder, NoSelf, NoItem, NoLink,
   Save,             // refused before anything is written
+  SaveRefusedWhy,   // refused, with the system's reason
   SaveHalf,         // writes part of the link, then fails
   SaveRemoves,      // removes the file it was opened on, then fails
   SaveOutOfMemory,  // writes part of the link, then runs out of memory
@@ -50,6 +51,8 @@ class FakeLink : public platform::ShellLinkObject {
     switch (g_world->fail) {
       case FailAt::Save:
         throw platform::ShellFailure{u"Access is denied."};
+      case FailAt::SaveRefusedWhy:
+        throw platform::ShellFailure{u"cannot write \"x\"", 2};
       case FailAt::SaveHalf:
         std::ofstream(native, std::ios::binary) << half;
         throw platform::ShellFailure{u"The device is not ready."};
@@ -218,7 +221,10 @@ TEST_F(ShellLinkTest, Failures) {
     std::string message;  // the line printed, or its start when it ends in no CR LF
   };
   const Row rows[] = {
-      {FailAt::CreateShell, "Error: Class not registered\r\n"},
+      // Every line ends in a full stop, and a reason follows in the
+      // system's words.
+      {FailAt::CreateShell, "Error: Class not registered.\r\n"},
+      {FailAt::SaveRefusedWhy, "Error: cannot write \"x\": " + Show(platform::ErrorMessage(2)) + ".\r\n"},
       {FailAt::NoFolder, "Error: Object variable not set: the link folder"},
       {FailAt::NoSelf, "Error: Object variable not set: the link folder"},
       {FailAt::NoItem, "Error: Object variable not set: the Shell does not list"},

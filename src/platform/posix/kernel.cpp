@@ -180,17 +180,27 @@ std::int32_t CreateEmptyFileA(const std::string& path) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   // Mostly nothing is there, and a file made new is plain and writable.
   int fd = open(unixPath->c_str(), kFlags | O_EXCL, 0666);
-  if (fd >= 0) return close(fd) == 0 ? 1 : 0;
-  if (errno != EEXIST) return 0;
-  // Only a plain, writable file may be cut to nothing; never a link's
-  // target, a folder, a device or a pipe.
-  struct stat st;
-  if (lstat(unixPath->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return 0;
-  fd = open(unixPath->c_str(), kFlags | O_TRUNC, 0666);
-  if (fd < 0) return 0;
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const bool closed = close(fd) == 0;
-  return regular && closed ? 1 : 0;
+  if (fd < 0) {
+    if (errno != EEXIST) return 0;
+    // Only a plain, writable file may be cut to nothing; never a link's
+    // target, a folder, a device or a pipe.
+    struct stat st;
+    if (lstat(unixPath->c_str(), &st) != 0) return 0;
+    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+      return 0;
+    }
+    fd = open(unixPath->c_str(), kFlags | O_TRUNC, 0666);
+    if (fd < 0) return 0;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      errno = EACCES;
+      return 0;
+    }
+  }
+  if (close(fd) != 0) return 0;
+  errno = 0;
+  return 1;
 }
 
 std::int32_t MoveFileA(const std::string& from, const std::string& to) {
@@ -220,6 +230,12 @@ std::int32_t MoveFileA(const std::string& from, const std::string& to) {
 }
 
 std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
+
+std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
+
+void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
+
+std::u16string ErrorMessage(std::uint32_t code) { return FromAnsi(std::strerror(static_cast<int>(code))); }
 
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   const std::optional<std::string> unixPath = posix::ToUnixPath(path);

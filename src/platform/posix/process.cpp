@@ -69,4 +69,8 @@ std::u16string ExecutableBaseName() {
 
 std::u16string FileDescription() { return FromAnsi(MKLNK_FILE_DESCRIPTION); }
 
+std::u16string ProductVersion() { return FromAnsi(MKLNK_VERSION_STRING); }
+
+bool AnswersLongOptions() { return true; }
+
 }  // namespace platform

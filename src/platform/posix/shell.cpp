@@ -36,7 +36,7 @@ using posix::LinkData;
 using posix::LinkItem;
 
 [[noreturn]] void Fail(const std::u16string& what, int error) {
-  throw ShellFailure{what + u": " + FromAnsi(std::strerror(error)) + u"."};
+  throw ShellFailure{what, static_cast<std::uint32_t>(error)};
 }
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }

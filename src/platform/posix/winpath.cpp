@@ -274,9 +274,12 @@ std::string FullWindowsPath(std::string_view path) {
 
 std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
   const std::string full = FullWindowsPath(windowsPath);
-  if (full.empty() || !HasDrive(full)) return std::nullopt;  // UNC names nothing
-  const std::optional<std::string> root = DriveRoot(full[0]);
-  if (!root) return std::nullopt;
+  // UNC names nothing, nor does a drive that is not mapped.
+  const std::optional<std::string> root = HasDrive(full) ? DriveRoot(full[0]) : std::nullopt;
+  if (!root) {
+    errno = ENOENT;
+    return std::nullopt;
+  }
   // "X:\" is the drive's folder itself; below it every '\' becomes '/'.
   std::string out = *root;
   if (full.size() > 3 && out.back() != '/') out += '/';

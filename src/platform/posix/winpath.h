@@ -58,8 +58,8 @@ std::string FullWindowsPath(std::string_view path);
 
 // The Linux path that a Windows path names, nullopt when it names nothing
 // (empty, a zero byte, UNC, an unmapped drive, or relative while the current
-// directory cannot be read).  A trailing separator stays, as "/", so the
-// system still insists on a directory there.
+// directory cannot be read), with errno ENOENT.  A trailing separator
+// stays, as "/", so the system still insists on a directory there.
 std::optional<std::string> ToUnixPath(std::string_view windowsPath);
 
 // The last name of a Windows path ("" for a drive root); a trailing

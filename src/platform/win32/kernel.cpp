@@ -100,7 +100,10 @@ std::int32_t CreateEmptyFileA(const std::string& path) {
   const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  return ::CloseHandle(file) ? 1 : 0;
+  if (!::CloseHandle(file)) return 0;
+  // CREATE_ALWAYS reports a file it cut as ERROR_ALREADY_EXISTS, on success.
+  ::SetLastError(0);
+  return 1;
 }
 
 std::int32_t MoveFileA(const std::string& from, const std::string& to) {
@@ -122,6 +125,26 @@ std::string GetFullPathNameA(const std::string& path) {
     size = got;
   }
   return {};
+}
+
+std::uint32_t GetLastError() { return ::GetLastError(); }
+
+void SetLastError(std::uint32_t code) { ::SetLastError(code); }
+
+std::u16string ErrorMessage(std::uint32_t code) {
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code, 0,
+      reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::u16string text;
+  if (length != 0 && message != nullptr) text.assign(reinterpret_cast<const char16_t*>(message), length);
+  if (message != nullptr) ::LocalFree(message);
+  // System messages end in a full stop and a line end.
+  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ' ||
+                           text.back() == u'\t' || text.back() == u'.')) {
+    text.pop_back();
+  }
+  return text;
 }
 
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {

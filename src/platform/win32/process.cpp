@@ -51,6 +51,35 @@ std::u16string VersionString(std::vector<unsigned char>& info, const wchar_t* bl
   return FromWide(text, ::wcsnlen(text, length));
 }
 
+// One string of the executable's own version information: in the table
+// its first translation names, else in the US English Unicode one.
+std::u16string OwnVersionString(const wchar_t* name) {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return {};
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<unsigned char> info(size);
+  if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
+
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  };
+  void* value = nullptr;
+  UINT length = 0;
+  if (::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
+      value != nullptr && length >= sizeof(Translation)) {
+    const Translation* first = static_cast<const Translation*>(value);
+    const unsigned both = (static_cast<unsigned>(first->language) << 16) | first->codePage;
+    wchar_t block[9] = {};
+    for (int i = 0; i < 8; ++i) block[i] = L"0123456789ABCDEF"[(both >> (28 - 4 * i)) & 0xF];
+    std::u16string found = VersionString(info, block, name);
+    if (!found.empty()) return found;
+  }
+  return VersionString(info, L"040904B0", name);
+}
+
 }  // namespace
 
 void Startup(int, char**) {
@@ -75,32 +104,10 @@ std::u16string ExecutableBaseName() {
   return FromWide(path.data(), path.size());
 }
 
-std::u16string FileDescription() {
-  const std::wstring path = ModulePath();
-  if (path.empty()) return {};
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return {};
-  std::vector<unsigned char> info(size);
-  if (!::GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
+std::u16string FileDescription() { return OwnVersionString(L"FileDescription"); }
 
-  // The string table named by the first translation, when there is one.
-  struct Translation {
-    WORD language;
-    WORD codePage;
-  };
-  void* value = nullptr;
-  UINT length = 0;
-  if (::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) &&
-      value != nullptr && length >= sizeof(Translation)) {
-    const Translation* first = static_cast<const Translation*>(value);
-    const unsigned both = (static_cast<unsigned>(first->language) << 16) | first->codePage;
-    wchar_t block[9] = {};
-    for (int i = 0; i < 8; ++i) block[i] = L"0123456789ABCDEF"[(both >> (28 - 4 * i)) & 0xF];
-    std::u16string found = VersionString(info, block, L"FileDescription");
-    if (!found.empty()) return found;
-  }
-  return VersionString(info, L"040904B0", L"FileDescription");
-}
+std::u16string ProductVersion() { return OwnVersionString(L"ProductVersion"); }
+
+bool AnswersLongOptions() { return false; }
 
 }  // namespace platform

@@ -130,19 +130,6 @@ std::u16string TrimEnd(std::u16string text) {
   return text;
 }
 
-std::u16string SystemMessage(HRESULT hr) {
-  wchar_t* message = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-  std::u16string text;
-  if (length != 0 && message != nullptr) {
-    text.assign(reinterpret_cast<const char16_t*>(message), length);
-  }
-  if (message != nullptr) ::LocalFree(message);
-  return TrimEnd(std::move(text));
-}
-
 // The description of a failed call: what the object said about it (its
 // error info or exception info), else what the system says about the code.
 // The member's name and the code follow in brackets, so that a user can
@@ -157,7 +144,7 @@ std::u16string Describe(HRESULT hr, std::u16string_view member, std::u16string d
       raw->Release();
     }
   }
-  if (description.empty()) description = SystemMessage(hr);
+  if (description.empty()) description = ErrorMessage(static_cast<std::uint32_t>(hr));
   if (description.empty()) description = u"Shell call failed";
   description += u" (";
   description += member;
