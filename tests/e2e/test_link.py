@@ -38,9 +38,9 @@ class LinkTest(unittest.TestCase):
     def w(self, rel=""):
         return win_path(self.p(rel)).rstrip("\\") if rel else win_path(self.d)
 
-    def make(self, args, link_file, target, workdir, items, printed=None, cwd=None):
+    def make(self, args, link_file, target, workdir, items, printed=None, cwd=None, env=None, volume="Z:\\"):
         """Runs one creation and reads the link back; answers what lnkcheck read."""
-        out, rc = harness.TOOL.run(args, cwd=cwd or self.d)
+        out, rc = harness.TOOL.run(args, cwd=cwd or self.d, env=env)
         self.assertEqual(out, encode(printed) if printed is not None else out)
         self.assertEqual(rc, 0, out)
         self.assertTrue(os.path.isfile(self.p(link_file)), os.listdir(os.path.dirname(self.p(link_file))))
@@ -54,7 +54,7 @@ class LinkTest(unittest.TestCase):
         self.assertFalse(info["description"])
         kinds = [(i["kind"], i["name"]) for i in info["items"]]
         self.assertEqual(kinds[0], ("root", "20d04fe0-3aea-1069-a2d8-08002b30309d"))
-        self.assertEqual(kinds[1], ("volume", "Z:\\"))
+        self.assertEqual(kinds[1], ("volume", volume))
         self.assertEqual(kinds[2:], items)
         if harness.TOOL.wine:
             loaded = harness.TOOL.load_link(self.p(link_file))
@@ -132,6 +132,39 @@ class LinkTest(unittest.TestCase):
                 info = self.make(args, link, target, workdir, items, cwd=self.p(cwd))
                 if not harness.TOOL.wine:
                     self.assertEqual(info["relative_path"], relative)
+
+    def test_names_in_another_letter_case(self):
+        # Wine's name lookup in a Wine prefix: a name that is not on disk as
+        # written finds the entry that differs only in letter case (of two,
+        # the first in byte order), and the link stores the target's names
+        # as they are on disk.  (Under Wine, Wine does the looking up.)
+        if harness.TOOL.wine:
+            self.skipTest("Wine looks names up itself")
+        prefix = self.p("prefix")
+        c = os.path.join(prefix, "drive_c")
+        for folder in ("windows", "users/Public/Desktop", "Data", "DATA", "dosdevices"):
+            os.makedirs(os.path.join(c if folder != "dosdevices" else prefix, folder))
+        os.symlink("../drive_c", os.path.join(prefix, "dosdevices", "c:"))
+        alpha = "\u03b1\u03bb\u03c6\u03b1.txt"  # Greek, lower case
+        for name in ("windows/notepad.exe", "Data/x.txt", "DATA/x.txt", "windows/" + alpha):
+            open(os.path.join(c, name), "w").close()
+        env = dict(os.environ, WINEPREFIX=prefix)
+        desktop = "prefix/drive_c/users/Public/Desktop/"
+        rows = [
+            # args, link file, stored target, working directory, items
+            (["C:\\Users\\Public\\Desktop\\Notepad", "C:\\Windows\\notepad.exe"], "Notepad.lnk",
+             "C:\\windows\\notepad.exe", "C:\\Windows\\", [("folder", "windows"), ("file", "notepad.exe")]),
+            (["C:\\USERS\\public\\DESKTOP\\", "C:\\data\\X.TXT"], "X.TXT.lnk", "C:\\DATA\\x.txt",
+             "C:\\data\\", [("folder", "DATA"), ("file", "x.txt")]),
+            (["C:\\Users\\Public\\Desktop\\greek", "C:\\WINDOWS\\" + alpha.upper()], "greek.lnk",
+             "C:\\windows\\" + alpha, "C:\\WINDOWS\\", [("folder", "windows"), ("file", alpha)]),
+        ]
+        for args, link, target, workdir, items in rows:
+            with self.subTest(args=args):
+                self.make(args, desktop + link, target, workdir, items, env=env, volume="C:\\")
+        # A name that matches nothing in any case is still not found.
+        out, rc = harness.TOOL.run(["C:\\Users\\x", "C:\\Windows\\nope.exe"], cwd=self.d, env=env)
+        self.assertEqual((out, rc), (b"Error: C:\\Windows\\nope.exe not found.\r\n", 1))
 
     def test_older_read_only_link_replaced(self):
         with open(self.p("links/doc.lnk"), "w") as f:

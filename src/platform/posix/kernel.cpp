@@ -117,9 +117,9 @@ Handle FindFirstFileA(const std::string& pattern, FindData& data) {
   // for none: Windows finds nothing for either.  '*' and '?' are ordinary
   // characters in Linux names, and the name is looked up as it stands.
   if (pattern.empty() || EndsInSeparator(pattern) || posix::LastComponent(pattern).empty()) return kInvalidHandle;
-  const std::optional<std::string> path = posix::ToUnixPath(pattern);
+  std::optional<std::string> path = posix::ToUnixPath(pattern);
   struct stat st;
-  if (!path || stat(path->c_str(), &st) != 0) return kInvalidHandle;
+  if (!path || !posix::OnDisk(*path, [&](const char* p) { return stat(p, &st) == 0; })) return kInvalidHandle;
   data.attributes = AttributesOf(st, *path);
   // We keep no open search: every handle is the same token.
   return 1;
@@ -128,9 +128,11 @@ Handle FindFirstFileA(const std::string& pattern, FindData& data) {
 std::int32_t FindClose(Handle search) { return search > 0 ? 1 : 0; }
 
 std::uint32_t GetFileAttributesA(const std::string& path) {
-  const std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
   struct stat st;
-  if (!unixPath || lstat(unixPath->c_str(), &st) != 0) return kInvalidFileAttributes;
+  if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) {
+    return kInvalidFileAttributes;
+  }
   if (!S_ISLNK(st.st_mode)) return AttributesOf(st, *unixPath);
   // The link itself, as Windows reports a symbolic link: a reparse point,
   // a folder when it leads to one, hidden by its name.
@@ -142,25 +144,28 @@ std::uint32_t GetFileAttributesA(const std::string& path) {
 std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
   const std::optional<std::string> unixPath = posix::ToUnixPath(path);
   if (!unixPath) return 0;
-  std::string_view plain = *unixPath;
-  while (plain.size() > 1 && plain.back() == '/') plain.remove_suffix(1);
-  struct stat st;
   // "link\" would lead the system through the link: look at the name bare.
-  if (lstat(std::string(plain).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return 1;
-  if (lstat(unixPath->c_str(), &st) != 0) return 0;
-  return ChangeMode(*unixPath, st.st_mode, attributes) ? 1 : 0;
+  std::string plain = *unixPath;
+  while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+  struct stat st;
+  if (!posix::OnDisk(plain, [&](const char* p) { return lstat(p, &st) == 0; })) return 0;
+  if (S_ISLNK(st.st_mode)) return 1;
+  const std::string named = plain.size() < unixPath->size() ? plain + "/" : plain;
+  if (lstat(named.c_str(), &st) != 0) return 0;
+  return ChangeMode(named, st.st_mode, attributes) ? 1 : 0;
 }
 
 std::int32_t DeleteFileA(const std::string& path) {
   // A name ending in a separator is a folder's name, and folders are not
   // DeleteFile's to remove.
   if (EndsInSeparator(path)) return 0;
-  const std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
   struct stat st;
-  if (!unixPath || lstat(unixPath->c_str(), &st) != 0) return 0;
+  if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) return 0;
   if (S_ISDIR(st.st_mode)) return 0;
   if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return 0;
   // unlink() removes a link itself and never a directory.
+  posix::ForgetListings();
   return unlink(unixPath->c_str()) == 0 ? 1 : 0;
 }
 
@@ -175,11 +180,13 @@ std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
 }
 
 std::int32_t CreateEmptyFileA(const std::string& path) {
-  const std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
   if (!unixPath) return 0;
   constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  posix::ForgetListings();
   // Mostly nothing is there, and a file made new is plain and writable.
-  int fd = open(unixPath->c_str(), kFlags | O_EXCL, 0666);
+  int fd = -1;
+  posix::OnDisk(*unixPath, [&](const char* p) { return (fd = open(p, kFlags | O_EXCL, 0666)) >= 0; });
   if (fd < 0) {
     if (errno != EEXIST) return 0;
     // Only a plain, writable file may be cut to nothing; never a link's
@@ -203,30 +210,50 @@ std::int32_t CreateEmptyFileA(const std::string& path) {
   return 1;
 }
 
-std::int32_t MoveFileA(const std::string& from, const std::string& to) {
-  const std::optional<std::string> src = posix::ToUnixPath(from);
-  const std::optional<std::string> dst = posix::ToUnixPath(to);
-  if (!src || !dst) return 0;
+namespace {
+
+// A rename that never replaces what is there.
+bool RenameNoReplace(const std::string& src, const std::string& dst) {
 #if MKLNK_HAVE_RENAMEAT2
-  if (renameat2(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), RENAME_NOREPLACE) == 0) return 1;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return 0;
+  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
 #else
   // A second name that the system refuses to put over an existing one, then
-  // the first name gone: a rename that never replaces.
-  if (linkat(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), 0) == 0) {
-    if (unlink(src->c_str()) == 0) return 1;
+  // the first name gone.
+  if (linkat(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), 0) == 0) {
+    if (unlink(src.c_str()) == 0) return true;
     const int error = errno;
-    unlink(dst->c_str());
+    unlink(dst.c_str());
     errno = error;
-    return 0;
+    return false;
   }
-  if (errno == EEXIST) return 0;
+  if (errno == EEXIST || errno == ENOENT || errno == ENOTDIR) return false;
 #endif
   // The file system cannot refuse to replace by itself (or has no second
   // names): look first.
   struct stat st;
-  if (lstat(dst->c_str(), &st) == 0 || errno != ENOENT) return 0;
-  return rename(src->c_str(), dst->c_str()) == 0 ? 1 : 0;
+  if (lstat(dst.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT) return false;
+  return rename(src.c_str(), dst.c_str()) == 0;
+}
+
+}  // namespace
+
+std::int32_t MoveFileA(const std::string& from, const std::string& to) {
+  const std::optional<std::string> src = posix::ToUnixPath(from);
+  const std::optional<std::string> dst = posix::ToUnixPath(to);
+  if (!src || !dst) return 0;
+  posix::ForgetListings();
+  if (RenameNoReplace(*src, *dst)) return 1;
+  if (errno != ENOENT && errno != ENOTDIR) return 0;
+  // No such name as written: the names as Wine's lookup finds them.
+  const std::string matchedSrc = posix::MatchPath(*src);
+  const std::string matchedDst = posix::MatchPath(*dst);
+  if (matchedSrc == *src && matchedDst == *dst) return 0;
+  return RenameNoReplace(matchedSrc, matchedDst) ? 1 : 0;
 }
 
 std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
@@ -238,11 +265,10 @@ void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
 std::u16string ErrorMessage(std::uint32_t code) { return FromAnsi(std::strerror(static_cast<int>(code))); }
 
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
-  const std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
   struct stat st;
-  if (!unixPath || (follow ? stat(unixPath->c_str(), &st) : lstat(unixPath->c_str(), &st)) != 0) {
-    return std::nullopt;
-  }
+  const auto look = [&](const char* p) { return (follow ? stat(p, &st) : lstat(p, &st)) == 0; };
+  if (!unixPath || !posix::OnDisk(*unixPath, look)) return std::nullopt;
   return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 

@@ -25,6 +25,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/lnkfile.h"
 #include "platform/posix/winpath.h"
 
@@ -32,8 +33,10 @@ namespace platform {
 
 namespace {
 
+using posix::Fd;
 using posix::LinkData;
 using posix::LinkItem;
+using posix::OpenFolder;
 
 [[noreturn]] void Fail(const std::u16string& what, int error) {
   throw ShellFailure{what, static_cast<std::uint32_t>(error)};
@@ -47,34 +50,6 @@ bool IsFullDrivePath(std::string_view path) {
 }
 
 // ---- what the disk says about the target ----------------------------------------
-
-// A descriptor closed on every way out.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// A folder to look into, by a descriptor that needs no read permission.
-int OpenFolder(int at, const char* name) {
-#ifdef O_PATH
-  return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-#else
-  return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#endif
-}
 
 std::uint64_t FileTime(std::int64_t seconds, std::int64_t nanoseconds) {
   constexpr std::int64_t kEpochDelta = 11644473600;  // 1601-01-01 to 1970-01-01, in seconds
@@ -139,24 +114,54 @@ void Apply(const FileFacts& facts, LinkItem& item) {
   item.attributes = facts.attributes;
 }
 
+// `name` in the folder `folder`, both Linux paths.
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
 // Fills in what the disk says about the drive and every item on the way to
-// the target, looking at each folder once through a descriptor, so that a
-// deep path costs no more than its depth.  What cannot be looked at keeps
-// what the path alone says.
-void LookAtDisk(LinkData& data, const std::string& root) {
-  Fd folder(OpenFolder(AT_FDCWD, root.c_str()));
-  if (folder.get() < 0) return;
-  FileFacts facts = FactsAt(folder.get(), ".");
+// the target, under Wine's name lookup: an item whose name is on disk in
+// another letter case takes the name as it is there.  Each folder is looked
+// at once, by its path below a folder at most 16 levels up (the drive's
+// root, then one opened on the way), so that the work grows with the depth
+// of the target and not with its square.  Answers whether a name changed.
+bool LookAtDisk(LinkData& data, const std::string& root) {
+  constexpr int kLevelsPerFolder = 16;
+  Fd held;
+  int at = AT_FDCWD;         // the folder the paths below start from...
+  std::string atPath = root;  // ...and its Linux path
+  std::string below;          // the walked names below it
+  const auto path = [&](const std::string& rel) { return at == AT_FDCWD ? Join(atPath, rel) : rel; };
+  FileFacts facts = FactsAt(AT_FDCWD, root.c_str());
   data.driveSerial = facts.device;
+  bool renamed = false;
+  int levels = 0;
   for (std::size_t i = 0; i < data.items.size(); ++i) {
-    const std::string name = ToAnsi(data.items[i].name);
-    facts = FactsAt(folder.get(), name.c_str());
+    std::string name = ToAnsi(data.items[i].name);
+    facts = FactsAt(at, path(Join(below, name)).c_str());
+    if (!facts.exists) {
+      const std::optional<std::string> onDisk = posix::MatchName(Join(atPath, below), name);
+      if (onDisk && *onDisk != name) {
+        name = *onDisk;
+        data.items[i].name = FromAnsi(name);
+        renamed = true;
+        facts = FactsAt(at, path(Join(below, name)).c_str());
+      }
+    }
     Apply(facts, data.items[i]);
-    if (i + 1 == data.items.size()) break;
-    folder = Fd(facts.folder ? OpenFolder(folder.get(), name.c_str()) : -1);
-    if (folder.get() < 0) {
-      facts = FileFacts{};
-      break;
+    if (!facts.exists) break;
+    below = Join(below, name);
+    if (++levels == kLevelsPerFolder && i + 1 < data.items.size()) {
+      held = Fd(OpenFolder(at, path(below).c_str()));
+      at = held.get();
+      atPath = Join(atPath, below);
+      below.clear();
+      levels = 0;
+      if (at < 0) {
+        facts = FileFacts{};
+        break;
+      }
     }
   }
   data.targetExists = facts.exists;
@@ -165,6 +170,16 @@ void LookAtDisk(LinkData& data, const std::string& root) {
   data.targetAccessTime = facts.accessed;
   data.targetWriteTime = facts.written;
   data.targetSize = static_cast<std::uint32_t>(facts.size);
+  return renamed;
+}
+
+// The target's path with the names its items have, which are as they are
+// on disk: "X:\\" and the names, a trailing '\\' kept.
+std::u16string OnDiskPath(const std::u16string& path, const std::vector<LinkItem>& items) {
+  std::u16string out = path.substr(0, 2);
+  for (const LinkItem& item : items) out += u"\\" + item.name;
+  if (items.empty() || path.back() == u'\\') out += u'\\';
+  return out;
 }
 
 // The target as seen from the link's folder, ".\name" or "..\..\dir\name",
@@ -195,6 +210,7 @@ std::u16string RelativePath(std::string_view linkFolder, std::string_view target
 // system keeps the renames in order, so a crash can only undo the last of
 // them, never lose the link and its older version both.
 void WriteReplacing(const std::string& path, const std::string& bytes, const std::u16string& shown) {
+  posix::ForgetListings();
   const std::string stem = path.substr(0, path.rfind('/') + 1) + ".mklnk-new";
   std::string temp;
   int fd = -1;
@@ -254,7 +270,6 @@ class PosixLink final : public ShellLinkObject {
     data.workingDir = workingDirectory_;
     data.arguments = arguments_;
     data.description = description_;
-    data.relativePath = RelativePath(ToAnsi(folder_), *target);
     // One item for every name; until the disk says otherwise, everything on
     // the way is a folder, and the target is one when its path says so.
     const std::vector<std::string_view> names = posix::SplitNames(std::string_view(*target).substr(3));
@@ -273,7 +288,12 @@ class PosixLink final : public ShellLinkObject {
     // link fails here, before the disk is looked at.
     BuildOrFail(data);
 
-    if (const std::optional<std::string> root = posix::DriveRoot((*target)[0])) LookAtDisk(data, *root);
+    const std::optional<std::string> root = posix::DriveRoot((*target)[0]);
+    // The target is stored with its names as they are on disk, as Windows
+    // stores it; the working directory, as the Shell does, as it was given.
+    if (root && LookAtDisk(data, *root)) data.targetPath = OnDiskPath(path_, data.items);
+    const std::optional<std::string> stored = ToAnsiExact(data.targetPath);
+    data.relativePath = RelativePath(ToAnsi(folder_), stored.value_or(*target));
     const std::string bytes = BuildOrFail(data);
     const std::optional<std::string> file = UnixPathOf(file_);
     if (!file) throw ShellFailure{u"cannot write the link file " + Quoted(file_) + u"."};
@@ -313,10 +333,12 @@ class PosixFolderItems final : public FolderItemsObject {
   std::unique_ptr<FolderItemObject> Item(const std::u16string& name) override {
     if (name.empty() || name.find_first_of(u"\\/") != std::u16string::npos) return nullptr;
     const std::optional<std::string> bytes = ToAnsiExact(name);
+    if (!bytes) return nullptr;
+    std::string unixPath = Join(unixFolder_, *bytes);
     struct stat st;
-    const std::string in = unixFolder_.back() == '/' ? unixFolder_ : unixFolder_ + "/";
-    if (!bytes || lstat((in + *bytes).c_str(), &st) != 0) return nullptr;
-    const std::u16string path = folder_.back() == u'\\' ? folder_ + name : folder_ + u"\\" + name;
+    if (!posix::OnDisk(unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) return nullptr;
+    const std::u16string onDisk = FromAnsi(unixPath.substr(unixPath.rfind('/') + 1));
+    const std::u16string path = folder_.back() == u'\\' ? folder_ + onDisk : folder_ + u"\\" + onDisk;
     return std::make_unique<PosixFolderItem>(folder_, path, S_ISREG(st.st_mode));
   }
 
@@ -346,11 +368,15 @@ class PosixShell final : public ShellObject {
     const std::optional<std::string> bytes = ToAnsiExact(folder);
     if (!bytes) return nullptr;
     std::string full = posix::FullWindowsPath(*bytes);
-    const std::optional<std::string> unixPath = full.empty() ? std::nullopt : posix::ToUnixPath(full);
+    std::optional<std::string> unixPath = full.empty() ? std::nullopt : posix::ToUnixPath(full);
     struct stat st;
-    if (!unixPath || stat(unixPath->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-    // The Shell names a folder without a trailing backslash, a drive's root
-    // with one.
+    if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return stat(p, &st) == 0; }) ||
+        !S_ISDIR(st.st_mode)) {
+      return nullptr;
+    }
+    // The Shell names a folder as it is on disk, without a trailing
+    // backslash, a drive's root with one.
+    full = posix::WithNamesOf(full, *unixPath);
     if (full.size() > 3 && full.back() == '\\') full.pop_back();
     return std::make_unique<PosixFolder>(FromAnsi(full), *unixPath);
   }

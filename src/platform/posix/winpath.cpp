@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/text.h"
 
 namespace platform::posix {
 
@@ -284,6 +288,88 @@ std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
   std::string out = *root;
   if (full.size() > 3 && out.back() != '/') out += '/';
   for (std::size_t i = 3; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
+  return out;
+}
+
+// ---- Wine's name lookup -------------------------------------------------------------
+
+namespace {
+
+// The names of the last folder listed.  A run asks about two names in the
+// link's folder (is the link a folder, what stands under the link file's
+// name); one listing serves both.  Every change we make to a folder
+// forgets it (ForgetListings); a change another process makes meanwhile is
+// not seen, as with any look before an act.
+struct Listing {
+  std::string folder;
+  bool listed = false;  // the folder could be read
+  std::vector<std::string> names;
+};
+Listing g_listing;
+bool g_listingKnown = false;
+
+const Listing& ListingOf(const std::string& folder) {
+  if (g_listingKnown && g_listing.folder == folder) return g_listing;
+  g_listing = Listing{folder, false, {}};
+  g_listingKnown = true;
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return g_listing;
+  g_listing.listed = true;
+  // cppcheck-suppress readdirCalled
+  while (const dirent* entry = readdir(listing)) g_listing.names.emplace_back(entry->d_name);
+  closedir(listing);
+  return g_listing;
+}
+
+}  // namespace
+
+void ForgetListings() { g_listingKnown = false; }
+
+std::optional<std::string> MatchName(const std::string& folder, const std::string& name) {
+  const Listing& listing = ListingOf(folder);
+  // Bytes that are not UTF-8 become lone surrogates, which no name written
+  // as text can equal.
+  const std::u16string wanted = UpperCase(Utf8ToUtf16(name, true));
+  const std::string* found = nullptr;
+  for (const std::string& entry : listing.names) {
+    if (entry == name) return name;
+    if (UpperCase(Utf8ToUtf16(entry, true)) != wanted) continue;
+    if (found == nullptr || entry < *found) found = &entry;
+  }
+  if (found == nullptr) {
+    errno = ENOENT;
+    return std::nullopt;
+  }
+  return *found;
+}
+
+std::string MatchPath(const std::string& unixPath) {
+  std::size_t end = unixPath.size();
+  while (end > 1 && unixPath[end - 1] == '/') --end;
+  const std::size_t slash = end > 1 ? unixPath.rfind('/', end - 1) : std::string::npos;
+  if (slash == std::string::npos) return unixPath;
+  std::string folder = slash == 0 ? "/" : unixPath.substr(0, slash);
+  const std::string name = unixPath.substr(slash + 1, end - slash - 1);
+  if (!ListingOf(folder).listed) {
+    // The folder is not there as written either: match it first.
+    std::string matched = MatchPath(folder);
+    if (matched == folder) return unixPath;
+    folder = std::move(matched);
+  }
+  const std::optional<std::string> found = MatchName(folder, name);
+  return (folder == "/" ? "" : folder) + "/" + found.value_or(name) + unixPath.substr(end);
+}
+
+std::string WithNamesOf(std::string_view windowsPath, std::string_view unixPath) {
+  const std::vector<std::string_view> names = SplitNames(windowsPath.substr(std::min<std::size_t>(3, windowsPath.size())));
+  const std::vector<std::string_view> onDisk = SplitNames(unixPath);
+  if (!HasDrive(windowsPath) || onDisk.size() < names.size()) return std::string(windowsPath);
+  std::string out(windowsPath.substr(0, 2));
+  for (std::size_t i = onDisk.size() - names.size(); i < onDisk.size(); ++i) {
+    out += '\\';
+    out += onDisk[i];
+  }
+  if (out.size() == 2 || IsSeparator(windowsPath.back())) out += '\\';
   return out;
 }
 

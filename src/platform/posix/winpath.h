@@ -11,14 +11,17 @@
 // against the current directory, "." and ".." collapsed as text), and only
 // then mapped, so a name means the same to every call.
 //
-// Not emulated: Windows' case-insensitive name lookup (Linux names are
-// matched exactly), the trimming of trailing dots and spaces from a name,
-// and DOS device names such as NUL or CON.
+// Wine's name lookup: a name that its folder does not hold as written
+// matches an entry that differs from it only in letter case (MatchName).
+// Not emulated: the trimming of trailing dots and spaces from a name, and
+// DOS device names such as NUL or CON.
 #pragma once
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform::posix {
@@ -61,6 +64,47 @@ std::string FullWindowsPath(std::string_view path);
 // directory cannot be read), with errno ENOENT.  A trailing separator
 // stays, as "/", so the system still insists on a directory there.
 std::optional<std::string> ToUnixPath(std::string_view windowsPath);
+
+// ---- Wine's name lookup ---------------------------------------------------------
+//
+// One rule: a name that its folder holds as written is that name.  Else it
+// is the entry of the folder that differs from it only in letter case (upper
+// case as platform::UpperCase makes it); of several, the first in byte
+// order (strcmp).  The folder is listed only when a call on the name as
+// written found nothing, so a path spelt as on disk costs nothing more.
+
+// The entry of the folder `folder` (a Linux path) that the rule gives for
+// `name`; nothing when there is none (errno ENOENT).
+std::optional<std::string> MatchName(const std::string& folder, const std::string& name);
+
+// An absolute Linux path with its names as the rule finds them on disk;
+// names that match nothing stay as written.
+std::string MatchPath(const std::string& unixPath);
+
+// To be called after every change this layer makes to a folder: the last
+// listing read is kept until then.
+void ForgetListings();
+
+// Runs `call` (a system call on a path, true when it succeeded) on the path
+// as written, and, when that found no such file or folder, once more on
+// the path as MatchPath spells it, if that differs.  `unixPath` is left as
+// the last call used it.
+template <class Call>
+bool OnDisk(std::string& unixPath, Call call) {
+  if (call(unixPath.c_str())) return true;
+  if (errno != ENOENT && errno != ENOTDIR) return false;
+  std::string matched = MatchPath(unixPath);
+  if (matched == unixPath) {
+    errno = ENOENT;
+    return false;
+  }
+  unixPath = std::move(matched);
+  return call(unixPath.c_str());
+}
+
+// A full Windows path ("X:\a\b") with its names taken from the end of
+// `unixPath`, the path it maps to: the names as MatchPath found them.
+std::string WithNamesOf(std::string_view windowsPath, std::string_view unixPath);
 
 // The last name of a Windows path ("" for a drive root); a trailing
 // separator is passed over.

@@ -193,3 +193,42 @@ TEST_F(WinPath, RemovedCurrentDirectoryNamesNothingRelative) {
 }
 
 }  // namespace
+
+// ---- Wine's name lookup ---------------------------------------------------------
+
+TEST_F(WinPath, NameLookupPrefersTheExactNameThenTheFirstInByteOrder) {
+  using platform::posix::MatchName;
+  using platform::posix::MatchPath;
+  MakeDir("look/Data/Sub");
+  MakeDir("look/DATA");
+  MakeFile("look/Data/Sub/Report.TXT");
+  MakeFile("look/exact");
+  MakeFile("look/EXACT");
+  MakeFile("look/\xce\xb1\xce\xbb\xcf\x86\xce\xb1");  // Greek alpha, lamda, phi, alpha
+  MakeFile("look/\xfe");                              // not UTF-8: matches nothing written as text
+  platform::posix::ForgetListings();
+  const std::string look = At("look");
+  struct Case {
+    std::string name;
+    std::optional<std::string> found;
+  };
+  const std::vector<Case> names = {
+      {"exact", "exact"},  // there as written: that one, whatever else is there
+      {"Exact", "EXACT"},  // "EXACT" < "exact" in byte order
+      {"data", "DATA"},
+      {"\xce\x91\xce\x9b\xce\xa6\xce\x91", "\xce\xb1\xce\xbb\xcf\x86\xce\xb1"},  // upper-case Greek
+      {"\xef\xbf\xbd", std::nullopt},                                              // U+FFFD is not the byte 0xFE
+      {"missing", std::nullopt},
+  };
+  for (const Case& c : names) EXPECT_EQ(MatchName(look, c.name), c.found) << c.name;
+  EXPECT_EQ(MatchName(At("nowhere"), "x"), std::nullopt);
+
+  const std::vector<std::pair<std::string, std::string>> paths = {
+      {look + "/data/sub/report.txt", look + "/DATA/sub/report.txt"},  // DATA wins and holds no Sub
+      {look + "/Data/SUB/report.txt", look + "/Data/Sub/Report.TXT"},
+      {look + "/Data/Sub/new.lnk", look + "/Data/Sub/new.lnk"},     // a new name stays as written
+      {look + "/dATa/sub/", look + "/DATA/sub/"},                     // a trailing '/' stays
+      {"/", "/"},
+  };
+  for (const auto& [path, onDisk] : paths) EXPECT_EQ(MatchPath(path), onDisk) << path;
+}
