@@ -7,11 +7,17 @@
 //    run as root, who could write anyway: DeleteFileA and CreateEmptyFileA
 //    refuse a read-only file, as Windows answers "access denied";
 //  - nothing ever acts through a symbolic link on the link's target except
-//    the queries (GetFileAttributesA, FindFirstFileA), which report what the
-//    link leads to: a link is deleted, renamed and truncated-refused as
-//    itself, and SetFileAttributesA leaves a link alone and succeeds (Linux
-//    has no permissions of a link to change);
-//  - names beginning with '.' carry the hidden bit, as Wine shows them.
+//    FindFirstFileA, which reports what the link leads to; the attribute
+//    query reports the link itself, as Windows does (a reparse point, a
+//    folder when it leads to one); a link is deleted, renamed and
+//    truncated-refused as itself, and SetFileAttributesA leaves a link
+//    alone and succeeds (Linux has no permissions of a link to change);
+//  - names beginning with '.' carry the hidden bit, as Wine shows them;
+//  - a name not on disk as written is looked up in another letter case, as
+//    Wine does (winpath.h), after the call on the name as written failed.
+//
+// This file is divided into: helpers for modes; the kernel calls, in the
+// order of platform.h; the last error and its words.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -258,12 +264,6 @@ std::int32_t MoveFileA(const std::string& from, const std::string& to) {
 
 std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
 
-std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
-
-void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
-
-std::u16string ErrorMessage(std::uint32_t code) { return FromAnsi(std::strerror(static_cast<int>(code))); }
-
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   std::optional<std::string> unixPath = posix::ToUnixPath(path);
   struct stat st;
@@ -271,5 +271,13 @@ std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   if (!unixPath || !posix::OnDisk(*unixPath, look)) return std::nullopt;
   return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
+
+// ---- the last error ---------------------------------------------------------------
+
+std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
+
+void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
+
+std::u16string ErrorMessage(std::uint32_t code) { return FromAnsi(std::strerror(static_cast<int>(code))); }
 
 }  // namespace platform

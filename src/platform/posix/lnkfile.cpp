@@ -1,3 +1,7 @@
+// The .lnk builder (see lnkfile.h).  This file is divided into: the
+// little-endian writer; the fixed values of the format; the header, the
+// item list, the LinkInfo and the counted strings; the single-byte text
+// and the FAT times the items carry; the items themselves; the whole file.
 #include "platform/posix/lnkfile.h"
 
 #include <algorithm>

@@ -6,6 +6,11 @@
 // that Windows and Wine resolve.  Paths in and out are in Windows form and
 // reach the file system through the Wine-style drive mapping of winpath.h;
 // inside, they are handled as UTF-8 bytes, the system's own text.
+//
+// This file is divided into: what the disk says about the target (the one
+// walk down its folders, with Wine's name lookup); writing the file (a new
+// file renamed into place); the objects (Shell, Folder, FolderItems,
+// FolderItem and the link object).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,11 @@
+// Windows paths on Linux (see winpath.h).  This file is divided into:
+//   - parsing: the names of a path, its drive or share;
+//   - the drives: the Wine prefix's drive table, read once, and the
+//     current directory in Windows form;
+//   - full paths: GetFullPathName's rules on text, and the mapping of a full
+//     Windows path onto a Linux one;
+//   - Wine's name lookup: a name not on disk as written, matched in another
+//     letter case.
 #include "platform/posix/winpath.h"
 
 #include <dirent.h>
@@ -15,6 +23,8 @@
 #include "platform/posix/text.h"
 
 namespace platform::posix {
+
+// ---- parsing ---------------------------------------------------------------------------
 
 namespace {
 
@@ -120,6 +130,8 @@ std::vector<std::string_view> SplitNames(std::string_view text) {
   return names;
 }
 
+// ---- the drives ------------------------------------------------------------------------
+
 namespace {
 
 struct Drive {
@@ -204,6 +216,8 @@ std::optional<std::string> CurrentDirectoryWindows() {
   if (!cwd) return std::nullopt;
   return UnixToWindows(*cwd);
 }
+
+// ---- full paths ------------------------------------------------------------------------
 
 std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return "";

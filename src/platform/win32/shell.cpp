@@ -6,6 +6,11 @@
 // answer handed back as a null pointer.  Every interface pointer, BSTR and
 // VARIANT lives in a small owner that releases it, so an exception leaves
 // nothing behind.
+//
+// This file is divided into: the owners (ComPtr, Bstr, Variant); failures
+// (the description of a failed call); COM on this thread; the objects, the
+// link object with its second route through the system's own link object
+// first.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
