@@ -181,10 +181,10 @@ std::optional<std::string> DriveRoot(char letter) {
   if (!IsAsciiLetter(letter)) return std::nullopt;
   const char lower = AsciiLower(letter);
   if (lower == 'z') return std::string("/");
-  for (const Drive& drive : Drives()) {
-    if (drive.letter == lower) return drive.root;
-  }
-  return std::nullopt;
+  const std::vector<Drive>& drives = Drives();
+  const auto drive = std::find_if(drives.begin(), drives.end(), [lower](const Drive& d) { return d.letter == lower; });
+  if (drive == drives.end()) return std::nullopt;
+  return drive->root;
 }
 
 std::string UnixToWindows(std::string_view unixPath) {
