@@ -1,7 +1,6 @@
 #include "cli/bas_Main.h"
 
 #include <exception>
-#include <optional>
 
 #include "common/text.h"
 #include "console/bas_Console.h"
@@ -107,24 +106,6 @@ std::u16string UsageText() {
   return s;
 }
 
-namespace {
-
-struct Parts {
-  std::u16string folder, name;
-};
-
-// The folder part and the name part of a path, as GetFolderPart and
-// GetFilePart give them, with the disk asked once: for the current
-// directory when the path is a bare name, else whether it is a folder
-// (unless the caller knows already).
-Parts Split(const std::u16string& path, std::optional<bool> isFolder = std::nullopt) {
-  if (path.find(u'\\') == std::u16string::npos) return {bas_ExistFile::GetCurDir(), path};
-  const bool folder = isFolder ? *isFolder : bas_ExistFile::FolderExists(path);
-  return {bas_ExistFile::FolderPartOf(path, folder, {}), bas_ExistFile::FilePartOf(path, folder)};
-}
-
-}  // namespace
-
 int RunLink(const std::u16string& link, const std::u16string& target) {
   // Both tests are always made.
   const bool isFolder = bas_ExistFile::FolderExists(target);
@@ -133,14 +114,15 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
     bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(target + u" not found"));
     return kExitFailed;
   }
-  const Parts linkParts = Split(link);
+  const bas_ExistFile::PathParts linkParts = bas_ExistFile::SplitPath(link);
   // "C:report.txt" holds no backslash, and the split would take it whole as
   // a name in the current directory; it names a file in drive C:'s current
   // directory, which is what the tests above found.  Made full, it splits
   // into that folder and the name.
   const std::u16string bare = bas_ExistFile::StripQuotes(target);
   const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
-  const Parts targetParts = Split(driveRelative ? bas_ExistFile::FullPath(bare) : target, isFolder);
+  const bas_ExistFile::PathParts targetParts =
+      bas_ExistFile::SplitPath(driveRelative ? bas_ExistFile::FullPath(bare) : target, isFolder);
   if (!bas_ShellLink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, u"",
                                       u"")) {
     return kExitFailed;

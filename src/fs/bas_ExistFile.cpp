@@ -87,13 +87,15 @@ std::u16string FilePartOf(std::u16string_view path, bool isFolder) {
   return isFolder ? std::u16string() : std::u16string(path.substr(last + 1));
 }
 
-// The disk is asked only what the split needs: the current directory for a
-// bare name, the folder test for a path.
-std::u16string GetFolderPart(const std::u16string& path) {
-  if (path.find(u'\\') == std::u16string::npos) return FolderPartOf(path, false, GetCurDir());
-  return FolderPartOf(path, FolderExists(path), {});
+PathParts SplitPath(const std::u16string& path, std::optional<bool> isFolder) {
+  if (path.find(u'\\') == std::u16string::npos) return {GetCurDir(), path};
+  const bool folder = isFolder ? *isFolder : FolderExists(path);
+  return {FolderPartOf(path, folder, {}), FilePartOf(path, folder)};
 }
 
+std::u16string GetFolderPart(const std::u16string& path) { return SplitPath(path).folder; }
+
+// The name part needs no current directory.
 std::u16string GetFilePart(const std::u16string& path) {
   const bool bare = path.find(u'\\') == std::u16string::npos;
   return FilePartOf(path, !bare && FolderExists(path));

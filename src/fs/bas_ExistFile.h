@@ -1,6 +1,7 @@
 // Existence tests, forced deletion, path strings and the current directory.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,14 @@ std::u16string GetCurDir();
 // is a name in the current directory; an existing folder is all folder.
 std::u16string GetFolderPart(const std::u16string& path);
 std::u16string GetFilePart(const std::u16string& path);
+
+// Both parts at once, the disk asked once: for the current directory when
+// the path holds no backslash, else whether it is a folder, unless the
+// caller knows that already (`isFolder`).
+struct PathParts {
+  std::u16string folder, name;
+};
+PathParts SplitPath(const std::u16string& path, std::optional<bool> isFolder = std::nullopt);
 
 // The same splits on text alone, given what the disk says: `isFolder`,
 // whether the path names an existing folder (asked only of a path that

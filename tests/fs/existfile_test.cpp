@@ -106,8 +106,12 @@ TEST_F(ExistFileTest, SplitAndJoin) {
   for (const Row& row : rows) {
     const std::u16string path = P(row.path);
     SCOPED_TRACE(Show(path));
-    EXPECT_EQ(Show(GetFolderPart(path)), Show(P(row.folder)));
-    EXPECT_EQ(Show(GetFilePart(path)), Show(P(row.name)));
+    const PathParts parts = SplitPath(path);
+    EXPECT_EQ(Show(parts.folder), Show(P(row.folder)));
+    EXPECT_EQ(Show(parts.name), Show(P(row.name)));
+    // The two procedures of their own give the same parts.
+    EXPECT_EQ(Show(GetFolderPart(path)), Show(parts.folder));
+    EXPECT_EQ(Show(GetFilePart(path)), Show(parts.name));
   }
 }
 

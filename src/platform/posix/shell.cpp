@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -30,7 +31,6 @@
 
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
-#include "platform/posix/fd.h"
 #include "platform/posix/lnkfile.h"
 #include "platform/posix/winpath.h"
 
@@ -38,10 +38,8 @@ namespace platform {
 
 namespace {
 
-using posix::Fd;
 using posix::LinkData;
 using posix::LinkItem;
-using posix::OpenFolder;
 
 [[noreturn]] void Fail(const std::u16string& what, int error) {
   throw ShellFailure{what, static_cast<std::uint32_t>(error)};
@@ -49,9 +47,34 @@ using posix::OpenFolder;
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
-// "X:\" and the names below it: the only form a link target is stored in.
-bool IsFullDrivePath(std::string_view path) {
-  return posix::HasDrive(path) && path.size() >= 3 && path[2] == '\\';
+
+// A descriptor closed on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A folder, by a descriptor that needs no read permission where the system
+// has such descriptors (O_PATH); -1 when it cannot be opened.
+int OpenFolder(int at, const char* name) {
+#ifdef O_PATH
+  return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
 }
 
 // ---- what the disk says about the target ----------------------------------------
@@ -190,7 +213,7 @@ std::u16string OnDiskPath(const std::u16string& path, const std::vector<LinkItem
 // The target as seen from the link's folder, ".\name" or "..\..\dir\name",
 // when both lie on the same drive.
 std::u16string RelativePath(std::string_view linkFolder, std::string_view target) {
-  if (!IsFullDrivePath(linkFolder) || (linkFolder[0] | 0x20) != (target[0] | 0x20)) return {};
+  if (!posix::IsFullDrivePath(linkFolder) || (linkFolder[0] | 0x20) != (target[0] | 0x20)) return {};
   const auto from = posix::SplitNames(linkFolder.substr(3));
   const auto to = posix::SplitNames(target.substr(3));
   std::size_t common = 0;
@@ -266,7 +289,7 @@ class PosixLink final : public ShellLinkObject {
 
   void Save() override {
     const std::optional<std::string> target = ToAnsiExact(path_);
-    if (!target || !IsFullDrivePath(*target)) {
+    if (!target || !posix::IsFullDrivePath(*target)) {
       throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
     }
     LinkData data;
@@ -300,15 +323,12 @@ class PosixLink final : public ShellLinkObject {
     const std::optional<std::string> stored = ToAnsiExact(data.targetPath);
     data.relativePath = RelativePath(ToAnsi(folder_), stored.value_or(*target));
     const std::string bytes = BuildOrFail(data);
-    const std::optional<std::string> file = UnixPathOf(file_);
+    const std::optional<std::string> fileBytes = ToAnsiExact(file_);
+    const std::optional<std::string> file = fileBytes ? posix::ToUnixPath(*fileBytes) : std::nullopt;
     if (!file) throw ShellFailure{u"cannot write the link file " + Quoted(file_) + u"."};
     WriteReplacing(*file, bytes, file_);
   }
 
-  static std::optional<std::string> UnixPathOf(const std::u16string& windowsPath) {
-    const std::optional<std::string> bytes = ToAnsiExact(windowsPath);
-    return bytes ? posix::ToUnixPath(*bytes) : std::nullopt;
-  }
 
  private:
   std::u16string folder_, file_;

@@ -110,13 +110,15 @@ std::optional<std::string> CurrentDirectoryUnix() {
 // Whether the path needs the current directory to be made full.
 bool NeedsCurrentDirectory(std::string_view p) {
   if (IsUnc(p)) return false;  // the long-path form "\\?\C:\" included
-  if (HasDrive(p) && p.size() > 2 && IsSeparator(p[2])) return false;
+  if (IsFullDrivePath(p)) return false;
   return true;
 }
 
 }  // namespace
 
 bool HasDrive(std::string_view p) { return p.size() >= 2 && IsAsciiLetter(p[0]) && p[1] == ':'; }
+
+bool IsFullDrivePath(std::string_view p) { return HasDrive(p) && p.size() > 2 && IsSeparator(p[2]); }
 
 std::vector<std::string_view> SplitNames(std::string_view text) {
   std::vector<std::string_view> names;
@@ -222,7 +224,7 @@ std::optional<std::string> CurrentDirectoryWindows() {
 std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return "";
   // "\\?\C:\..." is Windows' long-path form of "C:\...".
-  if (path.size() > 6 && path.substr(0, 4) == "\\\\?\\" && HasDrive(path.substr(4)) && IsSeparator(path[6])) {
+  if (path.substr(0, 4) == "\\\\?\\" && IsFullDrivePath(path.substr(4))) {
     path.remove_prefix(4);
   }
 
@@ -234,7 +236,7 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd) {
     if (!r) return "";
     base.root = std::move(r->root);
     uncNames = std::move(r->names);
-  } else if (HasDrive(path) && path.size() > 2 && IsSeparator(path[2])) {
+  } else if (IsFullDrivePath(path)) {
     base.root = std::string(path.substr(0, 2));
     rest = path.substr(3);
   } else if (HasDrive(path)) {

@@ -29,6 +29,9 @@ namespace platform::posix {
 // "X:" at the start of a path, X a letter.
 bool HasDrive(std::string_view path);
 
+// "X:\" (or "X:/") and whatever follows: a full path on a drive.
+bool IsFullDrivePath(std::string_view path);
+
 // The names between separators ('\\' or '/'); empty names (runs of
 // separators) dropped.
 std::vector<std::string_view> SplitNames(std::string_view text);
