@@ -106,20 +106,38 @@ std::u16string UsageText() {
   return s;
 }
 
+namespace {
+
+// A relative path names nothing while the current folder cannot be read (it
+// was removed, or its name is bytes that are no text here); that is what
+// the user must hear about, not that the target is missing.
+int CurrentFolderUnreadable(std::uint32_t reason) {
+  bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(u"cannot read the current folder", reason));
+  return kExitFailed;
+}
+
+}  // namespace
+
 int RunLink(const std::u16string& link, const std::u16string& target) {
   // Both tests are always made.
   const bool isFolder = bas_ExistFile::FolderExists(target);
   const bool isFile = bas_ExistFile::FileExists(target);
+  const std::u16string bare = bas_ExistFile::StripQuotes(target);
   if (!isFolder && !isFile) {
+    platform::SetLastError(0);
+    if (!bare.empty() && bas_ExistFile::FullPath(bare).empty() && platform::GetLastError() != 0) {
+      return CurrentFolderUnreadable(platform::GetLastError());
+    }
     bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(target + u" not found"));
     return kExitFailed;
   }
+  platform::SetLastError(0);
   const bas_ExistFile::PathParts linkParts = bas_ExistFile::SplitPath(link);
+  if (linkParts.folder.empty()) return CurrentFolderUnreadable(platform::GetLastError());
   // "C:report.txt" holds no backslash, and the split would take it whole as
   // a name in the current directory; it names a file in drive C:'s current
   // directory, which is what the tests above found.  Made full, it splits
   // into that folder and the name.
-  const std::u16string bare = bas_ExistFile::StripQuotes(target);
   const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
   const bas_ExistFile::PathParts targetParts =
       bas_ExistFile::SplitPath(driveRelative ? bas_ExistFile::FullPath(bare) : target, isFolder);

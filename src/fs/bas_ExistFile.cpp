@@ -104,9 +104,9 @@ std::u16string GetFilePart(const std::u16string& path) {
 std::u16string FullPath(const std::u16string& path) {
   if (path.empty()) return path;
   const auto bytes = platform::ToAnsiExact(path);
-  if (!bytes) return path;
+  if (!bytes) return {};
   std::u16string full = platform::FromAnsi(platform::GetFullPathNameA(*bytes));
-  if (full.empty()) return path;
+  if (full.empty()) return full;
   // The long-path prefix is for the system's calls; a path that is stored
   // or shown goes without it.
   if (full.starts_with(u"\\\\?\\UNC\\")) {

@@ -46,7 +46,9 @@ std::u16string FilePartOf(std::u16string_view path, bool isFolder);
 // The full path: resolved against the current directory (a drive-relative
 // "C:name" against that drive's), "." and ".." and repeated backslashes
 // gone, a trailing backslash kept, the long-path prefix "\\?\" dropped.
-// The path itself when it cannot be resolved.
+// "" when it cannot be resolved: a relative path while the current folder
+// cannot be read (the reason in platform::GetLastError), or a character the
+// system cannot take.
 std::u16string FullPath(const std::u16string& path);
 
 // The folder, a backslash unless it already ends in one, and the name.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -67,14 +68,6 @@ std::int32_t DeleteFileA(const std::string& path);
 // included.  Otherwise the length written.  0 on failure.
 std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer);
 
-// Opens the file for output, creating it or cutting it to zero length, and
-// closes it again.  Non-zero on success.
-std::int32_t CreateEmptyFileA(const std::string& path);
-
-// Renames a file within its volume; fails when `to` exists.  Non-zero on
-// success.
-std::int32_t MoveFileA(const std::string& from, const std::string& to);
-
 // The full path of `path`, resolved against the current directory (and the
 // drive's current directory for "C:name"); "" on failure.
 std::string GetFullPathNameA(const std::string& path);
@@ -100,6 +93,49 @@ void SetLastError(std::uint32_t code);
 // The system's words for a reason ("Permission denied", "Access is
 // denied"), without line end or final full stop.
 std::u16string ErrorMessage(std::uint32_t code);
+
+// ---- the link's folder, held while a link is made in it ------------------
+//
+// A new link is made complete under a temporary name in the link's folder
+// and then put in place with one replacing rename.  The folder is held from
+// the temporary file's making to its renaming or removal, and both are done
+// relative to it: a folder renamed meanwhile gets the whole link, or
+// nothing.  Names are single names in the folder, never paths.
+
+// Holds the folder at `path`; kInvalidHandle (and the reason in
+// GetLastError) when it cannot be opened.  CloseFolder lets it go.
+Handle OpenFolderA(const std::string& path);
+void CloseFolder(Handle folder);
+
+// The entries of the folder whose names are `name` but for letter case,
+// compared as the system compares file names, each spelt as it is on disk
+// (`name` itself among them when it is there), in byte order.
+std::vector<std::string> FindNamesA(Handle folder, const std::string& name);
+
+// Makes `name` in the folder as a new, empty file, never over anything
+// that has that name; 0 on failure, with kErrorFileExists in GetLastError
+// when the name is taken.
+std::int32_t CreateNewFileA(Handle folder, const std::string& name);
+extern const std::uint32_t kErrorFileExists;
+
+// Which file stands at `name` in the folder, itself (a symbolic link is not
+// followed); nothing when nothing does.
+std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name);
+
+// Gives the file `name` the hidden attribute, or takes it away.  On Linux a
+// leading dot hides a name, and this changes nothing.
+std::int32_t HideFileA(Handle folder, const std::string& name, bool hidden);
+
+// Puts the file `from` in the place of `to` in one step: whatever stands at
+// `to` is replaced as itself (a symbolic link there is not followed), and
+// `to` names the old file or the new one at every instant.  A read-only
+// file at `to` is replaced where the system allows it only once the
+// attribute is cleared (Windows); the attribute stays with that file
+// wherever it has other names.  Non-zero on success; `from` is then gone.
+std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to);
+
+// Removes the file `name` from the folder.  Non-zero on success.
+std::int32_t RemoveFileA(Handle folder, const std::string& name);
 
 // ---- text -------------------------------------------------------------------
 
@@ -133,6 +169,16 @@ std::u16string ProductVersion();
 // expected to on Linux; a Windows program takes /? and /help alone.
 bool AnswersLongOptions();
 
+// This process's number: no other process has it while this one runs.
+std::uint32_t ProcessId();
+
+// Ctrl+C, Ctrl+Break and the console's closing (Windows), SIGINT, SIGTERM
+// and SIGHUP (Linux) are held back from DeferInterrupts to AllowInterrupts
+// and take effect then: a run never ends between making its temporary file
+// and renaming or removing it.
+void DeferInterrupts();
+void AllowInterrupts();
+
 // ---- Shell automation objects -----------------------------------------------
 //
 // A thin mirror of the Shell's automation interfaces, one class per COM
@@ -154,7 +200,10 @@ class ShellLinkObject {  // IShellLinkDual
   virtual void SetDescription(const std::u16string& description) = 0;
   virtual void SetWorkingDirectory(const std::u16string& folder) = 0;
   virtual void SetArguments(const std::u16string& arguments) = 0;
-  // Writes the link into the file it was opened from.
+  // Writes the link into the file it was opened from, and has it on disk
+  // (flushed) before it returns.  A failure to write that file (no room, an
+  // I/O error) is a ShellFailure with the system's reason and no
+  // description: the caller knows which link the user asked for.
   virtual void Save() = 0;
 };
 

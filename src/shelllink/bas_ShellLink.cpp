@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "console/bas_Console.h"
 #include "fs/bas_ExistFile.h"
@@ -10,10 +12,7 @@
 
 namespace bas_ShellLink {
 
-using bas_ExistFile::FileExists;
-using bas_ExistFile::FullPath;
 using bas_ExistFile::JoinPath;
-using bas_ExistFile::KillFile;
 
 namespace {
 
@@ -24,6 +23,18 @@ namespace {
 }
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
+
+// The full path, or a failure when the current folder it needs cannot be
+// read: a relative path must not be stored as it is.  A path the system
+// cannot take at all comes back as it is, and names nothing.
+std::u16string FullOrFail(const std::u16string& path) {
+  platform::SetLastError(0);
+  std::u16string full = bas_ExistFile::FullPath(path);
+  if (!full.empty()) return full;
+  const std::uint32_t reason = platform::GetLastError();
+  if (reason != 0) Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
+  return path;
+}
 
 // Windows takes none of these in a file name; a colon would even open an
 // alternate stream of another file.
@@ -63,59 +74,87 @@ std::uint32_t Attributes(const std::u16string& path) {
   return bytes ? platform::GetFileAttributesA(*bytes) : platform::kInvalidFileAttributes;
 }
 
-// Whether the link file (itself, not what a symbolic link of that name
-// leads to) is the target, however either path is spelt: then making the
-// link would put it in place of what it points to.
-bool IsTheTarget(const std::u16string& linkPath, const std::u16string& target) {
-  const auto link = platform::ToAnsiExact(linkPath);
-  const auto to = platform::ToAnsiExact(target);
-  if (!link || !to) return false;
-  const std::optional<platform::FileId> id = platform::GetFileIdA(*link, false);
-  return id && id == platform::GetFileIdA(*to, true);
+// "a", "a" and "b", "a", "b" and "c": names for an error line.
+std::u16string NameList(const std::vector<std::string>& names) {
+  std::u16string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? u" and " : u", ";
+    out += Quoted(platform::FromAnsi(names[i]));
+  }
+  return out;
 }
 
-// A free name beside `path` to park an older link under while the new one
-// is made.
-std::u16string AsideName(const std::u16string& path) {
-  for (int n = 1;; ++n) {
-    std::u16string candidate = path + u".mklnk-old";
-    if (n > 1) {
-      for (const char c : std::to_string(n)) candidate += static_cast<char16_t>(c);
-    }
-    if (Attributes(candidate) == platform::kInvalidFileAttributes) return candidate;
+// The link file's name as the folder spells it: the name itself when it is
+// there, else the one entry that differs from it only in letter case (the
+// system's own save keeps that spelling); refused when several do, since
+// replacing any one of them would be a guess.
+std::string OnDiskName(platform::Handle folder, const std::string& name, const std::u16string& folderPath) {
+  const std::vector<std::string> names = platform::FindNamesA(folder, name);
+  if (names.size() <= 1) return names.empty() ? name : names.front();
+  for (const std::string& entry : names) {
+    if (entry == name) return name;
+  }
+  Fail(u"cannot tell which file to replace: " + NameList(names) + u" in " + Quoted(folderPath) +
+       u" all match " + Quoted(platform::FromAnsi(name)) + u"; rename or remove all but one.");
+}
+
+// The empty file the Shell fills in: the run's own temporary file in the
+// link's folder, hidden by its leading dot on Linux, ending in ".lnk" (the
+// Shell opens nothing else as a link), named after this process so that no
+// other run takes it, and made new, never over anything.  Its name.
+std::string CreateEmptyFile(platform::Handle folder, const std::u16string& linkPath) {
+  const std::string stem = ".mklnk-" + std::to_string(platform::ProcessId());
+  for (int n = 0;; ++n) {
+    std::string name = n == 0 ? stem + ".lnk" : stem + "-" + std::to_string(n) + ".lnk";
+    if (platform::CreateNewFileA(folder, name) != 0) return name;
+    const std::uint32_t reason = platform::GetLastError();
+    // Only a leftover of an earlier run of the same number is worth
+    // passing over, and only a few times.
+    if (reason != platform::kErrorFileExists || n == 9) Fail(u"cannot create the link file " + Quoted(linkPath), reason);
   }
 }
 
-bool Move(const std::u16string& from, const std::u16string& to) {
-  const auto a = platform::ToAnsiExact(from);
-  const auto b = platform::ToAnsiExact(to);
-  if (a && b) return platform::MoveFileA(*a, *b) != 0;
-  platform::SetLastError(0);  // no system call, no reason of the system's
-  return false;
-}
-
-// What a call has changed in the link folder, so that a failure can put it
-// back: the older link parked aside, and the new file made in its place.
-struct FolderChanges {
-  std::u16string linkPath;
-  std::u16string aside;
-  bool madeFile = false;
-
-  void Undo() {
-    if (madeFile) KillFile(linkPath, true);
-    if (!aside.empty()) Move(aside, linkPath);
+// What a call holds while it writes: the link's folder, and the temporary
+// file once it is made.  A failure removes the file; nothing else in the
+// folder is ever touched by name.
+class Writing {
+ public:
+  Writing() = default;
+  Writing(const Writing&) = delete;
+  Writing& operator=(const Writing&) = delete;
+  ~Writing() {
+    Abandon();
+    if (folder != platform::kInvalidHandle) platform::CloseFolder(folder);
   }
-  void Commit() {
-    if (!aside.empty()) KillFile(aside, true);
+  // From here on an interrupt waits until the temporary file is in place
+  // or gone.
+  void Defer() {
+    platform::DeferInterrupts();
+    deferred_ = true;
   }
+  // The link is in place: nothing is left to remove.
+  void Done() {
+    temporary.clear();
+    Allow();
+  }
+  void Abandon() {
+    if (!temporary.empty()) platform::RemoveFileA(folder, temporary);
+    temporary.clear();
+    Allow();
+  }
+
+  platform::Handle folder = platform::kInvalidHandle;
+  std::string temporary;
+
+ private:
+  void Allow() {
+    if (deferred_) platform::AllowInterrupts();
+    deferred_ = false;
+  }
+  bool deferred_ = false;
 };
 
 }  // namespace
-
-void CreateEmptyFile(const std::u16string& path) {
-  platform::SetLastError(0);
-  if (const auto bytes = platform::ToAnsiExact(path)) platform::CreateEmptyFileA(*bytes);
-}
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description) {
@@ -125,7 +164,7 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
   targetFolder = bas_ExistFile::StripQuotes(std::move(targetFolder));
 
   const std::u16string linkFileName = (linkName.empty() ? targetName : linkName) + u".lnk";
-  FolderChanges changes;
+  Writing writing;
   try {
     if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
 
@@ -133,63 +172,99 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     // "." or "..", a drive-relative name or repeated backslashes name what
     // the existence test found.  A folder named by "." or ".." is its own
     // working directory, as a folder named whole is.
-    const std::u16string targetPath = FullPath(JoinPath(targetFolder, targetName));
+    const std::u16string targetPath = FullOrFail(JoinPath(targetFolder, targetName));
     const std::u16string workingDirectory =
-        targetName == u"." || targetName == u".." ? targetPath : FullPath(targetFolder);
+        targetName == u"." || targetName == u".." ? targetPath : FullOrFail(targetFolder);
     if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
       Fail(u"the target " + Quoted(targetPath) + u" holds the name " + Quoted(bad) +
            u", which Windows does not take; a link to it cannot work.");
     }
 
+    // Everything is looked at before anything is made: the link's folder,
+    // what stands under the link file's name, and whether that is the
+    // target.
     const std::unique_ptr<platform::ShellObject> shell = platform::CreateShell();
-    const std::unique_ptr<platform::FolderObject> folder = shell->NameSpace(FullPath(linkFolder));
+    const std::unique_ptr<platform::FolderObject> folder = shell->NameSpace(FullOrFail(linkFolder));
     if (!folder) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" was not found.");
     std::unique_ptr<platform::FolderItemObject> item = folder->Self();
     if (!item) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" has no item.");
-    changes.linkPath = JoinPath(item->Path(), linkFileName);
-
-    // Whatever stands under the link file's name is parked, not deleted,
-    // until the new link is saved; a folder stays where it is.
-    if (const std::uint32_t attributes = Attributes(changes.linkPath);
-        attributes != platform::kInvalidFileAttributes) {
-      if (IsTheTarget(changes.linkPath, targetPath)) {
-        Fail(u"the link file " + Quoted(changes.linkPath) + u" is the target itself.");
+    const std::u16string folderPath = item->Path();
+    std::u16string linkPath = JoinPath(folderPath, linkFileName);
+    const auto folderBytes = platform::ToAnsiExact(folderPath);
+    const auto nameBytes = platform::ToAnsiExact(linkFileName);
+    if (!folderBytes || !nameBytes) Fail(u"cannot create the link file " + Quoted(linkPath) + u".");
+    writing.folder = platform::OpenFolderA(*folderBytes);
+    if (writing.folder == platform::kInvalidHandle) {
+      Fail(u"cannot create the link file " + Quoted(linkPath), platform::GetLastError());
+    }
+    const std::string name = OnDiskName(writing.folder, *nameBytes, folderPath);
+    linkPath = JoinPath(folderPath, platform::FromAnsi(name));
+    const auto targetBytes = platform::ToAnsiExact(targetPath);
+    std::optional<platform::FileId> targetId;
+    const auto isTheTarget = [&](const std::optional<platform::FileId>& id) {
+      if (!id || !targetBytes) return false;
+      if (!targetId) targetId = platform::GetFileIdA(*targetBytes, true);
+      return id == targetId;
+    };
+    const std::uint32_t attributes = Attributes(linkPath);
+    if (attributes != platform::kInvalidFileAttributes) {
+      // The link file itself, not what a symbolic link of that name leads
+      // to, compared with the target as files, however either is spelt.
+      if (isTheTarget(platform::GetFileIdAt(writing.folder, name))) {
+        Fail(u"the link file " + Quoted(linkPath) + u" is the target itself.");
       }
       if ((attributes & platform::kAttrDirectory) != 0) {
-        Fail(u"cannot create the link file " + Quoted(changes.linkPath) + u": a folder of that name is in the way.");
+        Fail(u"cannot create the link file " + Quoted(linkPath) + u": a folder of that name is in the way.");
       }
-      const std::u16string aside = AsideName(changes.linkPath);
-      if (!Move(changes.linkPath, aside)) {
-        Fail(u"cannot replace the existing file " + Quoted(changes.linkPath), platform::GetLastError());
-      }
-      changes.aside = aside;
     }
-    CreateEmptyFile(changes.linkPath);
-    const std::uint32_t reason = platform::GetLastError();  // why it could not be made, if it could not
-    if (!FileExists(changes.linkPath)) Fail(u"cannot create the link file " + Quoted(changes.linkPath), reason);
-    changes.madeFile = true;
 
+    // The new link, complete under its temporary name, then in place in
+    // one step.
+    writing.Defer();
+    writing.temporary = CreateEmptyFile(writing.folder, linkPath);
+    const std::u16string temporaryName = platform::FromAnsi(writing.temporary);
     const std::unique_ptr<platform::FolderItemsObject> items = folder->Items();
-    item = items ? items->Item(linkFileName) : nullptr;
-    if (!item) Fail(u"Object variable not set: the Shell does not list " + Quoted(changes.linkPath) + u".");
+    item = items ? items->Item(temporaryName) : nullptr;
+    if (!item) Fail(u"Object variable not set: the Shell does not list " + Quoted(JoinPath(folderPath, temporaryName)) + u".");
     const std::unique_ptr<platform::ShellLinkObject> link = item->GetLink();
-    if (!link) Fail(u"the Shell gave no link object for " + Quoted(changes.linkPath) + u".");
+    if (!link) Fail(u"the Shell gave no link object for " + Quoted(JoinPath(folderPath, temporaryName)) + u".");
 
     link->SetPath(targetPath);
     link->SetDescription(description);
     link->SetWorkingDirectory(workingDirectory);
     link->SetArguments(arguments);
-    link->Save();
+    try {
+      link->Save();
+    } catch (const platform::ShellFailure& failure) {
+      if (!failure.description.empty()) throw;
+      Fail(u"cannot write the link file " + Quoted(linkPath), failure.reason);
+    }
+    // Hidden while it is a stray, shown again as it takes the name: the
+    // Shell may not list a hidden file, so not before its save.
+    platform::HideFileA(writing.folder, writing.temporary, true);
+    // Whatever stands at the name now, a file put there meanwhile or in
+    // another letter case, must still not be the target.
+    if (isTheTarget(platform::GetFileIdAt(writing.folder, name))) {
+      Fail(u"the link file " + Quoted(linkPath) + u" is the target itself.");
+    }
+    platform::HideFileA(writing.folder, writing.temporary, false);
+    if (platform::ReplaceFileA(writing.folder, writing.temporary, name) == 0) {
+      const std::uint32_t reason = platform::GetLastError();
+      Fail((attributes != platform::kInvalidFileAttributes ? u"cannot replace the existing file "
+                                                            : u"cannot create the link file ") +
+               Quoted(linkPath),
+           reason);
+    }
+    writing.Done();
   } catch (const platform::ShellFailure& failure) {
+    writing.Abandon();
     bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(failure.description, failure.reason));
-    changes.Undo();
     return false;
   } catch (const std::bad_alloc&) {
+    writing.Abandon();
     bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(u"out of memory"));
-    changes.Undo();
     return false;
   }
-  changes.Commit();
   return true;
 }
 

@@ -8,12 +8,14 @@ namespace bas_ShellLink {
 
 // Makes "<link name or target name>.lnk" in the link folder, pointing at the
 // target folder joined with the target name.  True when the link was saved;
-// false after printing "Error: " and the failure's description.  A failed
-// call leaves the link folder as it found it.
+// false after printing "Error: " and the failure's description.
+//
+// The new link is made complete under a temporary name of its own in the
+// link folder (an empty file, made new, that the Shell fills in and saves),
+// then put in the link file's place with one replacing rename: the name
+// holds the older link or the new one at every instant, and a failed call
+// leaves the link folder as it found it.
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description);
-
-// Creates the file or cuts it to zero length; reports nothing.
-void CreateEmptyFile(const std::u16string& path);
 
 }  // namespace bas_ShellLink

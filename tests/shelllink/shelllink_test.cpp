@@ -29,6 +29,7 @@ enum class FailAt {
   SaveHalf,         // writes part of the link, then fails
   SaveRemoves,      // removes the file it was opened on, then fails
   SaveOutOfMemory,  // writes part of the link, then runs out of memory
+  SaveNoRoom,       // the file itself cannot be written: the system's reason alone
 };
 
 struct World {
@@ -62,6 +63,9 @@ class FakeLink : public platform::ShellLinkObject {
       case FailAt::SaveOutOfMemory:
         std::ofstream(native, std::ios::binary) << half;
         throw std::bad_alloc();
+      case FailAt::SaveNoRoom:
+        std::ofstream(native, std::ios::binary) << half;
+        throw platform::ShellFailure{u"", 28};
       default:
         std::ofstream(native, std::ios::binary) << content_;
     }
@@ -172,7 +176,7 @@ TEST_F(ShellLinkTest, CallsInOrder) {
       "Self",
       "Path",
       "Items",
-      "Item doc.lnk",
+      "Item .mklnk-" + std::to_string(platform::ProcessId()) + ".lnk",  // the run's own temporary file
       "GetLink",
       "Path=" + dir + "\\target.txt",
       "Description=my \"link\"",
@@ -218,7 +222,7 @@ TEST_F(ShellLinkTest, Names) {
 TEST_F(ShellLinkTest, Failures) {
   struct Row {
     FailAt fail;
-    std::string message;  // the line printed, or its start when it ends in no CR LF
+    std::string message;  // the line printed, or its start when it ends in no CR LF; {links}: the link folder
   };
   const Row rows[] = {
       // Every line ends in a full stop, and a reason follows in the
@@ -233,6 +237,9 @@ TEST_F(ShellLinkTest, Failures) {
       {FailAt::SaveHalf, "Error: The device is not ready.\r\n"},
       {FailAt::SaveRemoves, "Error: The file was removed.\r\n"},
       {FailAt::SaveOutOfMemory, "Error: out of memory.\r\n"},
+      // Named after the link asked for, not the temporary file.
+      {FailAt::SaveNoRoom, "Error: cannot write the link file \"{links}\\doc.lnk\": " +
+                               Show(platform::ErrorMessage(28)) + ".\r\n"},
   };
   enum class Older { None, Plain, ReadOnly };
   for (const Older older : {Older::None, Older::Plain, Older::ReadOnly}) {
@@ -248,10 +255,14 @@ TEST_F(ShellLinkTest, Failures) {
       world.fail = row.fail;
       EXPECT_FALSE(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
       const std::string printed = capture.Bytes();
-      if (row.message.ends_with("\r\n")) {
-        EXPECT_EQ(printed, row.message);
+      std::string message = row.message;
+      if (const std::size_t at = message.find("{links}"); at != std::string::npos) {
+        message.replace(at, 7, Show(fresh.win("links")));
+      }
+      if (message.ends_with("\r\n")) {
+        EXPECT_EQ(printed, message);
       } else {
-        EXPECT_EQ(printed.rfind(row.message, 0), 0u) << printed;
+        EXPECT_EQ(printed.rfind(message, 0), 0u) << printed;
         EXPECT_EQ(printed.find("\r\n"), printed.size() - 2) << printed;
       }
       std::set<std::string> expected{"other.lnk"};
@@ -264,6 +275,57 @@ TEST_F(ShellLinkTest, Failures) {
     }
   }
 }
+
+#ifndef _WIN32
+// An older link in another letter case: the new link takes its place and
+// its spelling, as the system's own save keeps a name; of several, none is
+// guessed at, and nothing changes.  (Linux folders can hold names that
+// differ only in case; so can the folders Wine shows.)
+TEST_F(ShellLinkTest, OlderLinkInAnotherLetterCase) {
+  struct Row {
+    std::u16string linkName;
+    std::set<std::string> older;
+    std::string replaced;  // the file that holds the new link; "" when refused
+  };
+  const Row rows[] = {
+      {u"doc", {"Doc.lnk"}, "Doc.lnk"},
+      {u"DOC", {"doc.lnk", "DOC.lnk"}, "DOC.lnk"},  // the name as typed wins
+      {u"doc", {"Doc.lnk", "DOC.lnk"}, ""},
+      {u"doc", {"Doc.lnk", "DOC.lnk", "dOC.lnk"}, ""},
+      {u"DIC", {"d\u0131c.lnk"}, "DIC.lnk"},  // a dotless i is no I
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Show(row.linkName) + " over " + std::to_string(row.older.size()));
+    TempDir fresh;
+    fresh.MakeDir("links");
+    for (const std::string& name : row.older) fresh.MakeFile("links/" + name, "old");
+    testsupport::Capture capture;
+    bas_Console::SetStdOutput(capture.handle());
+    const bool made = bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", row.linkName, u"", u"");
+    EXPECT_EQ(made, !row.replaced.empty());
+    std::set<std::string> expected = row.older;
+    if (made) {
+      expected.insert(row.replaced);
+      EXPECT_EQ(capture.Bytes(), "");
+      EXPECT_EQ(fresh.Read("links/" + row.replaced).rfind("Path=", 0), 0u);
+    } else {
+      std::string names;
+      for (const std::string& name : row.older) {
+        names += names.empty() ? "\"" : name == *row.older.rbegin() ? " and \"" : ", \"";
+        names += name + "\"";
+      }
+      EXPECT_EQ(capture.Bytes(), "Error: cannot tell which file to replace: " + names + " in \"" +
+                                     Show(fresh.win("links")) + "\" all match \"doc.lnk\"; rename or remove all but one.\r\n");
+    }
+    EXPECT_EQ(fresh.List("links"), expected);
+    for (const std::string& name : row.older) {
+      if (name != row.replaced) {
+        EXPECT_EQ(fresh.Read("links/" + name), "old") << name;
+      }
+    }
+  }
+}
+#endif
 
 TEST_F(ShellLinkTest, EmptyFileCannotBeMade) {
   t.MakeDir("links/doc.lnk");  // a folder in the way

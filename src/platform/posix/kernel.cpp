@@ -27,10 +27,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config.h"
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
+#include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
 namespace platform {
@@ -123,10 +125,17 @@ Handle FindFirstFileA(const std::string& pattern, FindData& data) {
   // for none: Windows finds nothing for either.  '*' and '?' are ordinary
   // characters in Linux names, and the name is looked up as it stands.
   if (pattern.empty() || EndsInSeparator(pattern) || posix::LastComponent(pattern).empty()) return kInvalidHandle;
-  std::optional<std::string> path = posix::ToUnixPath(pattern);
-  struct stat st;
-  if (!path || !posix::OnDisk(*path, [&](const char* p) { return stat(p, &st) == 0; })) return kInvalidHandle;
-  data.attributes = AttributesOf(st, *path);
+  const std::string full = posix::FullWindowsPath(pattern);
+  if (full.empty()) return kInvalidHandle;
+  // The walk down every folder on the way, which the link object will want
+  // too (target.h): the run's looks at its target are all made here,
+  // before anything is created.
+  const posix::Walk& walk = posix::WalkTo(full, true);
+  if (!walk.Found()) {
+    errno = walk.error;
+    return kInvalidHandle;
+  }
+  data.attributes = posix::AttributesFromMode(walk.facts.back().mode, walk.names.back());
   // We keep no open search: every handle is the same token.
   return 1;
 }
@@ -185,91 +194,100 @@ std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
   return needed - 1;
 }
 
-std::int32_t CreateEmptyFileA(const std::string& path) {
-  std::optional<std::string> unixPath = posix::ToUnixPath(path);
-  if (!unixPath) return 0;
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-  posix::ForgetListings();
-  // Mostly nothing is there, and a file made new is plain and writable.
-  int fd = -1;
-  posix::OnDisk(*unixPath, [&](const char* p) { return (fd = open(p, kFlags | O_EXCL, 0666)) >= 0; });
-  if (fd < 0) {
-    if (errno != EEXIST) return 0;
-    // Only a plain, writable file may be cut to nothing; never a link's
-    // target, a folder, a device or a pipe.
-    struct stat st;
-    if (lstat(unixPath->c_str(), &st) != 0) return 0;
-    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
-      errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
-      return 0;
-    }
-    fd = open(unixPath->c_str(), kFlags | O_TRUNC, 0666);
-    if (fd < 0) return 0;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(fd);
-      errno = EACCES;
-      return 0;
-    }
-  }
-  if (close(fd) != 0) return 0;
-  errno = 0;
-  return 1;
-}
-
-namespace {
-
-// A rename that never replaces what is there.
-bool RenameNoReplace(const std::string& src, const std::string& dst) {
-#if MKLNK_HAVE_RENAMEAT2
-  if (renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-#else
-  // A second name that the system refuses to put over an existing one, then
-  // the first name gone.
-  if (linkat(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), 0) == 0) {
-    if (unlink(src.c_str()) == 0) return true;
-    const int error = errno;
-    unlink(dst.c_str());
-    errno = error;
-    return false;
-  }
-  if (errno == EEXIST || errno == ENOENT || errno == ENOTDIR) return false;
-#endif
-  // The file system cannot refuse to replace by itself (or has no second
-  // names): look first.
-  struct stat st;
-  if (lstat(dst.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  if (errno != ENOENT) return false;
-  return rename(src.c_str(), dst.c_str()) == 0;
-}
-
-}  // namespace
-
-std::int32_t MoveFileA(const std::string& from, const std::string& to) {
-  const std::optional<std::string> src = posix::ToUnixPath(from);
-  const std::optional<std::string> dst = posix::ToUnixPath(to);
-  if (!src || !dst) return 0;
-  posix::ForgetListings();
-  if (RenameNoReplace(*src, *dst)) return 1;
-  if (errno != ENOENT && errno != ENOTDIR) return 0;
-  // No such name as written: the names as Wine's lookup finds them.
-  const std::string matchedSrc = posix::MatchPath(*src);
-  const std::string matchedDst = posix::MatchPath(*dst);
-  if (matchedSrc == *src && matchedDst == *dst) return 0;
-  return RenameNoReplace(matchedSrc, matchedDst) ? 1 : 0;
-}
-
 std::string GetFullPathNameA(const std::string& path) { return posix::FullWindowsPath(path); }
 
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
+  // The target's identity is known from the walk that found it.
+  if (follow && posix::IsFullDrivePath(path)) {
+    if (const posix::Walk* walk = posix::KeptWalk(posix::FullWindowsPath(path)); walk && walk->Found()) {
+      return FileId{walk->facts.back().device, walk->facts.back().inode};
+    }
+  }
   std::optional<std::string> unixPath = posix::ToUnixPath(path);
   struct stat st;
   const auto look = [&](const char* p) { return (follow ? stat(p, &st) : lstat(p, &st)) == 0; };
   if (!unixPath || !posix::OnDisk(*unixPath, look)) return std::nullopt;
   return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// ---- the link's folder --------------------------------------------------------------
+//
+// A descriptor of the folder: the temporary file is made, renamed and
+// removed relative to it.  The Linux path it was opened by is kept for the
+// name lookup, which lists folders by path.
+
+namespace {
+
+struct HeldFolder {
+  int fd;
+  std::string unixPath;
+};
+std::vector<HeldFolder> g_held;
+
+const std::string* HeldPath(Handle folder) {
+  for (const HeldFolder& held : g_held) {
+    if (held.fd == folder) return &held.unixPath;
+  }
+  return nullptr;
+}
+
+int Fd(Handle folder) { return HeldPath(folder) != nullptr ? static_cast<int>(folder) : -1; }
+
+}  // namespace
+
+const std::uint32_t kErrorFileExists = EEXIST;
+
+Handle OpenFolderA(const std::string& path) {
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  if (!unixPath) return kInvalidHandle;
+  const int fd = posix::HoldFolder(*unixPath);
+  if (fd < 0) return kInvalidHandle;
+  g_held.push_back({fd, *unixPath});
+  return fd;
+}
+
+void CloseFolder(Handle folder) {
+  for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+    if (it->fd == folder) {
+      posix::ReleaseFolder(it->fd);
+      g_held.erase(it);
+      return;
+    }
+  }
+}
+
+std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
+  const std::string* path = HeldPath(folder);
+  return path ? posix::MatchNames(*path, name) : std::vector<std::string>{};
+}
+
+std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return 0;
+  posix::NoteNewFile(*HeldPath(folder), name);
+  return close(fd) == 0 ? 1 : 0;
+}
+
+std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
+  struct stat st;
+  if (fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// A leading dot hides a name on Linux, as Wine shows it, and the run's
+// temporary file has one.
+std::int32_t HideFileA(Handle /*folder*/, const std::string& /*name*/, bool /*hidden*/) { return 1; }
+
+std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to) {
+  posix::ForgetListings();
+  // rename(2) replaces the name itself, whatever it holds but a folder; the
+  // file's own permissions play no part, as they play none in deleting it.
+  return renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) == 0 ? 1 : 0;
+}
+
+std::int32_t RemoveFileA(Handle folder, const std::string& name) {
+  posix::ForgetListings();
+  return unlinkat(Fd(folder), name.c_str(), 0) == 0 ? 1 : 0;
 }
 
 // ---- the last error ---------------------------------------------------------------

@@ -73,4 +73,23 @@ std::u16string ProductVersion() { return FromAnsi(MKLNK_VERSION_STRING); }
 
 bool AnswersLongOptions() { return true; }
 
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+namespace {
+sigset_t g_before;
+}
+
+// Held back by blocking them: a signal that comes meanwhile stays pending
+// and takes effect, with its default action, when the mask is put back.
+void DeferInterrupts() {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  sigaddset(&interrupts, SIGHUP);
+  sigprocmask(SIG_BLOCK, &interrupts, &g_before);
+}
+
+void AllowInterrupts() { sigprocmask(SIG_SETMASK, &g_before, nullptr); }
+
 }  // namespace platform

@@ -7,18 +7,13 @@
 // reach the file system through the Wine-style drive mapping of winpath.h;
 // inside, they are handled as UTF-8 bytes, the system's own text.
 //
-// This file is divided into: what the disk says about the target (the one
-// walk down its folders, with Wine's name lookup); writing the file (a new
-// file renamed into place); the objects (Shell, Folder, FolderItems,
-// FolderItem and the link object).
+// This file is divided into: what the disk says about the target (from the
+// one walk down its folders, target.h); writing the file; the objects
+// (Shell, Folder, FolderItems, FolderItem and the link object).
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "config.h"
-#if MKLNK_HAVE_STATX
-#include <sys/sysmacros.h>
-#endif
 
 #include <cerrno>
 #include <cstring>
@@ -32,6 +27,7 @@
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
 #include "platform/posix/lnkfile.h"
+#include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
 namespace platform {
@@ -41,106 +37,10 @@ namespace {
 using posix::LinkData;
 using posix::LinkItem;
 
-[[noreturn]] void Fail(const std::u16string& what, int error) {
-  throw ShellFailure{what, static_cast<std::uint32_t>(error)};
-}
-
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
 
-// A descriptor closed on every way out.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// A folder, by a descriptor that needs no read permission where the system
-// has such descriptors (O_PATH); -1 when it cannot be opened.
-int OpenFolder(int at, const char* name) {
-#ifdef O_PATH
-  return openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-#else
-  return openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#endif
-}
-
 // ---- what the disk says about the target ----------------------------------------
-
-std::uint64_t FileTime(std::int64_t seconds, std::int64_t nanoseconds) {
-  constexpr std::int64_t kEpochDelta = 11644473600;  // 1601-01-01 to 1970-01-01, in seconds
-  const std::int64_t ticks = (seconds + kEpochDelta) * 10000000 + nanoseconds / 100;
-  return ticks > 0 ? static_cast<std::uint64_t>(ticks) : 0;
-}
-
-struct FileFacts {
-  bool exists = false;
-  bool folder = false;
-  std::uint32_t attributes = 0;
-  std::uint64_t size = 0;
-  std::uint64_t created = 0, accessed = 0, written = 0;
-  std::uint32_t device = 0;  // stands for the volume's serial number
-};
-
-// The facts of `name` in the folder `at`, a symbolic link followed as the
-// Shell resolves a link's target.  The creation time where the system
-// keeps one, else the last write.
-FileFacts FactsAt(int at, const char* name) {
-  FileFacts f;
-#if MKLNK_HAVE_STATX
-  struct statx sx;
-  if (statx(at, name, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return f;
-  const auto mode = sx.stx_mode;
-  f.device = static_cast<std::uint32_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor));
-  f.size = sx.stx_size;
-  f.written = FileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
-  f.accessed = FileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-  f.created = (sx.stx_mask & STATX_BTIME) ? FileTime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : f.written;
-#else
-  struct stat st;
-  if (fstatat(at, name, &st, 0) != 0) return f;
-  const auto mode = st.st_mode;
-  f.device = static_cast<std::uint32_t>(st.st_dev);
-  f.size = static_cast<std::uint64_t>(st.st_size);
-#ifdef __APPLE__
-  f.written = FileTime(st.st_mtimespec.tv_sec, st.st_mtimespec.tv_nsec);
-  f.accessed = FileTime(st.st_atimespec.tv_sec, st.st_atimespec.tv_nsec);
-#else
-  f.written = FileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-  f.accessed = FileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-#endif
-  f.created = f.written;
-#endif
-  f.exists = true;
-  f.folder = S_ISDIR(mode);
-  f.attributes = posix::AttributesFromMode(mode, name);
-  // Windows gives ordinary files the archive bit; the Shell writes it too.
-  if (!f.folder) f.attributes = (f.attributes & ~kAttrNormal) | kAttrArchive;
-  if (f.folder) f.size = 0;
-  return f;
-}
-
-void Apply(const FileFacts& facts, LinkItem& item) {
-  if (!facts.exists) return;
-  item.isFolder = facts.folder;
-  item.fileSize = static_cast<std::uint32_t>(facts.size);
-  item.writeTime = facts.written;
-  item.creationTime = facts.created;
-  item.accessTime = facts.accessed;
-  item.attributes = facts.attributes;
-}
 
 // `name` in the folder `folder`, both Linux paths.
 std::string Join(const std::string& folder, const std::string& name) {
@@ -148,57 +48,36 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-// Fills in what the disk says about the drive and every item on the way to
-// the target, under Wine's name lookup: an item whose name is on disk in
-// another letter case takes the name as it is there.  Each folder is looked
-// at once, by its path below a folder at most 16 levels up (the drive's
-// root, then one opened on the way), so that the work grows with the depth
-// of the target and not with its square.  Answers whether a name changed.
-bool LookAtDisk(LinkData& data, const std::string& root) {
-  constexpr int kLevelsPerFolder = 16;
-  Fd held;
-  int at = AT_FDCWD;         // the folder the paths below start from...
-  std::string atPath = root;  // ...and its Linux path
-  std::string below;          // the walked names below it
-  const auto path = [&](const std::string& rel) { return at == AT_FDCWD ? Join(atPath, rel) : rel; };
-  FileFacts facts = FactsAt(AT_FDCWD, root.c_str());
-  data.driveSerial = facts.device;
-  bool renamed = false;
-  int levels = 0;
-  for (std::size_t i = 0; i < data.items.size(); ++i) {
-    std::string name = ToAnsi(data.items[i].name);
-    facts = FactsAt(at, path(Join(below, name)).c_str());
-    if (!facts.exists) {
-      const std::optional<std::string> onDisk = posix::MatchName(Join(atPath, below), name);
-      if (onDisk && *onDisk != name) {
-        name = *onDisk;
-        data.items[i].name = FromAnsi(name);
-        renamed = true;
-        facts = FactsAt(at, path(Join(below, name)).c_str());
-      }
-    }
-    Apply(facts, data.items[i]);
-    if (!facts.exists) break;
-    below = Join(below, name);
-    if (++levels == kLevelsPerFolder && i + 1 < data.items.size()) {
-      held = Fd(OpenFolder(at, path(below).c_str()));
-      at = held.get();
-      atPath = Join(atPath, below);
-      below.clear();
-      levels = 0;
-      if (at < 0) {
-        facts = FileFacts{};
-        break;
-      }
-    }
+// The items and the header's facts from the walk down the target's folders
+// (target.h), made when the run tested the target: each name as it is on
+// disk, and what the disk says of it.  Answers whether a name changed.
+bool Apply(const posix::Walk& walk, LinkData& data) {
+  data.driveSerial = static_cast<std::uint32_t>(walk.driveDevice);
+  for (std::size_t i = 0; i < walk.facts.size() && i < data.items.size(); ++i) {
+    const posix::Facts& facts = walk.facts[i];
+    LinkItem& item = data.items[i];
+    item.name = FromAnsi(walk.names[i]);
+    item.isFolder = S_ISDIR(facts.mode);
+    item.fileSize = item.isFolder ? 0 : static_cast<std::uint32_t>(facts.size);
+    item.writeTime = facts.written;
+    item.creationTime = facts.created;
+    item.accessTime = facts.accessed;
+    item.attributes = posix::AttributesFromMode(facts.mode, walk.names[i]);
+    // Windows gives ordinary files the archive bit; the Shell writes it too.
+    if (!item.isFolder) item.attributes = (item.attributes & ~kAttrNormal) | kAttrArchive;
   }
-  data.targetExists = facts.exists;
-  data.targetAttributes = facts.attributes;
-  data.targetCreationTime = facts.created;
-  data.targetAccessTime = facts.accessed;
-  data.targetWriteTime = facts.written;
-  data.targetSize = static_cast<std::uint32_t>(facts.size);
-  return renamed;
+  data.targetExists = walk.Found();
+  if (data.targetExists && !data.items.empty()) {
+    const LinkItem& target = data.items.back();
+    data.targetAttributes = target.attributes;
+    data.targetCreationTime = target.creationTime;
+    data.targetAccessTime = target.accessTime;
+    data.targetWriteTime = target.writeTime;
+    data.targetSize = target.fileSize;
+  } else if (data.targetExists) {  // a drive's root
+    data.targetAttributes = kAttrDirectory;
+  }
+  return walk.renamed;
 }
 
 // The target's path with the names its items have, which are as they are
@@ -231,24 +110,13 @@ std::u16string RelativePath(std::string_view linkFolder, std::string_view target
 
 // ---- writing the file -------------------------------------------------------------
 
-// Writes all of `bytes` to a new file beside `path`, then renames it over
-// `path`, so that nobody ever sees half a link.  The data is on disk before
-// the rename (fsync): after a crash the folder holds the old state or the
-// whole new link.  The folder itself is not synced: a journalling file
-// system keeps the renames in order, so a crash can only undo the last of
-// them, never lose the link and its older version both.
-void WriteReplacing(const std::string& path, const std::string& bytes, const std::u16string& shown) {
-  posix::ForgetListings();
-  const std::string stem = path.substr(0, path.rfind('/') + 1) + ".mklnk-new";
-  std::string temp;
-  int fd = -1;
-  // A short name of our own (a name of 255 bytes leaves no room for more),
-  // made with the mode the umask gives a new file.
-  for (int n = 0; fd < 0; ++n) {
-    temp = n == 0 ? stem : stem + std::to_string(n);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno != EEXIST || n == 99)) Fail(u"cannot write the link file " + Quoted(shown), errno);
-  }
+// Writes all of `bytes` into the file at `path`, the empty file the link
+// object was opened on, and has them on disk before it returns.  A failure
+// is the system's reason alone: the caller knows which link it was.
+void WriteInto(const std::string& path, const std::string& bytes) {
+  const auto fail = [](int error) { throw ShellFailure{u"", static_cast<std::uint32_t>(error)}; };
+  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) fail(errno);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -261,11 +129,7 @@ void WriteReplacing(const std::string& path, const std::string& bytes, const std
   }
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temp.c_str());
-    Fail(u"cannot write the link file " + Quoted(shown), error);
-  }
+  if (error != 0) fail(error);
 }
 
 std::string BuildOrFail(const LinkData& data) {
@@ -316,17 +180,20 @@ class PosixLink final : public ShellLinkObject {
     // link fails here, before the disk is looked at.
     BuildOrFail(data);
 
-    const std::optional<std::string> root = posix::DriveRoot((*target)[0]);
     // The target is stored with its names as they are on disk, as Windows
     // stores it; the working directory, as the Shell does, as it was given.
-    if (root && LookAtDisk(data, *root)) data.targetPath = OnDiskPath(path_, data.items);
+    const posix::Walk& walk = posix::WalkTo(*target);
+    if (walk.error != 0 && walk.error != ENOENT && walk.error != ENOTDIR) {
+      throw ShellFailure{u"cannot look at the target " + Quoted(path_), static_cast<std::uint32_t>(walk.error)};
+    }
+    if (Apply(walk, data)) data.targetPath = OnDiskPath(path_, data.items);
     const std::optional<std::string> stored = ToAnsiExact(data.targetPath);
     data.relativePath = RelativePath(ToAnsi(folder_), stored.value_or(*target));
     const std::string bytes = BuildOrFail(data);
     const std::optional<std::string> fileBytes = ToAnsiExact(file_);
     const std::optional<std::string> file = fileBytes ? posix::ToUnixPath(*fileBytes) : std::nullopt;
-    if (!file) throw ShellFailure{u"cannot write the link file " + Quoted(file_) + u"."};
-    WriteReplacing(*file, bytes, file_);
+    if (!file) throw ShellFailure{u"", ENOENT};
+    WriteInto(*file, bytes);
   }
 
 
@@ -360,11 +227,19 @@ class PosixFolderItems final : public FolderItemsObject {
     const std::optional<std::string> bytes = ToAnsiExact(name);
     if (!bytes) return nullptr;
     std::string unixPath = Join(unixFolder_, *bytes);
-    struct stat st;
-    if (!posix::OnDisk(unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) return nullptr;
+    // The folder's listing, kept since the run looked into the folder, knows
+    // most names; the disk is asked about the others.
+    bool plainFile = false;
+    if (const std::optional<unsigned char> type = posix::ListedType(unixFolder_, *bytes)) {
+      plainFile = *type == DT_REG;
+    } else {
+      struct stat st;
+      if (!posix::OnDisk(unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) return nullptr;
+      plainFile = S_ISREG(st.st_mode);
+    }
     const std::u16string onDisk = FromAnsi(unixPath.substr(unixPath.rfind('/') + 1));
     const std::u16string path = folder_.back() == u'\\' ? folder_ + onDisk : folder_ + u"\\" + onDisk;
-    return std::make_unique<PosixFolderItem>(folder_, path, S_ISREG(st.st_mode));
+    return std::make_unique<PosixFolderItem>(folder_, path, plainFile);
   }
 
  private:

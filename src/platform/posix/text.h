@@ -12,4 +12,7 @@ namespace platform::posix {
 // which keeps it visible but can never be converted back to a name.
 std::u16string Utf8ToUtf16(std::string_view bytes, bool escapeInvalid);
 
+// Whether the bytes are well-formed UTF-8 throughout.
+bool IsUtf8(std::string_view bytes);
+
 }  // namespace platform::posix

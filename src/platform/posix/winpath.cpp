@@ -9,6 +9,7 @@
 #include "platform/posix/winpath.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "config.h"
 #include "platform/platform.h"
 #include "platform/posix/text.h"
 
@@ -216,6 +218,10 @@ std::string UnixToWindows(std::string_view unixPath) {
 std::optional<std::string> CurrentDirectoryWindows() {
   const std::optional<std::string> cwd = CurrentDirectoryUnix();
   if (!cwd) return std::nullopt;
+  if (!IsUtf8(*cwd)) {
+    errno = EILSEQ;
+    return std::nullopt;
+  }
   return UnixToWindows(*cwd);
 }
 
@@ -311,52 +317,151 @@ std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
 
 namespace {
 
-// The names of the last folder listed.  A run asks about two names in the
-// link's folder (is the link a folder, what stands under the link file's
-// name); one listing serves both.  Every change we make to a folder
-// forgets it (ForgetListings); a change another process makes meanwhile is
-// not seen, as with any look before an act.
+// The names of the last folder listed, read through a descriptor of it
+// that stays open.  A run asks about two names in the link's folder (is the
+// link a folder, what stands under the link file's name): one listing
+// serves both, and the descriptor is the one the link is then made
+// relative to (HoldFolder).  Every change we make to a folder forgets the
+// names, or adds the one we made; a change another process makes meanwhile
+// is not seen, as with any look before an act.
 struct Listing {
   std::string folder;
-  bool listed = false;  // the folder could be read
+  int fd = -1;          // the folder, open for reading; -1 when it cannot be
+  bool known = false;   // the names below are the folder's
+  bool held = false;    // fd is handed out by HoldFolder
+  bool read = false;    // fd has been read to its end, and must be rewound first
   std::vector<std::string> names;
+  std::vector<unsigned char> types;  // DT_REG, DT_DIR, ...; DT_UNKNOWN when the system does not say
 };
 Listing g_listing;
-bool g_listingKnown = false;
+
+void ReadNames(Listing& l) {
+  l.names.clear();
+  l.types.clear();
+  const auto add = [&l](const char* name, unsigned char type) {
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return;
+    l.names.emplace_back(name);
+    l.types.push_back(type);
+  };
+#if MKLNK_HAVE_GETDENTS64
+  // Straight from the descriptor: no stream to set up and tear down.
+  alignas(8) char buffer[32768];
+  if (l.read && lseek(l.fd, 0, SEEK_SET) != 0) return;
+  l.read = true;
+  for (;;) {
+    const ssize_t n = getdents64(l.fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      add(entry->d_name, entry->d_type);
+      at += entry->d_reclen;
+    }
+  }
+#else
+  const int copy = dup(l.fd);
+  DIR* listing = copy < 0 ? nullptr : fdopendir(copy);
+  if (listing == nullptr) {
+    if (copy >= 0) close(copy);
+    return;
+  }
+  rewinddir(listing);
+  // cppcheck-suppress readdirCalled
+  while (const dirent* entry = readdir(listing)) {
+#ifdef DT_UNKNOWN
+    add(entry->d_name, entry->d_type);
+#else
+    add(entry->d_name, 0);
+#endif
+  }
+  closedir(listing);
+#endif
+}
 
 const Listing& ListingOf(const std::string& folder) {
-  if (g_listingKnown && g_listing.folder == folder) return g_listing;
-  g_listing = Listing{folder, false, {}};
-  g_listingKnown = true;
-  DIR* listing = opendir(folder.c_str());
-  if (listing == nullptr) return g_listing;
-  g_listing.listed = true;
-  // cppcheck-suppress readdirCalled
-  while (const dirent* entry = readdir(listing)) g_listing.names.emplace_back(entry->d_name);
-  closedir(listing);
+  if (g_listing.known && g_listing.folder == folder) return g_listing;
+  if (g_listing.folder != folder || g_listing.fd < 0) {
+    // A held descriptor is its holder's to close now.
+    if (g_listing.fd >= 0 && !g_listing.held) close(g_listing.fd);
+    g_listing = Listing{};
+    g_listing.folder = folder;
+    g_listing.fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  g_listing.known = true;
+  if (g_listing.fd >= 0) ReadNames(g_listing);
   return g_listing;
 }
 
 }  // namespace
 
-void ForgetListings() { g_listingKnown = false; }
+void ForgetListings() { g_listing.known = false; }
 
-std::optional<std::string> MatchName(const std::string& folder, const std::string& name) {
-  const Listing& listing = ListingOf(folder);
+// Whether the kept listing is of `folder`, however many '/' end it.
+bool Listed(std::string_view folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+  return g_listing.known && g_listing.folder == folder;
+}
+
+void NoteNewFile(const std::string& folder, const std::string& name) {
+  if (Listed(folder)) {
+    g_listing.names.push_back(name);
+    g_listing.types.push_back(DT_REG);
+  } else {
+    ForgetListings();
+  }
+}
+
+std::optional<unsigned char> ListedType(const std::string& folder, const std::string& name) {
+  if (!Listed(folder)) return std::nullopt;
+  for (std::size_t i = 0; i < g_listing.names.size(); ++i) {
+    if (g_listing.names[i] == name && g_listing.types[i] != DT_UNKNOWN) return g_listing.types[i];
+  }
+  return std::nullopt;
+}
+
+int HoldFolder(std::string& folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (g_listing.folder == folder && g_listing.fd >= 0 && !g_listing.held) {
+    g_listing.held = true;
+    return g_listing.fd;
+  }
+#ifdef O_PATH
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
+#else
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  int fd = -1;
+  OnDisk(folder, [&](const char* p) { return (fd = open(p, kFlags)) >= 0; });
+  return fd;
+}
+
+void ReleaseFolder(int fd) {
+  if (fd < 0) return;
+  if (fd == g_listing.fd && g_listing.held) {
+    g_listing.held = false;  // the listing keeps it
+    return;
+  }
+  close(fd);
+}
+
+std::vector<std::string> MatchNames(const std::string& folder, const std::string& name) {
   // Bytes that are not UTF-8 become lone surrogates, which no name written
   // as text can equal.
   const std::u16string wanted = UpperCase(Utf8ToUtf16(name, true));
-  const std::string* found = nullptr;
-  for (const std::string& entry : listing.names) {
-    if (entry == name) return name;
-    if (UpperCase(Utf8ToUtf16(entry, true)) != wanted) continue;
-    if (found == nullptr || entry < *found) found = &entry;
+  std::vector<std::string> found;
+  for (const std::string& entry : ListingOf(folder).names) {
+    if (entry == name || UpperCase(Utf8ToUtf16(entry, true)) == wanted) found.push_back(entry);
   }
-  if (found == nullptr) {
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::optional<std::string> MatchName(const std::string& folder, const std::string& name) {
+  const std::vector<std::string> found = MatchNames(folder, name);
+  if (found.empty()) {
     errno = ENOENT;
     return std::nullopt;
   }
-  return *found;
+  return std::find(found.begin(), found.end(), name) != found.end() ? name : found.front();
 }
 
 std::string MatchPath(const std::string& unixPath) {
@@ -366,7 +471,7 @@ std::string MatchPath(const std::string& unixPath) {
   if (slash == std::string::npos) return unixPath;
   std::string folder = slash == 0 ? "/" : unixPath.substr(0, slash);
   const std::string name = unixPath.substr(slash + 1, end - slash - 1);
-  if (!ListingOf(folder).listed) {
+  if (ListingOf(folder).fd < 0) {
     // The folder is not there as written either: match it first.
     std::string matched = MatchPath(folder);
     if (matched == folder) return unixPath;

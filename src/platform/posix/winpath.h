@@ -43,7 +43,9 @@ std::optional<std::string> DriveRoot(char letter);
 // The current directory in Windows form: "Z:\tmp\abc", "Z:\", or
 // "C:\users\me" when it lies under a mapped drive (the drive whose folder is
 // the longest leading part of it wins; Z: is the fallback).  nullopt when
-// the current directory cannot be read (for instance, it was removed).
+// the current directory cannot be read (for instance, it was removed), or
+// when its name is not UTF-8 (EILSEQ): as text it would name some other
+// folder.
 std::optional<std::string> CurrentDirectoryWindows();
 
 // An absolute Linux path in Windows form, as CurrentDirectoryWindows does it.
@@ -80,13 +82,31 @@ std::optional<std::string> ToUnixPath(std::string_view windowsPath);
 // `name`; nothing when there is none (errno ENOENT).
 std::optional<std::string> MatchName(const std::string& folder, const std::string& name);
 
+// Every entry of the folder `folder` that is `name` but for letter case,
+// `name` itself included when it is there, in byte order.
+std::vector<std::string> MatchNames(const std::string& folder, const std::string& name);
+
 // An absolute Linux path with its names as the rule finds them on disk;
 // names that match nothing stay as written.
 std::string MatchPath(const std::string& unixPath);
 
 // To be called after every change this layer makes to a folder: the last
-// listing read is kept until then.
+// listing read is kept until then.  NoteNewFile, after making a new file,
+// adds it to the listing of its folder instead.
 void ForgetListings();
+void NoteNewFile(const std::string& folder, const std::string& name);
+
+// The type (DT_REG, DT_DIR, ...) of `name` in `folder` as the kept listing
+// has it; nothing when the listing is of another folder, does not hold the
+// name, or does not know its type: then the disk must be asked.
+std::optional<unsigned char> ListedType(const std::string& folder, const std::string& name);
+
+// A descriptor of the folder (a Linux path, which Wine's lookup may respell
+// as it is on disk), -1 with errno when there is none: the listing's own
+// when it is of this folder, so that a run opens its link's folder once.
+// ReleaseFolder gives it back.
+int HoldFolder(std::string& unixFolder);
+void ReleaseFolder(int fd);
 
 // Runs `call` (a system call on a path, true when it succeeded) on the path
 // as written, and, when that found no such file or folder, once more on

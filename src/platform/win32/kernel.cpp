@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -93,24 +95,6 @@ std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
   return ::GetCurrentDirectoryA(length, buffer);
 }
 
-std::int32_t CreateEmptyFileA(const std::string& path) {
-  if (!IsValidPath(path)) return 0;
-  // Like opening the file for output: create it, or cut an existing one to
-  // nothing, and close it again straight away.
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  if (!::CloseHandle(file)) return 0;
-  // CREATE_ALWAYS reports a file it cut as ERROR_ALREADY_EXISTS, on success.
-  ::SetLastError(0);
-  return 1;
-}
-
-std::int32_t MoveFileA(const std::string& from, const std::string& to) {
-  if (!IsValidPath(from) || !IsValidPath(to)) return 0;
-  return ::MoveFileA(from.c_str(), to.c_str());
-}
-
 std::string GetFullPathNameA(const std::string& path) {
   if (path.empty() || !IsValidPath(path)) return {};
   std::vector<char> buffer;
@@ -161,6 +145,164 @@ std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   if (!ok) return std::nullopt;
   return FileId{info.dwVolumeSerialNumber,
                 (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// ---- the link's folder ---------------------------------------------------------------
+//
+// A handle of the folder, opened so that it can still be renamed or removed
+// meanwhile; every name is joined to where the folder is now
+// (GetFinalPathNameByHandleW), so that a folder renamed meanwhile still
+// gets the link and keeps no stray file.  The names come from the core in
+// the ANSI code page and are handed to the wide calls.
+
+namespace {
+
+struct HeldFolder {
+  HANDLE dir;
+  std::wstring path;  // as it was opened, should the system not say where it is now
+};
+
+HeldFolder* Held(Handle folder) { return reinterpret_cast<HeldFolder*>(folder); }  // NOLINT(performance-no-int-to-ptr)
+
+std::wstring WideOf(const std::string& ansi) {
+  if (ansi.empty() || ansi.size() > static_cast<std::size_t>(INT_MAX)) return {};
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
+  return out;
+}
+
+std::string AnsiOf(const std::wstring& wide) {
+  const std::u16string text(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
+  return ToAnsi(text);
+}
+
+std::wstring In(const HeldFolder& folder, const std::string& name) {
+  std::wstring path = folder.path;
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int tries = 0; tries < 3; ++tries) {
+    const DWORD got = ::GetFinalPathNameByHandleW(folder.dir, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (got == 0) break;
+    if (got < buffer.size()) {
+      path.assign(buffer.data(), got);
+      break;
+    }
+    buffer.resize(got + 1);
+  }
+  if (path.empty() || path.back() != L'\\') path += L'\\';
+  return path + WideOf(name);
+}
+
+// A handle of the entry itself (a symbolic link is not followed), for its
+// identity and attributes; INVALID_HANDLE_VALUE when there is none.
+HANDLE OpenEntry(const std::wstring& path, DWORD access) {
+  return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool SetAttributes(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+  return ::SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info) != 0;
+}
+
+}  // namespace
+
+const std::uint32_t kErrorFileExists = ERROR_FILE_EXISTS;
+
+Handle OpenFolderA(const std::string& path) {
+  if (!IsValidPath(path)) return kInvalidHandle;
+  std::wstring wide = WideOf(path);
+  const HANDLE dir = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  return reinterpret_cast<Handle>(new HeldFolder{dir, std::move(wide)});
+}
+
+void CloseFolder(Handle folder) {
+  if (folder == kInvalidHandle) return;
+  ::CloseHandle(Held(folder)->dir);
+  delete Held(folder);
+}
+
+std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
+  std::vector<std::string> names;
+  const std::wstring wanted = WideOf(name);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW(In(*Held(folder), "*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    // As the file system compares names: ordinal, without regard to case.
+    if (::CompareStringOrdinal(found.cFileName, -1, wanted.c_str(), static_cast<int>(wanted.size()), TRUE) ==
+        CSTR_EQUAL) {
+      names.push_back(AnsiOf(found.cFileName));
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
+  const HANDLE file = ::CreateFileW(In(*Held(folder), name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  return ::CloseHandle(file) ? 1 : 0;
+}
+
+std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
+  const HANDLE file = OpenEntry(In(*Held(folder), name), 0);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = ::GetFileInformationByHandle(file, &info) != 0;
+  ::CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::int32_t HideFileA(Handle folder, const std::string& name, bool hidden) {
+  const std::wstring path = In(*Held(folder), name);
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  DWORD wanted = hidden ? (attributes | FILE_ATTRIBUTE_HIDDEN) : (attributes & ~FILE_ATTRIBUTE_HIDDEN);
+  wanted &= ~FILE_ATTRIBUTE_NORMAL;
+  if (wanted == (attributes & ~FILE_ATTRIBUTE_NORMAL)) return 1;
+  return ::SetFileAttributesW(path.c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
+}
+
+std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to) {
+  const std::wstring source = In(*Held(folder), from);
+  const std::wstring target = In(*Held(folder), to);
+  constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (::MoveFileExW(source.c_str(), target.c_str(), kFlags)) return 1;
+  const DWORD refused = ::GetLastError();
+  if (refused != ERROR_ACCESS_DENIED) return 0;
+  // A read-only file is replaced only once the attribute is cleared.  It is
+  // cleared through a handle of the file itself, and put back through it
+  // after the move: should the file have other names (a hard link, or the
+  // file a symbolic link led to where the system followed it), they keep it
+  // read-only.
+  const HANDLE file = OpenEntry(target, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  FILE_BASIC_INFO info{};
+  if (file == INVALID_HANDLE_VALUE || !::GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info) ||
+      (info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+      !SetAttributes(file, info.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    ::SetLastError(refused);
+    return 0;
+  }
+  const bool moved = ::MoveFileExW(source.c_str(), target.c_str(), kFlags) != 0;
+  const DWORD why = ::GetLastError();
+  SetAttributes(file, info.FileAttributes);
+  ::CloseHandle(file);
+  ::SetLastError(moved ? 0 : why);
+  return moved ? 1 : 0;
+}
+
+std::int32_t RemoveFileA(Handle folder, const std::string& name) {
+  return ::DeleteFileW(In(*Held(folder), name).c_str());
 }
 
 }  // namespace platform

@@ -110,4 +110,34 @@ std::u16string ProductVersion() { return OwnVersionString(L"ProductVersion"); }
 
 bool AnswersLongOptions() { return false; }
 
+std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
+
+namespace {
+
+// Set while interrupts are held back: the console's handler thread waits
+// for it before the default handling ends the process.
+HANDLE g_interruptsAllowed = nullptr;
+
+BOOL WINAPI HoldBack(DWORD /*event*/) {
+  if (g_interruptsAllowed != nullptr) ::WaitForSingleObject(g_interruptsAllowed, INFINITE);
+  return FALSE;  // then what the event does by default: the process ends
+}
+
+}  // namespace
+
+// Ctrl+C, Ctrl+Break and the console's closing call the handlers on a
+// thread of their own; ours waits there until the main thread has put its
+// temporary file in place or removed it.  (A console that closes gives the
+// process a few seconds, ample for that.)
+void DeferInterrupts() {
+  if (g_interruptsAllowed == nullptr) g_interruptsAllowed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::ResetEvent(g_interruptsAllowed);
+  ::SetConsoleCtrlHandler(HoldBack, TRUE);
+}
+
+void AllowInterrupts() {
+  ::SetEvent(g_interruptsAllowed);
+  ::SetConsoleCtrlHandler(HoldBack, FALSE);
+}
+
 }  // namespace platform

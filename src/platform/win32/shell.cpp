@@ -259,13 +259,15 @@ class Win32ShellLink final : public ShellLinkObject {
       omitted.get().vt = VT_ERROR;
       omitted.get().scode = DISP_E_PARAMNOTFOUND;
       Automation(u"IShellLinkDual.Save", [&] { return dual_->Save(omitted.get()); });
-      if (dual_) return;
     }
-    try {
-      SaveWithSystemLink();
-    } catch (const ShellFailure& failure) {
-      throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
+    if (!dual_) {
+      try {
+        SaveWithSystemLink();
+      } catch (const ShellFailure& failure) {
+        throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
+      }
     }
+    Flush();
   }
 
  private:
@@ -316,6 +318,19 @@ class Win32ShellLink final : public ShellLinkObject {
     Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
     const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
     Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+  }
+
+  // The saved file on disk before it takes the link's name: the Shell
+  // writes it, and leaves the writing to the system's cache.
+  void Flush() {
+    Bstr path;
+    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+    const HANDLE file = ::CreateFileW(path.get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool flushed = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
+    const DWORD why = ::GetLastError();
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    if (!flushed) throw ShellFailure{u"", static_cast<std::uint32_t>(why)};
   }
 
   static const wchar_t* Wide(const std::u16string& text) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -177,47 +178,69 @@ TEST_F(Kernel, DeleteRemovesFilesAndLinksOnly) {
   EXPECT_FALSE(Exists(At("ro.txt")));
 }
 
-TEST_F(Kernel, CreateEmptyFileCreatesOrTruncatesPlainFilesOnly) {
-  MakeFile("target.txt", "precious");
-  MakeLink("target.txt", "tlink");
-  ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);
-  struct Case {
-    std::string path;
-    bool ok;
-  };
-  const std::vector<Case> cases = {
-      {W("file.txt"), true},     {W("new.lnk"), true},    {"rel.lnk", true},
-      {W("dir"), false},         {W("dir") + "\\", false}, {W("nodir\\x.lnk"), false},
-      {W("ro.txt"), false},      {W("tlink"), false},      {W("dangling"), false},
-      {W("fifo"), false},        {"", false},             {"Q:\\x.lnk", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(CreateEmptyFileA(c.path) != 0, c.ok) << c.path;
-  EXPECT_EQ(Read(At("file.txt")), "");
-  EXPECT_TRUE(Exists(At("new.lnk")));
-  EXPECT_TRUE(Exists(At("rel.lnk")));
-  EXPECT_EQ(Read(At("ro.txt")), "keep");
-  EXPECT_EQ(Read(At("target.txt")), "precious");
-  EXPECT_FALSE(Exists(At("missing")));  // the dangling link made nothing
-}
+// The calls a link is made with, all relative to the held folder: even
+// once the folder is renamed they reach the same folder, and nothing is
+// ever made over, followed through or changed beyond the one name.
+TEST_F(Kernel, FolderCallsWorkInTheHeldFolder) {
+  MakeFile("dir/Doc.lnk", "one");
+  MakeFile("dir/DOC.lnk", "two");
+  MakeFile("dir/d\xc4\xb1" "c.lnk", "dotless");  // Windows does not fold U+0131 to I
+  MakeFile("precious.txt", "precious", 0444);
+  ASSERT_EQ(link(At("precious.txt").c_str(), At("dir/hard.lnk").c_str()), 0);
+  MakeLink("../precious.txt", "dir/sym.lnk");
+  MakeDir("dir/sub");
+  EXPECT_EQ(OpenFolderA(W("missing")), kInvalidHandle);
+  EXPECT_EQ(OpenFolderA(W("file.txt")), kInvalidHandle);
+  const Handle dir = OpenFolderA(W("DIR"));  // Wine's lookup finds it
+  ASSERT_NE(dir, kInvalidHandle);
 
-TEST_F(Kernel, MoveNeverReplaces) {
-  MakeFile("a.txt", "A");
-  MakeFile("b.txt", "B");
-  EXPECT_EQ(MoveFileA(W("a.txt"), W("b.txt")), 0);
-  EXPECT_EQ(Read(At("a.txt")), "A");
-  EXPECT_EQ(Read(At("b.txt")), "B");
-  EXPECT_EQ(MoveFileA(W("a.txt"), W("dangling")), 0);  // a dangling link is still there
-  EXPECT_NE(MoveFileA(W("a.txt"), W("c.txt")), 0);
-  EXPECT_FALSE(Exists(At("a.txt")));
-  EXPECT_EQ(Read(At("c.txt")), "A");
-  // A link moves as itself.
-  EXPECT_NE(MoveFileA(W("link"), "link2"), 0);
-  char target[64] = {};
-  ASSERT_GT(readlink(At("link2").c_str(), target, sizeof target - 1), 0);
-  EXPECT_STREQ(target, "file.txt");
-  EXPECT_TRUE(Exists(At("file.txt")));
-  EXPECT_EQ(MoveFileA(W("missing"), W("x")), 0);
-  EXPECT_EQ(MoveFileA("", W("x")), 0);
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(FindNamesA(dir, "doc.lnk"), (Names{"DOC.lnk", "Doc.lnk"}));
+  EXPECT_EQ(FindNamesA(dir, "Doc.lnk"), (Names{"DOC.lnk", "Doc.lnk"}));
+  EXPECT_EQ(FindNamesA(dir, "DIC.lnk"), Names{});
+  EXPECT_EQ(FindNamesA(dir, "A.TXT"), Names{"a.txt"});
+  EXPECT_EQ(FindNamesA(dir, "new.lnk"), Names{});
+
+  // A new file only where nothing has the name: not over a file, a link
+  // (dangling or not) or a folder.
+  EXPECT_NE(CreateNewFileA(dir, ".t.lnk"), 0);
+  EXPECT_EQ(Read(At("dir/.t.lnk")), "");
+  for (const char* taken : {".t.lnk", "a.txt", "sym.lnk", "sub"}) {
+    SetLastError(0);
+    EXPECT_EQ(CreateNewFileA(dir, taken), 0) << taken;
+    EXPECT_EQ(GetLastError(), kErrorFileExists) << taken;
+  }
+  EXPECT_EQ(Read(At("dir/a.txt")), "data");
+  EXPECT_EQ(GetFileIdAt(dir, "sym.lnk"), GetFileIdA(W("dir\\sym.lnk"), false));
+  EXPECT_NE(GetFileIdAt(dir, "sym.lnk"), GetFileIdA(W("precious.txt"), true));
+  EXPECT_FALSE(GetFileIdAt(dir, "missing").has_value());
+  EXPECT_NE(HideFileA(dir, ".t.lnk", true), 0);
+
+  // Replacing takes the name itself: a symbolic link is replaced, not
+  // written through; a read-only file's other name keeps it read-only.
+  MakeFile("dir/.u.lnk", "new");
+  EXPECT_NE(ReplaceFileA(dir, ".t.lnk", "sym.lnk"), 0);
+  EXPECT_NE(ReplaceFileA(dir, ".u.lnk", "hard.lnk"), 0);
+  EXPECT_EQ(Read(At("dir/hard.lnk")), "new");
+  EXPECT_EQ(Read(At("precious.txt")), "precious");
+  EXPECT_EQ(ModeOf(At("precious.txt")), 0444u);
+  EXPECT_FALSE(std::filesystem::is_symlink(At("dir/sym.lnk")));
+  EXPECT_EQ(Read(At("dir/sym.lnk")), "");
+  EXPECT_FALSE(Exists(At("dir/.t.lnk")));
+  MakeFile("dir/.v.lnk");
+  EXPECT_EQ(ReplaceFileA(dir, ".v.lnk", "sub"), 0);  // never a folder
+  EXPECT_TRUE(Exists(At("dir/sub")));
+
+  // The folder renamed meanwhile still gets its files.
+  ASSERT_EQ(rename(At("dir").c_str(), At("moved").c_str()), 0);
+  EXPECT_NE(CreateNewFileA(dir, ".w.lnk"), 0);
+  EXPECT_NE(ReplaceFileA(dir, ".w.lnk", "w.lnk"), 0);
+  EXPECT_TRUE(Exists(At("moved/w.lnk")));
+  EXPECT_NE(RemoveFileA(dir, ".v.lnk"), 0);
+  EXPECT_EQ(RemoveFileA(dir, ".v.lnk"), 0);
+  EXPECT_FALSE(Exists(At("moved/.v.lnk")));
+  CloseFolder(dir);
+  EXPECT_EQ(CreateNewFileA(dir, "after.lnk"), 0);  // let go: nothing more
 }
 
 TEST_F(Kernel, CurrentDirectoryTwoCallProtocol) {
@@ -370,8 +393,11 @@ TEST(KernelText, UpperCase) {
       {u"", u""},
       {u"abc.lnk XYZ 09_!~", u"ABC.LNK XYZ 09_!~"},
       {u"\u00e0\u00e9\u00fe\u00f7\u00ff\u00df", u"\u00c0\u00c9\u00de\u00f7\u0178\u00df"},
-      {u"\u0101\u0131\u013a\u0148\u0151\u017e", u"\u0100I\u0139\u0147\u0150\u017d"},
-      {u"\u03b1\u03c2\u03c9\u03ac\u03ce", u"\u0391\u03a3\u03a9\u0386\u038f"},
+      // Windows' table for file names: no fold of the dotless i, the final
+      // sigma, the long s or the micro sign, which would make two names one.
+      {u"\u0101\u0131\u013a\u0148\u0151\u017e", u"\u0100\u0131\u0139\u0147\u0150\u017d"},
+      {u"\u03b1\u03c2\u03c9\u03ac\u03ce", u"\u0391\u03c2\u03a9\u0386\u038f"},
+      {u"\u017f\u00b5\u01c6\u1f00\u2170\u24d0\u10d0\u0250", u"\u017f\u00b5\u01c4\u1f08\u2160\u24b6\u1c90\u2c6f"},
       {u"\u0430\u044f\u0451\u0463", u"\u0410\u042f\u0401\u0462"},
       {u"\uff41\U0001F600", u"\uff21\U0001F600"},
   };

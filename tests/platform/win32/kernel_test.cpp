@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ std::string Ansi(const std::u16string& text) { return platform::ToAnsi(text); }
 // The tests below spell expected bytes in code page 1252, which the test
 // wrapper gives Wine; elsewhere they would not hold.
 bool IsWesternCodePage() { return GetACP() == 1252; }
+
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 // ---- text -------------------------------------------------------------------
 
@@ -165,8 +171,7 @@ TEST(KernelPaths, AZeroByteNeverShortensThePath) {
   EXPECT_EQ(platform::GetFileAttributesA(cut), platform::kInvalidFileAttributes);
   EXPECT_EQ(platform::SetFileAttributesA(cut, platform::kAttrNormal), 0);
   EXPECT_EQ(platform::DeleteFileA(cut), 0);
-  EXPECT_EQ(platform::CreateEmptyFileA(cut), 0);
-  EXPECT_EQ(platform::MoveFileA(cut, Ansi(dir.win("b.txt"))), 0);
+  EXPECT_EQ(platform::OpenFolderA(cut), platform::kInvalidHandle);
   EXPECT_EQ(platform::GetFullPathNameA(cut), "");
   EXPECT_EQ(dir.Read("a.txt"), "x");
 }
@@ -217,33 +222,71 @@ TEST(KernelFileId, SameFileEverySpelling) {
   EXPECT_FALSE(platform::GetFileIdA(Ansi(dir.win("missing.txt")), true).has_value());
 }
 
-TEST(KernelCreateEmpty, CreatesOrCutsToNothing) {
+// The calls a link is made with, all in the held folder: a new file never
+// over anything, names found in any letter case, a replacing rename that
+// clears a read-only attribute only for the move and puts it back on the
+// file's other names, and the folder followed when it is renamed meanwhile.
+TEST(KernelFolder, MakesReplacesAndRemovesInTheHeldFolder) {
   TempDir dir;
-  dir.MakeFile("old.lnk", "previous content");
-  dir.MakeDir("sub");
-  EXPECT_NE(platform::CreateEmptyFileA(Ansi(dir.win("new.lnk"))), 0);
-  EXPECT_TRUE(dir.Exists("new.lnk"));
-  EXPECT_EQ(dir.Read("new.lnk"), "");
-  EXPECT_NE(platform::CreateEmptyFileA(Ansi(dir.win("old.lnk"))), 0);
-  EXPECT_EQ(dir.Read("old.lnk"), "");
-  // Failures answer 0 and change nothing.
-  EXPECT_EQ(platform::CreateEmptyFileA(Ansi(dir.win("sub"))), 0);
-  EXPECT_EQ(platform::CreateEmptyFileA(Ansi(dir.win("missing\\x.lnk"))), 0);
-  EXPECT_FALSE(dir.Exists("missing"));
-  EXPECT_EQ(platform::CreateEmptyFileA(""), 0);
-}
+  dir.MakeDir("links/sub");
+  dir.MakeFile("links/Doc.lnk", "old");
+  dir.MakeFile("links/ro.lnk", "read-only");
+  dir.MakeFile("elsewhere.txt", "precious");
+  ASSERT_TRUE(::CreateHardLinkW(dir.native("links/hard.lnk").c_str(), dir.native("elsewhere.txt").c_str(), nullptr));
+  dir.SetReadOnly("links/ro.lnk");
+  dir.SetReadOnly("elsewhere.txt");
+  EXPECT_EQ(platform::OpenFolderA(Ansi(dir.win("missing"))), platform::kInvalidHandle);
+  const platform::Handle links = platform::OpenFolderA(Ansi(dir.win("links")));
+  ASSERT_NE(links, platform::kInvalidHandle);
 
-TEST(KernelMove, RenamesButNeverOverwrites) {
-  TempDir dir;
-  dir.MakeFile("a", "A");
-  dir.MakeFile("b", "B");
-  EXPECT_EQ(platform::MoveFileA(Ansi(dir.win("a")), Ansi(dir.win("b"))), 0);
-  EXPECT_EQ(dir.Read("a"), "A");
-  EXPECT_EQ(dir.Read("b"), "B");
-  EXPECT_NE(platform::MoveFileA(Ansi(dir.win("a")), Ansi(dir.win("c"))), 0);
-  EXPECT_FALSE(dir.Exists("a"));
-  EXPECT_EQ(dir.Read("c"), "A");
-  EXPECT_EQ(platform::MoveFileA(Ansi(dir.win("none")), Ansi(dir.win("d"))), 0);
+  EXPECT_EQ(platform::FindNamesA(links, "DOC.LNK"), std::vector<std::string>{"Doc.lnk"});
+  EXPECT_EQ(platform::FindNamesA(links, "new.lnk"), std::vector<std::string>{});
+
+  EXPECT_NE(platform::CreateNewFileA(links, ".t.lnk"), 0);
+  EXPECT_EQ(dir.Read("links/.t.lnk"), "");
+  for (const char* taken : {".t.lnk", "doc.lnk", "sub"}) {
+    ::SetLastError(0);
+    EXPECT_EQ(platform::CreateNewFileA(links, taken), 0) << taken;
+    EXPECT_TRUE(platform::GetLastError() == platform::kErrorFileExists || taken == std::string("sub")) << taken;
+  }
+  EXPECT_EQ(dir.Read("links/Doc.lnk"), "old");
+  EXPECT_EQ(platform::GetFileIdAt(links, "Doc.lnk"), platform::GetFileIdA(Ansi(dir.win("links\\Doc.lnk")), false));
+  EXPECT_FALSE(platform::GetFileIdAt(links, "missing").has_value());
+  // (Wine shows every name with a leading dot as hidden, whatever the
+  // attribute says.)
+  dir.MakeFile("links/h.lnk");
+  EXPECT_NE(platform::HideFileA(links, "h.lnk", true), 0);
+  EXPECT_NE(::GetFileAttributesW(dir.native("links/h.lnk").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_NE(platform::HideFileA(links, "h.lnk", false), 0);
+  EXPECT_EQ(::GetFileAttributesW(dir.native("links/h.lnk").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+  dir.MakeFile("links/.u.lnk", "new u");
+  dir.MakeFile("links/.v.lnk", "new v");
+  EXPECT_NE(platform::ReplaceFileA(links, ".t.lnk", "Doc.lnk"), 0);
+  EXPECT_NE(platform::ReplaceFileA(links, ".u.lnk", "ro.lnk"), 0);
+  EXPECT_NE(platform::ReplaceFileA(links, ".v.lnk", "hard.lnk"), 0);
+  EXPECT_EQ(dir.Read("links/Doc.lnk"), "");
+  EXPECT_EQ(dir.Read("links/ro.lnk"), "new u");
+  EXPECT_EQ(dir.Read("links/hard.lnk"), "new v");
+  EXPECT_EQ(dir.Read("elsewhere.txt"), "precious");
+  EXPECT_NE(::GetFileAttributesW(dir.native("elsewhere.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  dir.MakeFile("links/.w.lnk");
+  EXPECT_EQ(platform::ReplaceFileA(links, ".w.lnk", "sub"), 0);  // never a folder
+  EXPECT_TRUE(dir.Exists("links/sub"));
+
+  EXPECT_NE(platform::RemoveFileA(links, ".w.lnk"), 0);
+  EXPECT_EQ(platform::RemoveFileA(links, ".w.lnk"), 0);
+  // Wine 8 names a handle by the path it was opened with, renamed or not.
+  if (!UnderWine()) {
+    ASSERT_TRUE(::MoveFileW(dir.native("links").c_str(), dir.native("moved").c_str()));
+    EXPECT_NE(platform::CreateNewFileA(links, ".x.lnk"), 0);
+    EXPECT_NE(platform::ReplaceFileA(links, ".x.lnk", "x.lnk"), 0);
+    EXPECT_TRUE(dir.Exists("moved/x.lnk"));
+  }
+  EXPECT_EQ(dir.List(UnderWine() ? "links" : "moved"),
+            (std::set<std::string>{"Doc.lnk", "h.lnk", "hard.lnk", "ro.lnk", "sub", UnderWine() ? "Doc.lnk" : "x.lnk"}));
+  platform::CloseFolder(links);
+  dir.SetReadOnly("elsewhere.txt", false);
 }
 
 // ---- current directory and full paths ----------------------------------------------
