@@ -121,14 +121,18 @@ int CurrentFolderUnreadable(std::uint32_t reason) {
 int RunLink(const std::u16string& link, const std::u16string& target) {
   // Both tests are always made.
   const bool isFolder = bas_ExistFile::FolderExists(target);
+  platform::SetLastError(0);
   const bool isFile = bas_ExistFile::FileExists(target);
+  const std::uint32_t why = platform::GetLastError();
   const std::u16string bare = bas_ExistFile::StripQuotes(target);
   if (!isFolder && !isFile) {
     platform::SetLastError(0);
     if (!bare.empty() && bas_ExistFile::FullPath(bare).empty() && platform::GetLastError() != 0) {
       return CurrentFolderUnreadable(platform::GetLastError());
     }
-    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(target + u" not found"));
+    // A target that could not be looked at is not said to be missing.
+    const std::u16string line = platform::NotFound(why) ? target + u" not found" : u"cannot look at " + target;
+    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(line, platform::NotFound(why) ? 0 : why));
     return kExitFailed;
   }
   platform::SetLastError(0);

@@ -94,6 +94,12 @@ void SetLastError(std::uint32_t code);
 // denied"), without line end or final full stop.
 std::u16string ErrorMessage(std::uint32_t code);
 
+// Whether a failed look's reason says that nothing is there to find (no
+// such file or folder, a name on the way that is none, a folder that may
+// not be looked into), rather than that the looking itself failed (an I/O
+// error, no memory).  0, no reason at all, is "not there".
+bool NotFound(std::uint32_t code);
+
 // ---- the link's folder, held while a link is made in it ------------------
 //
 // A new link is made complete under a temporary name in the link's folder

@@ -1,5 +1,6 @@
 #include "shelllink/bas_ShellLink.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -91,9 +92,7 @@ std::u16string NameList(const std::vector<std::string>& names) {
 std::string OnDiskName(platform::Handle folder, const std::string& name, const std::u16string& folderPath) {
   const std::vector<std::string> names = platform::FindNamesA(folder, name);
   if (names.size() <= 1) return names.empty() ? name : names.front();
-  for (const std::string& entry : names) {
-    if (entry == name) return name;
-  }
+  if (std::find(names.begin(), names.end(), name) != names.end()) return name;
   Fail(u"cannot tell which file to replace: " + NameList(names) + u" in " + Quoted(folderPath) +
        u" all match " + Quoted(platform::FromAnsi(name)) + u"; rename or remove all but one.");
 }
@@ -199,13 +198,13 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     }
     const std::string name = OnDiskName(writing.folder, *nameBytes, folderPath);
     linkPath = JoinPath(folderPath, platform::FromAnsi(name));
+    // The target's identity, taken now: should something take its place
+    // meanwhile, or the target itself come to stand under the link's name,
+    // it is still the file it was.
     const auto targetBytes = platform::ToAnsiExact(targetPath);
-    std::optional<platform::FileId> targetId;
-    const auto isTheTarget = [&](const std::optional<platform::FileId>& id) {
-      if (!id || !targetBytes) return false;
-      if (!targetId) targetId = platform::GetFileIdA(*targetBytes, true);
-      return id == targetId;
-    };
+    const std::optional<platform::FileId> targetId =
+        targetBytes ? platform::GetFileIdA(*targetBytes, true) : std::nullopt;
+    const auto isTheTarget = [&](const std::optional<platform::FileId>& id) { return id && id == targetId; };
     const std::uint32_t attributes = Attributes(linkPath);
     if (attributes != platform::kInvalidFileAttributes) {
       // The link file itself, not what a symbolic link of that name leads

@@ -13,7 +13,11 @@ else()
   # Counted where the runtimes are linked in (see CMakeLists.txt): loading
   # shared libraries alone would take 20 calls more.
   if(MKLNK_HAVE_STATIC_PIE AND NOT MKLNK_PORTABLE AND NOT MKLNK_SANITIZE)
-    list(APPEND E2E_ARGS --syscall-budget 45)
+    list(APPEND E2E_ARGS --syscall-budget 41)
+  endif()
+  # The sanitizers' own start-up would add some hundred points of no interest.
+  if(NOT MKLNK_SANITIZE)
+    list(APPEND E2E_ARGS --crash-points)
   endif()
 endif()
 foreach(name cli link hostile)

@@ -16,6 +16,7 @@ import unittest
 DESCRIPTION = None  # the version resource's, handed over by ctest (--description)
 VERSION = None  # "1.00.0002", handed over by ctest (--version-string)
 SYSCALL_BUDGET = None  # system calls a link run may make (--syscall-budget), where counted
+CRASH_POINTS = False  # stop or fail runs at each system call (--crash-points), where strace sees the tool's own
 
 
 def usage_bytes(base):
@@ -89,7 +90,7 @@ TOOL = None
 
 
 def main():
-    global TOOL, DESCRIPTION, VERSION, SYSCALL_BUDGET
+    global TOOL, DESCRIPTION, VERSION, SYSCALL_BUDGET, CRASH_POINTS
     parser = argparse.ArgumentParser()
     parser.add_argument("--description", required=True)
     parser.add_argument("--version-string", required=True)
@@ -98,11 +99,13 @@ def main():
     parser.add_argument("--wine-run")
     parser.add_argument("--reader")
     parser.add_argument("--syscall-budget", type=int)
+    parser.add_argument("--crash-points", action="store_true")
     opts, rest = parser.parse_known_args()
     TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
     DESCRIPTION = opts.description
     VERSION = opts.version_string
     SYSCALL_BUDGET = opts.syscall_budget
+    CRASH_POINTS = opts.crash_points
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=1)
 
 

@@ -13,6 +13,7 @@ import errno
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -415,6 +416,11 @@ class Faults(Sandbox):
         def dangling_symlink(_):
             os.symlink("../nowhere", self.p("links/doc.lnk"))
 
+        def hard_link_to_read_only(_):
+            touch(self.p("other.txt"), b"precious\n")
+            os.chmod(self.p("other.txt"), 0o444)
+            os.link(self.p("other.txt"), self.p("links/doc.lnk"))
+
         def folder_symlink(_):
             os.symlink("../data", self.p("links/doc.lnk"))
 
@@ -427,6 +433,8 @@ class Faults(Sandbox):
             # A symbolic link is replaced as itself, never written through.
             (symlink_to_file, "links\\doc", "links/doc.lnk", None),
             (dangling_symlink, "links\\doc", "links/doc.lnk", None),
+            # The file's other name keeps it, read-only as it was.
+            (hard_link_to_read_only, "links\\doc", "links/doc.lnk", None),
             # One that leads to a folder is a folder in the way: refused, and
             # it stays.
             (folder_symlink, "links\\doc", None, refused),
@@ -442,10 +450,197 @@ class Faults(Sandbox):
                 self.check_run([arg, "data\\r.txt"], printed, 0, link)
                 self.assertFalse(os.path.islink(self.p(link)))
                 self.complete_link(link)
-                if setup is symlink_to_file:
+                if setup in (symlink_to_file, hard_link_to_read_only):
                     with open(self.p("other.txt"), "rb") as f:
                         self.assertEqual(f.read(), b"precious\n")
                     self.assertEqual(os.stat(self.p("other.txt")).st_mode & 0o777, 0o444)
+
+
+class FailingCalls(Sandbox):
+    """A system call that fails where the run needs it (strace makes it
+    fail) is one error line with the system's reason, exit status 1, and
+    the folder as it was; never a link stored without what it needed."""
+
+    def test_failing_calls(self):
+        if not harness.CRASH_POINTS:
+            self.skipTest("counted on the build without sanitizers")
+        links = self.w("links").encode()
+
+        def older_in_another_case():
+            touch(self.p("links/Doc.lnk"), b"older link")
+
+        rows = [
+            # setup; the call, its error, and which of its calls fails (a
+            # text the traced line holds; None: all of them); what is printed
+            (older_in_another_case, "openat", "EDQUOT", b".mklnk-",
+             b'Error: cannot create the link file "' + links + b'\\Doc.lnk": Disk quota exceeded.\r\n'),
+            (None, "openat", "ENOSPC", b".mklnk-",
+             b'Error: cannot create the link file "' + links + b'\\doc.lnk": No space left on device.\r\n'),
+            (None, "getcwd", "EACCES", None, b"Error: cannot read the current folder: Permission denied.\r\n"),
+            # Every look at the target from the first one on ("+").
+            (None, "statx", "EIO", b"r.txt+", b"Error: cannot look at data\\r.txt: Input/output error.\r\n"),
+            (None, "fsync", "EIO", None,
+             b'Error: cannot write the link file "' + links + b'\\doc.lnk": Input/output error.\r\n'),
+            (older_in_another_case, "renameat", "EXDEV", None,
+             b'Error: cannot replace the existing file "' + links + b'\\Doc.lnk": Invalid cross-device link.\r\n'),
+        ]
+        args = ["links\\doc", "data\\r.txt"]
+        for setup, call, error, line_holds, printed in rows:
+            with self.subTest(call=call, error=error):
+                self.fresh()
+                if setup:
+                    setup()
+                when = ""
+                calls = trace(args, self.d)
+                if call == "statx" and call not in [name for name, _ in calls]:
+                    call = "newfstatat"  # the build without statx
+                if line_holds is not None:
+                    text = line_holds.decode().rstrip("+")
+                    index = next(i for i, (name, line) in enumerate(calls) if name == call and text in line)
+                    when = ":when=%d%s" % (occurrence(calls, index)[1], "+" if line_holds.endswith(b"+") else "")
+                prefix = ["strace", "-o", "/dev/null", "-e", "inject=%s:error=%s%s" % (call, error, when)]
+                self.check_run(args, printed, 1, prefix=prefix)
+
+    def test_current_folder_not_utf8(self):
+        # Its name as text would be "a\ufffd", some other folder's; relative
+        # paths are refused, full ones need no current folder.
+        for folder in (b"a\xff", "a\ufffd".encode()):
+            os.makedirs(os.path.join(os.fsencode(self.d), folder, b"links"))
+            os.makedirs(os.path.join(os.fsencode(self.d), folder, b"data"))
+            touch(os.path.join(os.fsencode(self.d), folder, b"data", b"r.txt"), b"report")
+        touch(os.path.join(os.fsencode(self.d), "a\ufffd".encode(), b"links", b"doc.lnk"), b"the sibling's link")
+        cwd = os.path.join(os.fsencode(self.d), b"a\xff")
+        before = snapshot(self.d)
+        out, rc = run(["links\\doc", "data\\r.txt"], cwd)
+        self.assertEqual(out, b"Error: cannot read the current folder: Invalid or incomplete multibyte or wide "
+                              b"character.\r\n")
+        self.assertEqual(rc, 1)
+        self.assertEqual(snapshot(self.d), before)
+        full = [self.w("links") + "\\x", self.w("data/r.txt")]
+        out, rc = run(full, cwd)
+        self.assertEqual((out, rc), (("shortcut created for %s <<===>> %s\r\n" % tuple(full)).encode(), 0))
+
+
+def trace(args, cwd, env=UTF8_ENV):
+    """The system calls of one run, in order: [(name, text of the line)]."""
+    log = tempfile.mktemp(prefix="mklnk-trace-")
+    try:
+        subprocess.run(["strace", "-o", log, "-s", "256", harness.TOOL.exe] + args, cwd=cwd, env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        with open(log, encoding="utf-8", errors="replace") as f:
+            calls = [(m.group(1), line) for line in f if (m := re.match(r"(\w+)\(", line))]
+    finally:
+        if os.path.exists(log):
+            os.unlink(log)
+    return calls
+
+
+def injected(args, cwd, name, n, what, env=UTF8_ENV):
+    """One run with `what` ("signal=KILL", "error=EIO") injected at the n-th
+    call of `name`; answers (stdout, status)."""
+    p = subprocess.run(["strace", "-o", "/dev/null", "-e", "inject=%s:%s:when=%d" % (name, what, n),
+                        harness.TOOL.exe] + args, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    return p.stdout, p.returncode
+
+
+def occurrence(calls, index):
+    """The call at `index` as strace counts it: its name and which call of that name it is."""
+    name = calls[index][0]
+    return name, sum(1 for other, _ in calls[:index + 1] if other == name)
+
+
+TEMPORARY = re.compile(rb"^\.mklnk-\d+(-\d+)?\.lnk$")
+
+
+def whole_link(data):
+    """Whether the bytes are one whole shell link: every size field of the
+    format leads exactly to the end of the file (a link cut short, or with
+    bytes after it, is not).  Faster than the parsers, for many runs."""
+    def u16(at):
+        return struct.unpack_from("<H", data, at)[0]
+
+    try:
+        if data[:20] != bytes.fromhex("4c0000000114020000000000c000000000000046"):
+            return False
+        flags = struct.unpack_from("<I", data, 20)[0]
+        at = 76
+        if flags & 0x01:
+            at += 2 + u16(at)
+        if flags & 0x02:
+            at += struct.unpack_from("<I", data, at)[0]
+        for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
+            if flags & bit:
+                at += 2 + u16(at) * (2 if flags & 0x80 else 1)
+        while True:
+            size = struct.unpack_from("<I", data, at)[0]
+            if size < 4:
+                return at + 4 == len(data)
+            at += size
+    except struct.error:
+        return False
+
+
+class CrashPoints(Sandbox):
+    """A run stopped, or failed, at each of its system calls in turn (strace
+    injects the signal or the error): the link's name holds the older link
+    byte for byte or a complete new one, and nothing else is left in the
+    folder but, after SIGKILL alone, the run's one hidden temporary file."""
+
+    def test_every_system_call(self):
+        if not harness.CRASH_POINTS:
+            self.skipTest("the crash points are counted on the build without sanitizers")
+        tally = {}  # (run, what) -> [tried, failed]
+        args = ["links\\doc", "data\\r.txt"]
+
+        def reset(older):
+            # Only the link's folder is put back: the target's folders keep
+            # their times.
+            for name in os.listdir(self.p("links")):
+                os.unlink(os.path.join(self.p("links"), name))
+            if older:
+                touch(self.p("links/doc.lnk"), older)
+
+        for older in (b"the older link\n", None):
+            reset(older)
+            calls = trace(args, self.d)
+            self.assertTrue({"rename", "renameat"} & {name for name, _ in calls})
+            points = [(occurrence(calls, i), "signal=" + sig) for i in range(1, len(calls))
+                      for sig in ("KILL", "INT", "TERM", "HUP")]
+            points += [(occurrence(calls, i), "error=" + err) for i, (name, _) in enumerate(calls)
+                       if name in ("write", "fsync", "rename", "renameat", "renameat2", "openat")
+                       for err in ("ENOSPC", "EIO")]
+            for (name, n), what in points:
+                reset(older)
+                before = snapshot(self.d)
+                out, rc = injected(args, self.d, name, n, what)
+                after = snapshot(self.d)
+                counts = tally.setdefault(("replacing" if older else "first", what), [0, 0])
+                counts[0] += 1
+                with self.subTest(older=bool(older), call=name, n=n, what=what):
+                    try:
+                        left = sorted(k for k in after if k.startswith(b"links/") and k != b"links/doc.lnk")
+                        stray = [k for k in left if TEMPORARY.match(k[len(b"links/"):])]
+                        self.assertEqual(left, stray if what == "signal=KILL" else [])
+                        self.assertLessEqual(len(stray), 1)
+                        link = after.get(b"links/doc.lnk")
+                        rest = {k: v for k, v in after.items() if k not in stray and k != b"links/doc.lnk"}
+                        self.assertEqual(rest, {k: v for k, v in before.items() if k != b"links/doc.lnk"})
+                        if link is not None and link[1] != older and whole_link(link[1]):
+                            self.assertIn(rc, (0, -2, -15, -1, -9) if what.startswith("signal") else (0,), out)
+                        else:
+                            self.assertEqual(link, before.get(b"links/doc.lnk"))
+                            self.assertNotEqual(rc, 0, out)
+                        if rc == 1:
+                            self.assertTrue(out.startswith(b"Error: ") and out.endswith(b"\r\n"), out)
+                            self.assertEqual(out.count(b"\r\n"), 1, out)
+                    except AssertionError:
+                        counts[1] += 1
+                        raise
+        sys.stderr.write("crash points: %d tried, %d failed\n" % (sum(t for t, _ in tally.values()),
+                                                                   sum(f for _, f in tally.values())))
+        for (kind, what), (tried, failed) in sorted(tally.items()):
+            sys.stderr.write("  %-9s %-13s %3d tried, %3d failed\n" % (kind, what, tried, failed))
 
 
 class Unicode(Sandbox):
@@ -502,8 +697,10 @@ class Lean(Sandbox):
         if harness.SYSCALL_BUDGET is None:
             self.skipTest("a budget of system calls is set only for the build with the runtimes linked in")
         absolute = self.calls([self.w("links") + "\\a", self.w("data/r.txt")])
+        replacing = self.calls([self.w("links") + "\\a", self.w("data/r.txt")])  # a.lnk is there now
         relative = self.calls(["links\\r", "data\\r.txt"])
         self.assertLessEqual(absolute, harness.SYSCALL_BUDGET)
+        self.assertLessEqual(replacing, harness.SYSCALL_BUDGET)
         # A relative path costs the current directory, not a look at every
         # drive letter.
         self.assertLessEqual(relative, absolute + 10)

@@ -177,6 +177,73 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
 
 
+class OlderEntries(unittest.TestCase):
+    """What stands under the link's name is replaced as itself, in one step,
+    or, when several names would do, refused; nothing else is ever touched:
+    not the file a symbolic link there leads to, nor a name that differs in
+    more than letter case as Windows folds it."""
+
+    def test_older_entries(self):
+        def precious(d):
+            os.makedirs(os.path.join(d, "elsewhere"))
+            with open(os.path.join(d, "elsewhere/precious.txt"), "w") as f:
+                f.write("precious\n")
+            os.chmod(os.path.join(d, "elsewhere/precious.txt"), 0o444)
+
+        def symlink_to_file(d):
+            precious(d)
+            os.symlink("../elsewhere/precious.txt", os.path.join(d, "links/doc.lnk"))
+
+        def dangling(d):
+            os.symlink("../elsewhere/new.txt", os.path.join(d, "links/doc.lnk"))
+
+        def names(*names):
+            def setup(d):
+                for name in names:
+                    with open(os.path.join(d, "links", name), "w") as f:
+                        f.write("older " + name)
+            return setup
+
+        def several(d, found):
+            return ('Error: cannot tell which file to replace: %s in "%s" all match "doc.lnk"; rename or '
+                    "remove all but one.\r\n" % (found, win_path(os.path.join(d, "links"))))
+
+        rows = [
+            # setup; args; the entry that holds the new link (None: refused); the line when refused
+            (symlink_to_file, ["links\\doc", "data\\report.txt"], "doc.lnk", None),
+            (dangling, ["links\\doc", "data\\report.txt"], "doc.lnk", None),
+            (names("Doc.lnk"), ["links\\doc", "data\\report.txt"], "Doc.lnk", None),
+            (names("Doc.lnk", "DOC.lnk"), ["links\\doc", "data\\report.txt"], None,
+             lambda d: several(d, '"DOC.lnk" and "Doc.lnk"')),
+            # The target one of them: neither is a guess to replace.
+            (names("Doc.lnk", "DOC.lnk"), ["links\\doc", "links\\DOC.lnk"], None,
+             lambda d: several(d, '"DOC.lnk" and "Doc.lnk"')),
+            (names("d\u0131c.lnk"), ["links\\DIC", "data\\report.txt"], "DIC.lnk", None),
+        ]
+        for setup, args, replaced, refusal in rows:
+            with self.subTest(setup=setup.__name__, args=args), TempDir() as d:
+                os.makedirs(os.path.join(d, "links"))
+                os.makedirs(os.path.join(d, "data"))
+                with open(os.path.join(d, "data/report.txt"), "w") as f:
+                    f.write("report\n")
+                setup(d)
+                before = snapshot(d)
+                out, rc = harness.TOOL.run(args, cwd=d)
+                after = snapshot(d)
+                if refusal:
+                    self.assertEqual((out, rc), (encode(refusal(d)), 1))
+                    self.assertEqual(after, before)
+                    continue
+                self.assertEqual(rc, 0, out)
+                key = ("links/" + replaced).encode()
+                self.assertEqual(after[key][0], "file")
+                self.assertEqual({k: v for k, v in after.items() if k not in (key, b"links/doc.lnk")},
+                                 {k: v for k, v in before.items() if k not in (key, b"links/doc.lnk")})
+                info = lnkcheck.read_link(os.path.join(d, "links", replaced), ours=not harness.TOOL.wine)
+                self.assertEqual(info["errors"], [])
+                self.assertEqual(info["local_base_path"], win_path(os.path.join(d, "data/report.txt")))
+
+
 class Failures(unittest.TestCase):
     """Runs that make no link: one error line, exit status 1, nothing changed."""
 

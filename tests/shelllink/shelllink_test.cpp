@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <new>
 #include <set>
@@ -35,6 +36,7 @@ enum class FailAt {
 struct World {
   FailAt fail = FailAt::Nothing;
   std::vector<std::string> calls;
+  std::function<void()> meanwhile;  // what another process does once the run's temporary file is made
 };
 World* g_world = nullptr;
 
@@ -120,6 +122,7 @@ class FakeFolder : public platform::FolderObject {
   }
   std::unique_ptr<platform::FolderItemsObject> Items() override {
     g_world->calls.push_back("Items");
+    if (g_world->meanwhile) g_world->meanwhile();
     return std::make_unique<FakeItems>(path_);
   }
 
@@ -326,6 +329,48 @@ TEST_F(ShellLinkTest, OlderLinkInAnotherLetterCase) {
   }
 }
 #endif
+
+// Another process changes the link's folder while the link is made: what
+// it puts under the link's name is replaced whole by a link that is made,
+// and left alone by a run that fails; and the target itself moved there is
+// never replaced by a link to itself.
+TEST_F(ShellLinkTest, ChangesMeanwhile) {
+  struct Row {
+    const char* what;
+    FailAt fail;
+    bool targetMovesIn;
+    std::string printed;  // its start; "" when the link is made
+    std::string left;     // what the link's name holds afterwards; "LINK" for the new link
+  };
+  const Row rows[] = {
+      {"a file saved there, link made", FailAt::Nothing, false, "", "LINK"},
+      {"a file saved there, save refused", FailAt::Save, false, "Error: Access is denied.", "the user's"},
+      {"the target moved there", FailAt::Nothing, true, "Error: the link file \"", "data"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir fresh;
+    fresh.MakeDir("links");
+    fresh.MakeFile("target.txt", "data");
+    testsupport::Capture capture;
+    bas_Console::SetStdOutput(capture.handle());
+    world.fail = row.fail;
+    world.meanwhile = [&] {
+      if (row.targetMovesIn) {
+        std::filesystem::rename(fresh.native("target.txt"), fresh.native("links/doc.lnk"));
+      } else {
+        fresh.MakeFile("links/doc.lnk", "the user's");
+      }
+    };
+    EXPECT_EQ(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"target.txt", u"doc", u"", u""),
+              row.printed.empty());
+    EXPECT_EQ(capture.Bytes().rfind(row.printed, 0), 0u) << capture.Bytes();
+    EXPECT_EQ(fresh.List("links"), std::set<std::string>{"doc.lnk"});
+    const std::string left = fresh.Read("links/doc.lnk");
+    EXPECT_EQ(row.left == "LINK" ? left.substr(0, 5) : left, row.left == "LINK" ? "Path=" : row.left);
+  }
+  world.meanwhile = nullptr;
+}
 
 TEST_F(ShellLinkTest, EmptyFileCannotBeMade) {
   t.MakeDir("links/doc.lnk");  // a folder in the way

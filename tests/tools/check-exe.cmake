@@ -15,16 +15,18 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 100 KB for the 32-bit product, which the build meets with
-# 101,888 bytes; the 64-bit one (75,264 bytes) about 5% more than it is.  A
-# larger executable means something new was linked in; the linker's map
-# (-Wl,-Map=...) tells what and why.
+# The budgets: 110 KB for the 32-bit product, which the build meets with
+# 112,128 bytes; the 64-bit one (84,480 bytes) about 3% more than it is.
+# (They were 100 KB and 79 KB before links were made under a temporary name
+# and renamed into place: the folder calls, the name lookup in any letter
+# case and the flush cost 10 KB.)  A larger executable means something new
+# was linked in; the linker's map (-Wl,-Map=...) tells what and why.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 100)
+  set(budget_kb 110)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 79)
+  set(budget_kb 85)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()

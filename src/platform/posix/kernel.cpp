@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -224,11 +225,13 @@ struct HeldFolder {
 };
 std::vector<HeldFolder> g_held;
 
+std::vector<HeldFolder>::iterator Find(Handle folder) {
+  return std::find_if(g_held.begin(), g_held.end(), [folder](const HeldFolder& held) { return held.fd == folder; });
+}
+
 const std::string* HeldPath(Handle folder) {
-  for (const HeldFolder& held : g_held) {
-    if (held.fd == folder) return &held.unixPath;
-  }
-  return nullptr;
+  const auto held = Find(folder);
+  return held == g_held.end() ? nullptr : &held->unixPath;
 }
 
 int Fd(Handle folder) { return HeldPath(folder) != nullptr ? static_cast<int>(folder) : -1; }
@@ -247,13 +250,10 @@ Handle OpenFolderA(const std::string& path) {
 }
 
 void CloseFolder(Handle folder) {
-  for (auto it = g_held.begin(); it != g_held.end(); ++it) {
-    if (it->fd == folder) {
-      posix::ReleaseFolder(it->fd);
-      g_held.erase(it);
-      return;
-    }
-  }
+  const auto held = Find(folder);
+  if (held == g_held.end()) return;
+  posix::ReleaseFolder(held->fd);
+  g_held.erase(held);
 }
 
 std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
@@ -297,5 +297,12 @@ std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
 void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
 
 std::u16string ErrorMessage(std::uint32_t code) { return FromAnsi(std::strerror(static_cast<int>(code))); }
+
+bool NotFound(std::uint32_t code) {
+  switch (code) {
+    case 0: case ENOENT: case ENOTDIR: case ELOOP: case ENAMETOOLONG: case EACCES: return true;
+    default: return false;
+  }
+}
 
 }  // namespace platform

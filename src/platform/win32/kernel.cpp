@@ -8,7 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -131,6 +130,16 @@ std::u16string ErrorMessage(std::uint32_t code) {
   return text;
 }
 
+bool NotFound(std::uint32_t code) {
+  switch (code) {
+    // A failure of the device or of memory is the looking's own; everything
+    // else a search answers is a path that leads to nothing.
+    case ERROR_IO_DEVICE: case ERROR_CRC: case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY:
+    case ERROR_DISK_CORRUPT: case ERROR_FILE_CORRUPT: return false;
+    default: return true;
+  }
+}
+
 std::optional<FileId> GetFileIdA(const std::string& path, bool follow) {
   if (!IsValidPath(path)) return std::nullopt;
   // No access asked for: the file's identity needs none.  Folders open only
@@ -159,45 +168,45 @@ namespace {
 
 struct HeldFolder {
   HANDLE dir;
-  std::wstring path;  // as it was opened, should the system not say where it is now
+  std::u16string path;  // as it was opened, should the system not say where it is now
 };
 
 HeldFolder* Held(Handle folder) { return reinterpret_cast<HeldFolder*>(folder); }  // NOLINT(performance-no-int-to-ptr)
 
-std::wstring WideOf(const std::string& ansi) {
+const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::u16string WideOf(const std::string& ansi) {
   if (ansi.empty() || ansi.size() > static_cast<std::size_t>(INT_MAX)) return {};
   const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
+  std::u16string out(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+  if (n > 0) {
+    ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<wchar_t*>(out.data()),
+                          n);
+  }
   return out;
 }
 
-std::string AnsiOf(const std::wstring& wide) {
-  const std::u16string text(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
-  return ToAnsi(text);
-}
-
-std::wstring In(const HeldFolder& folder, const std::string& name) {
-  std::wstring path = folder.path;
-  std::vector<wchar_t> buffer(MAX_PATH);
+std::u16string In(const HeldFolder& folder, const std::string& name) {
+  std::u16string path(MAX_PATH, u'\0');
   for (int tries = 0; tries < 3; ++tries) {
-    const DWORD got = ::GetFinalPathNameByHandleW(folder.dir, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD got = ::GetFinalPathNameByHandleW(folder.dir, reinterpret_cast<wchar_t*>(path.data()),
+                                                  static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (got == 0) break;
-    if (got < buffer.size()) {
-      path.assign(buffer.data(), got);
-      break;
+    if (got < path.size()) {
+      path.resize(got);
+      return path + u'\\' + WideOf(name);
     }
-    buffer.resize(got + 1);
+    path.resize(got + 1);
   }
-  if (path.empty() || path.back() != L'\\') path += L'\\';
+  path = folder.path;
+  if (path.empty() || path.back() != u'\\') path += u'\\';
   return path + WideOf(name);
 }
 
 // A handle of the entry itself (a symbolic link is not followed), for its
 // identity and attributes; INVALID_HANDLE_VALUE when there is none.
-HANDLE OpenEntry(const std::wstring& path, DWORD access) {
-  return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+HANDLE OpenEntry(const std::u16string& path, DWORD access) {
+  return ::CreateFileW(W(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -213,8 +222,8 @@ const std::uint32_t kErrorFileExists = ERROR_FILE_EXISTS;
 
 Handle OpenFolderA(const std::string& path) {
   if (!IsValidPath(path)) return kInvalidHandle;
-  std::wstring wide = WideOf(path);
-  const HANDLE dir = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  std::u16string wide = WideOf(path);
+  const HANDLE dir = ::CreateFileW(W(wide), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (dir == INVALID_HANDLE_VALUE) return kInvalidHandle;
   return reinterpret_cast<Handle>(new HeldFolder{dir, std::move(wide)});
@@ -228,25 +237,27 @@ void CloseFolder(Handle folder) {
 
 std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
   std::vector<std::string> names;
-  const std::wstring wanted = WideOf(name);
+  const std::u16string wanted = WideOf(name);
   WIN32_FIND_DATAW found;
-  const HANDLE search = ::FindFirstFileExW(In(*Held(folder), "*").c_str(), FindExInfoBasic, &found,
+  const HANDLE search = ::FindFirstFileExW(W(In(*Held(folder), "*")), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     // As the file system compares names: ordinal, without regard to case.
-    if (::CompareStringOrdinal(found.cFileName, -1, wanted.c_str(), static_cast<int>(wanted.size()), TRUE) ==
+    if (::CompareStringOrdinal(found.cFileName, -1, W(wanted), static_cast<int>(wanted.size()), TRUE) ==
         CSTR_EQUAL) {
-      names.push_back(AnsiOf(found.cFileName));
+      std::string entry = ToAnsi(reinterpret_cast<const char16_t*>(found.cFileName));
+      auto at = names.begin();
+      while (at != names.end() && *at < entry) ++at;  // in byte order; there are few
+      names.insert(at, std::move(entry));
     }
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);
-  std::sort(names.begin(), names.end());
   return names;
 }
 
 std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
-  const HANDLE file = ::CreateFileW(In(*Held(folder), name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   return ::CloseHandle(file) ? 1 : 0;
@@ -263,20 +274,20 @@ std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
 }
 
 std::int32_t HideFileA(Handle folder, const std::string& name, bool hidden) {
-  const std::wstring path = In(*Held(folder), name);
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const std::u16string path = In(*Held(folder), name);
+  const DWORD attributes = ::GetFileAttributesW(W(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   DWORD wanted = hidden ? (attributes | FILE_ATTRIBUTE_HIDDEN) : (attributes & ~FILE_ATTRIBUTE_HIDDEN);
   wanted &= ~FILE_ATTRIBUTE_NORMAL;
   if (wanted == (attributes & ~FILE_ATTRIBUTE_NORMAL)) return 1;
-  return ::SetFileAttributesW(path.c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
+  return ::SetFileAttributesW(W(path), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
 }
 
 std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to) {
-  const std::wstring source = In(*Held(folder), from);
-  const std::wstring target = In(*Held(folder), to);
+  const std::u16string source = In(*Held(folder), from);
+  const std::u16string target = In(*Held(folder), to);
   constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (::MoveFileExW(source.c_str(), target.c_str(), kFlags)) return 1;
+  if (::MoveFileExW(W(source), W(target), kFlags)) return 1;
   const DWORD refused = ::GetLastError();
   if (refused != ERROR_ACCESS_DENIED) return 0;
   // A read-only file is replaced only once the attribute is cleared.  It is
@@ -293,7 +304,7 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
     ::SetLastError(refused);
     return 0;
   }
-  const bool moved = ::MoveFileExW(source.c_str(), target.c_str(), kFlags) != 0;
+  const bool moved = ::MoveFileExW(W(source), W(target), kFlags) != 0;
   const DWORD why = ::GetLastError();
   SetAttributes(file, info.FileAttributes);
   ::CloseHandle(file);
@@ -302,7 +313,7 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 }
 
 std::int32_t RemoveFileA(Handle folder, const std::string& name) {
-  return ::DeleteFileW(In(*Held(folder), name).c_str());
+  return ::DeleteFileW(W(In(*Held(folder), name)));
 }
 
 }  // namespace platform
