@@ -279,57 +279,6 @@ TEST_F(ShellLinkTest, Failures) {
   }
 }
 
-#ifndef _WIN32
-// An older link in another letter case: the new link takes its place and
-// its spelling, as the system's own save keeps a name; of several, none is
-// guessed at, and nothing changes.  (Linux folders can hold names that
-// differ only in case; so can the folders Wine shows.)
-TEST_F(ShellLinkTest, OlderLinkInAnotherLetterCase) {
-  struct Row {
-    std::u16string linkName;
-    std::set<std::string> older;
-    std::string replaced;  // the file that holds the new link; "" when refused
-  };
-  const Row rows[] = {
-      {u"doc", {"Doc.lnk"}, "Doc.lnk"},
-      {u"DOC", {"doc.lnk", "DOC.lnk"}, "DOC.lnk"},  // the name as typed wins
-      {u"doc", {"Doc.lnk", "DOC.lnk"}, ""},
-      {u"doc", {"Doc.lnk", "DOC.lnk", "dOC.lnk"}, ""},
-      {u"DIC", {"d\u0131c.lnk"}, "DIC.lnk"},  // a dotless i is no I
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(Show(row.linkName) + " over " + std::to_string(row.older.size()));
-    TempDir fresh;
-    fresh.MakeDir("links");
-    for (const std::string& name : row.older) fresh.MakeFile("links/" + name, "old");
-    testsupport::Capture capture;
-    bas_Console::SetStdOutput(capture.handle());
-    const bool made = bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", row.linkName, u"", u"");
-    EXPECT_EQ(made, !row.replaced.empty());
-    std::set<std::string> expected = row.older;
-    if (made) {
-      expected.insert(row.replaced);
-      EXPECT_EQ(capture.Bytes(), "");
-      EXPECT_EQ(fresh.Read("links/" + row.replaced).rfind("Path=", 0), 0u);
-    } else {
-      std::string names;
-      for (const std::string& name : row.older) {
-        names += names.empty() ? "\"" : name == *row.older.rbegin() ? " and \"" : ", \"";
-        names += name + "\"";
-      }
-      EXPECT_EQ(capture.Bytes(), "Error: cannot tell which file to replace: " + names + " in \"" +
-                                     Show(fresh.win("links")) + "\" all match \"doc.lnk\"; rename or remove all but one.\r\n");
-    }
-    EXPECT_EQ(fresh.List("links"), expected);
-    for (const std::string& name : row.older) {
-      if (name != row.replaced) {
-        EXPECT_EQ(fresh.Read("links/" + name), "old") << name;
-      }
-    }
-  }
-}
-#endif
-
 // Another process changes the link's folder while the link is made: what
 // it puts under the link's name is replaced whole by a link that is made,
 // and left alone by a run that fails; and the target itself moved there is
