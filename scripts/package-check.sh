@@ -138,7 +138,7 @@ for dir in build-win build-win64; do
   echo "${zip[0]}:"
   unzip -Z1 "${zip[0]}" | sed 's/^/  /'
   got=$(unzip -Z1 "${zip[0]}" | LC_ALL=C sort)
-  [ "$got" = "$top/README.md"$'\n'"$top/mklnk.exe" ] || fail "${zip[0]} holds:"$'\n'"$got"
+  [ "$got" = "$top/LICENSE"$'\n'"$top/README.md"$'\n'"$top/mklnk.exe" ] || fail "${zip[0]} holds:"$'\n'"$got"
   # The archive carries the program this build made, not an older one.
   unzip -p "${zip[0]}" "$top/mklnk.exe" | cmp -s - "$dir/mklnk.exe" || fail "${zip[0]}: mklnk.exe differs from $dir/mklnk.exe"
   zips+=("$(basename "${zip[0]}")")
