@@ -32,9 +32,14 @@ else()
   # Depends from what the binary really loads (dpkg-shlibdeps, in dpkg-dev):
   # nothing where the runtimes are linked in, else libc6 alone.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Debian ships manual pages gzipped; "cmake --install" leaves ours plain,
-  # so the package's copy is compressed in cpack's staging tree.
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/gzip-manpages.cmake)
+  # Debian ships manual pages and changelogs gzipped; "cmake --install"
+  # leaves ours plain, so the package's copies are compressed in cpack's
+  # staging tree, which also gets the lintian overrides.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-staging.cmake)
+  # The one lintian tag a static executable earns (see the file for why).
+  if(MKLNK_STATIC_PIE)
+    set(CPACK_MKLNK_LINTIAN_OVERRIDES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides)
+  endif()
 endif()
 
 include(CPack)
