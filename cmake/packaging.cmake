@@ -15,6 +15,10 @@ set(MKLNK_MAINTAINER "${MKLNK_COMPANY} <maintainers@users.noreply.c-seed-b07f916
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT "${MKLNK_MAINTAINER}")
 set(CPACK_RESOURCE_FILE_README ${CMAKE_CURRENT_SOURCE_DIR}/README.md)
+# Every time in a package (the files', the archives', gzip's) is the sources'
+# date as the build was configured with it, whatever cpack's environment.
+set(CPACK_MKLNK_SOURCE_DATE_EPOCH ${MKLNK_SOURCE_DATE_EPOCH})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-date.cmake)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -32,9 +36,16 @@ else()
   # Depends from what the binary really loads (dpkg-shlibdeps, in dpkg-dev):
   # nothing where the runtimes are linked in, else libc6 alone.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Debian ships manual pages gzipped; "cmake --install" leaves ours plain,
-  # so the package's copy is compressed in cpack's staging tree.
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/gzip-manpages.cmake)
+  # Debian ships manual pages and changelogs gzipped; "cmake --install"
+  # leaves ours plain, so the package's copies are compressed in cpack's
+  # staging tree, which also gets the lintian overrides.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-staging.cmake)
+  # The package's own members with the same modes whatever the umask.
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-ar-modes.cmake)
+  # The one lintian tag a static executable earns (see the file for why).
+  if(MKLNK_STATIC_PIE)
+    set(CPACK_MKLNK_LINTIAN_OVERRIDES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides)
+  endif()
 endif()
 
 include(CPack)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What a user installs, checked the way they meet it: "cmake --install" of
 # the native build into a scratch prefix, the manual page through groff and
-# man, the Debian package built, read and installed with dpkg, and the
-# Windows zips when those builds are there.  Each installed mklnk makes a
+# man, the Debian package built, read, checked by lintian and installed with
+# dpkg, and the Windows zips when those builds are there; then all of it built
+# twice more, to give the same bytes.  Each installed mklnk makes a
 # real link.  Needs the native build in build/ (scripts/test.sh makes it);
 # runs as root, like the rest of the tests.  Stops at the first failure.
 set -euo pipefail
@@ -58,11 +59,11 @@ check_page() {
 # The files (not folders) under a tree, relative to it, sorted.
 files_under() { (cd "$1" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort); }
 
-# (a) cmake --install into a scratch prefix: exactly our three files.
+# (a) cmake --install into a scratch prefix: exactly our five files.
 cmake --build build -j2 --target mklnk >/dev/null
 prefix=$scratch/prefix
 cmake --install build --prefix "$prefix" >/dev/null
-expected=$'bin/mklnk\nshare/doc/mklnk/README.md\nshare/man/man1/mklnk.1'
+expected=$'bin/mklnk\nshare/doc/mklnk/README.md\nshare/doc/mklnk/changelog\nshare/doc/mklnk/copyright\nshare/man/man1/mklnk.1'
 got=$(files_under "$prefix")
 [ "$got" = "$expected" ] || fail "cmake --install put:"$'\n'"$got"$'\n'"expected:"$'\n'"$expected"
 make_link "$prefix/bin/mklnk"
@@ -88,15 +89,24 @@ for field in Maintainer Description Version; do
 done
 # The runtimes are linked in: the program loads nothing, or, where the C
 # library could not be linked in, that alone.
+# The static executable brings lintian's one overridden tag along.
 depends=$(dpkg-deb -f "$deb" Depends)
+expected=$'usr/bin/mklnk\nusr/share/doc/mklnk/README.md\nusr/share/doc/mklnk/changelog.gz\nusr/share/doc/mklnk/copyright'
 if file -b build/mklnk | grep -q 'static-pie linked'; then
   [ -z "$depends" ] || fail "$deb: Depends is \"$depends\" for a program that loads no library"
+  expected+=$'\nusr/share/lintian/overrides/mklnk'
 else
   [[ $depends =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "$deb: Depends is \"$depends\", expected libc6 alone"
 fi
-expected=$'usr/bin/mklnk\nusr/share/doc/mklnk/README.md\nusr/share/man/man1/mklnk.1.gz'
+expected+=$'\nusr/share/man/man1/mklnk.1.gz'
 got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
 [ "$got" = "$expected" ] || fail "$deb holds:"$'\n'"$got"$'\n'"expected:"$'\n'"$expected"
+# Debian's own checker, at its strictest: any tag at all, down to the
+# pedantic and experimental ones, fails the check; one that is wrong for
+# mklnk goes into cmake/lintian-overrides with the reason.
+lintian --pedantic -E -I --fail-on error,warning,info,pedantic,experimental "$deb" >"$scratch/lintian.log" 2>&1 ||
+  { cat "$scratch/lintian.log"; fail "lintian finds fault with $deb"; }
+grep -v '^running with root privileges' "$scratch/lintian.log" && fail "lintian finds fault with $deb"
 
 # Installed with dpkg into a root of its own rather than into the machine:
 # the real unpacking, file registration and dependency check, while the
@@ -138,12 +148,70 @@ for dir in build-win build-win64; do
   echo "${zip[0]}:"
   unzip -Z1 "${zip[0]}" | sed 's/^/  /'
   got=$(unzip -Z1 "${zip[0]}" | LC_ALL=C sort)
-  [ "$got" = "$top/README.md"$'\n'"$top/mklnk.exe" ] || fail "${zip[0]} holds:"$'\n'"$got"
+  [ "$got" = "$top/LICENSE"$'\n'"$top/README.md"$'\n'"$top/mklnk.exe" ] || fail "${zip[0]} holds:"$'\n'"$got"
   # The archive carries the program this build made, not an older one.
   unzip -p "${zip[0]}" "$top/mklnk.exe" | cmp -s - "$dir/mklnk.exe" || fail "${zip[0]}: mklnk.exe differs from $dir/mklnk.exe"
   zips+=("$(basename "${zip[0]}")")
 done
 
-echo "package-check: passed: cmake --install (3 files), man page without warnings," \
-     "$(basename "$deb") (Depends: ${depends:-none}) installed and run, --help/--version checked," \
-     "zips: ${zips[*]:-none (no Windows build)}"
+# (e) Reproducible: two more builds of these sources, the native one and the
+# Windows ones there are, with their packages, give the same bytes.  The
+# first builds the checkout with SOURCE_DATE_EPOCH unset, so it takes the
+# last commit's time; the second a copy of the tree without .git, in another
+# place and at another depth, with SOURCE_DATE_EPOCH set to that time, under
+# another umask and time zone.  A time, path, mode or order that reached a
+# file would show.
+build_all() {  # source folder, build folder
+  local toolchain bits
+  cmake -S "$1" -B "$2/native" -DMKLNK_TESTS=OFF -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null &&
+    cmake --build "$2/native" -j2 >/dev/null && (cd "$2/native" && cpack -G DEB >/dev/null) || return 1
+  for bits in "${windows[@]}"; do
+    toolchain=mingw-i686; [ "$bits" = win64 ] && toolchain=mingw-x86_64
+    cmake -S "$1" -B "$2/$bits" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/$toolchain.cmake" -DMKLNK_TESTS=OFF \
+          -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null &&
+      cmake --build "$2/$bits" -j2 >/dev/null && (cd "$2/$bits" && cpack -G ZIP >/dev/null) || return 1
+  done
+}
+sums() { (cd "$1" && sha256sum native/mklnk native/mklnk_*.deb ${windows[@]/%//mklnk.exe} ${windows[@]/%//mklnk-*.zip}); }
+# What the build took for SOURCE_DATE_EPOCH.
+epoch_of() { sed -n 's/^set(CPACK_MKLNK_SOURCE_DATE_EPOCH "\([0-9]*\)")$/\1/p' "$1/CPackConfig.cmake"; }
+
+windows=()
+[ -f build-win/CMakeCache.txt ] && windows+=(win32)
+[ -f build-win64/CMakeCache.txt ] && windows+=(win64)
+copy=$scratch/copy/mklnk
+mkdir -p "$copy"
+tar --exclude='./build*' --exclude=./out --exclude=./.git -cf - . | tar -xf - -C "$copy"
+(unset SOURCE_DATE_EPOCH; umask 022; TZ=UTC build_all . "$scratch/one") || fail "the first build for the comparison failed"
+epoch=$(epoch_of "$scratch/one/native")
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  [ "$epoch" = "$(git log -1 --format=%ct)" ] || fail "SOURCE_DATE_EPOCH unset gave $epoch, not the last commit's time"
+fi
+(umask 002; SOURCE_DATE_EPOCH=$epoch TZ=America/New_York build_all "$copy" "$copy/build/x") ||
+  fail "the second build for the comparison failed"
+sums "$scratch/one" >"$scratch/one.sums"
+sums "$copy/build/x" >"$scratch/two.sums"
+cat "$scratch/one.sums"
+diff "$scratch/one.sums" "$scratch/two.sums" || fail "two builds of the same sources differ"
+
+# The date is the sources' date: the manual page's, every file's in the
+# Debian package, the PE header's time stamp.
+day=$(date -u -d "@$epoch" +%F)
+grep -q "^\.TH MKLNK 1 $day " "$scratch/one/native/doc/mklnk.1" || fail "the manual page is not dated $day"
+times=$(dpkg-deb --fsys-tarfile "$scratch"/one/native/mklnk_*.deb | TZ=UTC tar -tv --full-time | awk '{ print $4 " " $5 }' | sort -u)
+[ "$times" = "$(date -u -d "@$epoch" '+%F %T')" ] || fail "the Debian package's files are dated"$'\n'"$times"
+for bits in "${windows[@]}"; do
+  exe=$scratch/one/$bits/mklnk.exe
+  pe=$(od -An -tu4 -j60 -N4 "$exe")
+  [ "$(od -An -tu4 -j$((pe + 8)) -N4 "$exe" | tr -d ' ')" = "$epoch" ] || fail "$exe: the PE time stamp is not $epoch"
+done
+
+# Without git or SOURCE_DATE_EPOCH, the date of the changelog's latest entry.
+env -u SOURCE_DATE_EPOCH cmake -S "$copy" -B "$scratch/three" -DMKLNK_TESTS=OFF >/dev/null || fail "cmake failed in a tree without .git"
+released=$(date -u -d "$(sed -n 's/^ -- .*>  //p' doc/changelog | head -1)" +%s)
+[ "$(epoch_of "$scratch/three")" = "$released" ] ||
+  fail "a tree without .git took the date $(epoch_of "$scratch/three"), not the changelog's, $released"
+
+echo "package-check: passed: cmake --install (5 files), man page without warnings," \
+     "$(basename "$deb") (Depends: ${depends:-none}) clean for lintian, installed and run, --help/--version checked," \
+     "zips: ${zips[*]:-none (no Windows build)}; two builds the same bytes"

@@ -11,7 +11,7 @@ else
             g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 wine64-tools
             liblnk-utils python3-liblnk python3-libfwsi
             clang libclang-rt-14-dev clang-tidy cppcheck
-            groff-base man-db dpkg-dev unzip file strace valgrind)
+            groff-base man-db dpkg-dev lintian unzip file strace valgrind)
 fi
 
 missing=()

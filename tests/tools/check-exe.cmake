@@ -1,13 +1,14 @@
 # cmake -DEXE=mklnk.exe -DOBJDUMP=i686-w64-mingw32-objdump -DDESCRIPTION=... -DVERSION=1.00.0002 \
-#       -DNUMBERS=1.0.0.2 -P check-exe.cmake
+#       -DNUMBERS=1.0.0.2 -DLICENSE=.../LICENSE -P check-exe.cmake
 #
 cmake_minimum_required(VERSION 3.25)
 
 # Checks what the shipped Windows executable promises: a console program
 # within its size budget that needs no DLL beyond Windows' own, loads at a
-# random address and carries its version block.
-if(NOT EXE OR NOT OBJDUMP OR NOT DESCRIPTION OR NOT VERSION OR NOT NUMBERS)
-  message(FATAL_ERROR "usage: cmake -DEXE=... -DOBJDUMP=... -DDESCRIPTION=... -DVERSION=... -DNUMBERS=... -P check-exe.cmake")
+# random address and carries its version block, whose copyright is the
+# licence's.
+if(NOT EXE OR NOT OBJDUMP OR NOT DESCRIPTION OR NOT VERSION OR NOT NUMBERS OR NOT LICENSE)
+  message(FATAL_ERROR "usage: cmake -DEXE=... -DOBJDUMP=... -DDESCRIPTION=... -DVERSION=... -DNUMBERS=... -DLICENSE=... -P check-exe.cmake")
 endif()
 
 execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
@@ -60,9 +61,10 @@ foreach(entry IN LISTS dlls)
   endif()
 endforeach()
 
+file(STRINGS "${LICENSE}" copyright REGEX "^Copyright " LIMIT_COUNT 1)
 file(STRINGS "${EXE}" texts ENCODING UTF-16LE)
 foreach(wanted "VS_VERSION_INFO" "${DESCRIPTION}" "FileVersion;${VERSION}" "ProductVersion;${VERSION}"
-               "OriginalFilename;mklnk.exe")
+               "OriginalFilename;mklnk.exe" "LegalCopyright;${copyright}")
   string(FIND "${texts}" "${wanted}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "${EXE} has no version string \"${wanted}\"")
