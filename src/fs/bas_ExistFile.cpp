@@ -114,7 +114,29 @@ std::u16string FullPath(const std::u16string& path) {
   } else if (full.size() >= 7 && full.starts_with(u"\\\\?\\") && full[5] == u':' && full[6] == u'\\') {
     full.erase(0, 4);
   }
+  if (full.size() >= 2 && full[1] == u':' && full[0] >= u'a' && full[0] <= u'z') {
+    full[0] = static_cast<char16_t>(full[0] - u'a' + u'A');
+  }
   return full;
+}
+
+std::u16string TooLongForLink(LinkPath kind, std::u16string_view path) {
+  std::size_t length = path.size();
+  const bool endsInBackslash = !path.empty() && path.back() == u'\\';
+  if (kind == LinkPath::kTarget && endsInBackslash && length > 3) --length;  // a drive's root keeps it
+  if (kind == LinkPath::kWorkingDirectory && !endsInBackslash) ++length;
+  if (length <= kMaxLinkPath) return {};
+  const auto number = [](std::size_t n) {
+    std::u16string out;
+    for (const char c : std::to_string(n)) out += static_cast<char16_t>(c);
+    return out;
+  };
+  const std::u16string_view what = kind == LinkPath::kTarget             ? u"the target"
+                                   : kind == LinkPath::kWorkingDirectory ? u"the working directory"
+                                                                         : u"the link file";
+  const std::u16string_view counted = kind == LinkPath::kWorkingDirectory ? u" with its closing backslash" : u"";
+  return std::u16string(what) + u" \"" + std::u16string(path) + u"\" is too long for a link: " + number(length) +
+         u" characters" + std::u16string(counted) + u", where Windows takes at most " + number(kMaxLinkPath) + u".";
 }
 
 std::u16string JoinPath(std::u16string folder, const std::u16string& name) {

@@ -14,6 +14,8 @@ using bas_ExistFile::FileExists;
 using bas_ExistFile::FullPath;
 using bas_ExistFile::JoinPath;
 using bas_ExistFile::KillFile;
+using bas_ExistFile::LinkPath;
+using bas_ExistFile::TooLongForLink;
 
 namespace {
 
@@ -136,6 +138,10 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::u16string targetPath = FullPath(JoinPath(targetFolder, targetName));
     const std::u16string workingDirectory =
         targetName == u"." || targetName == u".." ? targetPath : FullPath(targetFolder);
+    for (const std::u16string& tooLong : {TooLongForLink(LinkPath::kTarget, targetPath),
+                                          TooLongForLink(LinkPath::kWorkingDirectory, workingDirectory)}) {
+      if (!tooLong.empty()) Fail(tooLong);
+    }
     if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
       Fail(u"the target " + Quoted(targetPath) + u" holds the name " + Quoted(bad) +
            u", which Windows does not take; a link to it cannot work.");
@@ -147,6 +153,9 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     std::unique_ptr<platform::FolderItemObject> item = folder->Self();
     if (!item) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" has no item.");
     changes.linkPath = JoinPath(item->Path(), linkFileName);
+    if (const std::u16string tooLong = TooLongForLink(LinkPath::kLinkFile, changes.linkPath); !tooLong.empty()) {
+      Fail(tooLong);
+    }
 
     // Whatever stands under the link file's name is parked, not deleted,
     // until the new link is saved; a folder stays where it is.

@@ -144,6 +144,55 @@ TEST(JoinPath, Table) {
   for (const Row& row : rows) EXPECT_EQ(Show(JoinPath(row.folder, row.name)), Show(row.joined));
 }
 
+// The drive letter comes out in upper case, as Windows stores it in a link.
+TEST(FullPath, DriveLetterInUpperCase) {
+  struct Row {
+    std::u16string in, out;
+  };
+  const Row rows[] = {
+      {u"z:\\data\\x.txt", u"Z:\\data\\x.txt"},
+      {u"c:\\", u"C:\\"},
+      {u"\\\\?\\z:\\data\\", u"Z:\\data\\"},
+      {u"Z:\\a\\..\\b", u"Z:\\b"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(Show(FullPath(row.in)), Show(row.out)) << Show(row.in);
+}
+
+// A link holds paths of up to 259 UTF-16 units (MAX_PATH with its NUL).
+TEST(TooLongForLink, Table) {
+  const std::u16string p257 = u"Z:\\" + std::u16string(254, u'p');  // 257 units
+  const std::u16string emoji = u"\U0001F600";                         // two units
+  struct Row {
+    LinkPath kind;
+    std::u16string path;
+    std::string refusal;  // "" when the path fits
+  };
+  const Row rows[] = {
+      {LinkPath::kTarget, p257 + u"xx", ""},
+      {LinkPath::kTarget, p257 + u"xxx", "the target \"" + Show(p257) + "xxx\" is too long for a link: 260 characters, "
+                                         "where Windows takes at most 259."},
+      {LinkPath::kTarget, p257 + emoji, ""},
+      {LinkPath::kTarget, p257 + u"x" + emoji, "the target \"" + Show(p257) + "x" + Show(emoji) +
+                                                   "\" is too long for a link: 260 characters, where Windows takes at most 259."},
+      // A folder's trailing backslash is not stored; a drive's root is short.
+      {LinkPath::kTarget, p257 + u"xx\\", ""},
+      {LinkPath::kTarget, u"Z:\\", ""},
+      // A working directory counts with its closing backslash.
+      {LinkPath::kWorkingDirectory, p257 + u"x\\", ""},
+      {LinkPath::kWorkingDirectory, p257 + u"x", ""},
+      {LinkPath::kWorkingDirectory, p257 + u"xx", "the working directory \"" + Show(p257) + "xx\" is too long for a "
+                                                   "link: 260 characters with its closing backslash, where Windows takes "
+                                                   "at most 259."},
+      {LinkPath::kLinkFile, p257 + u"xx", ""},
+      {LinkPath::kLinkFile, p257 + u"xx\\", "the link file \"" + Show(p257) + "xx\\\" is too long for a link: 260 "
+                                             "characters, where Windows takes at most 259."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Show(row.path));
+    EXPECT_EQ(Show(TooLongForLink(row.kind, row.path)), row.refusal);
+  }
+}
+
 TEST(StripQuotes, Table) {
   struct Row {
     std::u16string in, out;
