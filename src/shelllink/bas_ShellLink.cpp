@@ -27,13 +27,27 @@ namespace {
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
+// A name that Windows and Wine open as a device, not a file: CON, PRN, AUX,
+// NUL, COM1 to COM9 or LPT1 to LPT9 (also with a superscript 1, 2 or 3), in
+// any letter case, before the first dot and any blanks ("nul.txt.lnk",
+// "Aux .lnk").  A link so named cannot be opened; Wine even waits on AUX.
+bool DeviceName(std::u16string_view name) {
+  std::u16string_view base = name.substr(0, name.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+  std::u16string upper;
+  for (const char16_t c : base) upper += c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
+  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+         std::u16string_view(u"123456789\u00b9\u00b2\u00b3").find(upper[3]) != std::u16string_view::npos;
+}
+
 // Windows takes none of these in a file name; a colon would even open an
 // alternate stream of another file.
 bool ValidFileName(std::u16string_view name) {
   for (const char16_t c : name) {
     if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) return false;
   }
-  return true;
+  return !DeviceName(name);
 }
 
 // The first name of a full path, below its drive ("C:\") or share
