@@ -121,22 +121,21 @@ std::u16string FullPath(const std::u16string& path) {
 }
 
 std::u16string TooLongForLink(LinkPath kind, std::u16string_view path) {
-  std::size_t length = path.size();
+  // The path as it counts, which is also how the line shows it.
+  std::u16string counted(path);
   const bool endsInBackslash = !path.empty() && path.back() == u'\\';
-  if (kind == LinkPath::kTarget && endsInBackslash && length > 3) --length;  // a drive's root keeps it
-  if (kind == LinkPath::kWorkingDirectory && !endsInBackslash) ++length;
-  if (length <= kMaxLinkPath) return {};
-  const auto number = [](std::size_t n) {
-    std::u16string out;
-    for (const char c : std::to_string(n)) out += static_cast<char16_t>(c);
-    return out;
-  };
-  const std::u16string_view what = kind == LinkPath::kTarget             ? u"the target"
-                                   : kind == LinkPath::kWorkingDirectory ? u"the working directory"
-                                                                         : u"the link file";
-  const std::u16string_view counted = kind == LinkPath::kWorkingDirectory ? u" with its closing backslash" : u"";
-  return std::u16string(what) + u" \"" + std::u16string(path) + u"\" is too long for a link: " + number(length) +
-         u" characters" + std::u16string(counted) + u", where Windows takes at most " + number(kMaxLinkPath) + u".";
+  if (kind == LinkPath::kTarget && endsInBackslash && path.size() > 3) counted.pop_back();  // a root keeps it
+  if (kind == LinkPath::kWorkingDirectory && !endsInBackslash) counted += u'\\';
+  if (counted.size() <= kMaxLinkPath) return {};
+  static constexpr std::u16string_view kWhat[] = {u"the target \"", u"the working directory \"", u"the link file \""};
+  char16_t digits[20];
+  std::size_t first = std::size(digits);
+  for (std::size_t n = counted.size(); n > 0; n /= 10) digits[--first] = static_cast<char16_t>(u'0' + n % 10);
+  static_assert(kMaxLinkPath == 259, "the line says so");
+  std::u16string line(kWhat[static_cast<int>(kind)]);
+  line.append(counted).append(u"\" is too long for a link: ");
+  line.append(digits + first, std::size(digits) - first).append(u" characters (259 at most).");
+  return line;
 }
 
 std::u16string JoinPath(std::u16string folder, const std::u16string& name) {

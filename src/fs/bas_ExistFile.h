@@ -59,12 +59,12 @@ inline constexpr std::size_t kMaxLinkPath = 259;
 
 enum class LinkPath {
   kTarget,            // counted as the link stores it: without a folder's trailing backslash
-  kWorkingDirectory,  // counted with a trailing backslash, which the system gives a current directory
+  kWorkingDirectory,  // counted with a closing backslash, which the system gives a current directory
   kLinkFile,          // the link file's own full path
 };
 
-// Why `path` cannot go into a link (for an error line: which path, how
-// long, the limit), or "" when it fits.
+// Why `path` cannot go into a link (for an error line: which path, as it
+// counts, how long, the limit), or "" when it fits.
 std::u16string TooLongForLink(LinkPath kind, std::u16string_view path);
 
 // The folder, a backslash unless it already ends in one, and the name.

@@ -34,8 +34,7 @@ std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 bool DeviceName(std::u16string_view name) {
   std::u16string_view base = name.substr(0, name.find(u'.'));
   while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-  std::u16string upper;
-  for (const char16_t c : base) upper += c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+  const std::u16string upper = platform::UpperCase(base);
   if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
   return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
          std::u16string_view(u"123456789\u00b9\u00b2\u00b3").find(upper[3]) != std::u16string_view::npos;

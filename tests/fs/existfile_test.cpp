@@ -162,6 +162,9 @@ TEST(FullPath, DriveLetterInUpperCase) {
 TEST(TooLongForLink, Table) {
   const std::u16string p257 = u"Z:\\" + std::u16string(254, u'p');  // 257 units
   const std::u16string emoji = u"\U0001F600";                         // two units
+  const auto refused = [](const std::string& what, const std::u16string& shown) {
+    return what + " \"" + Show(shown) + "\" is too long for a link: 260 characters (259 at most).";
+  };
   struct Row {
     LinkPath kind;
     std::u16string path;
@@ -169,23 +172,19 @@ TEST(TooLongForLink, Table) {
   };
   const Row rows[] = {
       {LinkPath::kTarget, p257 + u"xx", ""},
-      {LinkPath::kTarget, p257 + u"xxx", "the target \"" + Show(p257) + "xxx\" is too long for a link: 260 characters, "
-                                         "where Windows takes at most 259."},
+      {LinkPath::kTarget, p257 + u"xxx", refused("the target", p257 + u"xxx")},
       {LinkPath::kTarget, p257 + emoji, ""},
-      {LinkPath::kTarget, p257 + u"x" + emoji, "the target \"" + Show(p257) + "x" + Show(emoji) +
-                                                   "\" is too long for a link: 260 characters, where Windows takes at most 259."},
+      {LinkPath::kTarget, p257 + u"x" + emoji, refused("the target", p257 + u"x" + emoji)},
       // A folder's trailing backslash is not stored; a drive's root is short.
       {LinkPath::kTarget, p257 + u"xx\\", ""},
+      {LinkPath::kTarget, p257 + u"xxx\\", refused("the target", p257 + u"xxx")},
       {LinkPath::kTarget, u"Z:\\", ""},
-      // A working directory counts with its closing backslash.
+      // A working directory counts, and is shown, with its closing backslash.
       {LinkPath::kWorkingDirectory, p257 + u"x\\", ""},
       {LinkPath::kWorkingDirectory, p257 + u"x", ""},
-      {LinkPath::kWorkingDirectory, p257 + u"xx", "the working directory \"" + Show(p257) + "xx\" is too long for a "
-                                                   "link: 260 characters with its closing backslash, where Windows takes "
-                                                   "at most 259."},
+      {LinkPath::kWorkingDirectory, p257 + u"xx", refused("the working directory", p257 + u"xx\\")},
       {LinkPath::kLinkFile, p257 + u"xx", ""},
-      {LinkPath::kLinkFile, p257 + u"xx\\", "the link file \"" + Show(p257) + "xx\\\" is too long for a link: 260 "
-                                             "characters, where Windows takes at most 259."},
+      {LinkPath::kLinkFile, p257 + u"xx\\", refused("the link file", p257 + u"xx\\")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.path));

@@ -181,17 +181,17 @@ void WriteIdList(ByteWriter& w, const LinkData& data) {
 // Only for a path of plain ASCII (see BuildLinkFile): the short header,
 // without the Unicode offsets.
 void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path) {
-  constexpr std::uint32_t kHeaderSize = 0x1C;
+  constexpr std::uint32_t kLinkInfoHeaderSize = 0x1C;
   const std::string label = ToWindows1252(data.volumeLabel);
   const std::uint32_t volumeIdSize = 16 + static_cast<std::uint32_t>(label.size()) + 1;
-  const std::uint32_t volumeIdOffset = kHeaderSize;
+  const std::uint32_t volumeIdOffset = kLinkInfoHeaderSize;
   const std::uint32_t basePathOffset = volumeIdOffset + volumeIdSize;
   const std::uint32_t suffixOffset = basePathOffset + static_cast<std::uint32_t>(path.size()) + 1;
   const std::uint32_t total = suffixOffset + 1;
 
   const std::size_t start = w.size();
   w.U32(total);
-  w.U32(kHeaderSize);
+  w.U32(kLinkInfoHeaderSize);
   w.U32(kVolumeIdAndLocalBasePath);
   w.U32(volumeIdOffset);
   w.U32(basePathOffset);
