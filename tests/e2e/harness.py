@@ -64,8 +64,11 @@ def folder_of_length(top, length, fill="p"):
 
 def file_of_length(top, length, name, fill="p", content=b""):
     """A file `name` whose Windows path has exactly `length` UTF-16 units,
-    made below `top`; answers its Linux path."""
-    path = os.path.join(folder_of_length(top, length - 1 - units(name), fill), name)
+    made below `top` (in `top` when `length` is None); answers its Linux
+    path."""
+    if length is None:
+        os.makedirs(top, exist_ok=True)
+    path = os.path.join(folder_of_length(top, length - 1 - units(name), fill) if length else top, name)
     with open(path, "wb") as f:
         f.write(content)
     return path

@@ -291,56 +291,6 @@ TEST_F(ShellLinkTest, InvalidLinkNames) {
   }
 }
 
-// A path a link cannot hold (over 259 UTF-16 units) is refused before the
-// Shell is asked for anything (the target, its working directory), or
-// before the link file is made (the link file's own path).
-TEST_F(ShellLinkTest, PathsTooLongForALink) {
-  const std::u16string dir = t.win();
-  // A name that makes "<dir>\<name>" `length` units long.
-  const auto name = [&](std::size_t length, std::u16string_view suffix) {
-    return std::u16string(length - dir.size() - 1 - suffix.size(), u'n') + std::u16string(suffix);
-  };
-  struct Row {
-    std::u16string targetName, linkName;
-    std::string refused;             // the start of the line, "" when the link is made
-    std::vector<std::string> calls;  // the Shell's, up to the refusal
-  };
-  const std::vector<std::string> toThePath = {"CreateShell", "NameSpace " + Show(dir) + "\\links", "Self", "Path"};
-  std::vector<Row> rows = {
-      {name(259, u".txt"), u"doc", "", {}},
-      {name(260, u".txt"), u"doc", "Error: the target ", {}},
-      // The link file is "<dir>\\links\\<name>.lnk": 10 units more.
-      {u"target.txt", name(259 - 10, u""), "", {}},
-      {u"target.txt", name(260 - 10, u""), "Error: the link file ", toThePath},
-  };
-#ifndef _WIN32
-  // A folder named by "." is its own working directory, which counts with
-  // its closing backslash.  (Windows' single-byte file calls take no path
-  // of MAX_PATH or more: there "<259 units>\." is not made full.)
-  rows.push_back({u".", u"dot", "Error: the working directory ", {}});
-#endif
-  for (const Row& row : rows) {
-    SCOPED_TRACE(Show(row.targetName + u" " + row.linkName));
-    world.calls.clear();
-    testsupport::Capture capture;
-    bas_Console::SetStdOutput(capture.handle());
-    const std::u16string folder = row.targetName == u"." ? dir + u"\\" + name(259, u"") : dir;
-    const bool made = bas_ShellLink::CreateShellLink(t.win("links"), folder, row.targetName, row.linkName, u"", u"");
-    const std::string printed = capture.Bytes();
-    if (row.refused.empty()) {
-      EXPECT_TRUE(made);
-      EXPECT_EQ(world.calls.back(), "Save");
-      std::filesystem::remove(t.native("links/" + Show(row.linkName) + ".lnk"));
-      continue;
-    }
-    EXPECT_FALSE(made);
-    EXPECT_EQ(printed.rfind(row.refused + "\"", 0), 0u) << printed;
-    EXPECT_NE(printed.find("\" is too long for a link: 260 characters"), std::string::npos) << printed;
-    EXPECT_EQ(world.calls, row.calls);
-    EXPECT_TRUE(t.List("links").empty());
-  }
-}
-
 #ifndef _WIN32
 // The target is tested before the writer runs; should it go in between,
 // the Shell still saves the link, as Windows saves a link to a missing
