@@ -11,14 +11,26 @@ else
             g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 wine64-tools
             liblnk-utils python3-liblnk python3-libfwsi
             clang libclang-rt-14-dev clang-tidy cppcheck
-            groff-base man-db dpkg-dev lintian unzip file strace valgrind)
+            groff-base man-db dpkg-dev lintian unzip file strace valgrind locales)
 fi
+
+# The locales the tests open links in under Wine (code pages 1251 and 932;
+# C.UTF-8 is always there), generated once.
+locales() {
+  local name
+  for name in ru_RU ja_JP; do
+    locale -a 2>/dev/null | grep -qx "$name.utf8" || localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  done
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  [ "${1:-}" = native ] || locales
+  exit 0
+fi
 
 echo "setup: installing ${missing[*]}"
 if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -27,3 +39,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq "${missing[@]}" >/dev/null
+[ "${1:-}" = native ] || locales

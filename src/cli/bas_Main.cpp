@@ -127,7 +127,8 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
   const std::u16string bare = bas_ExistFile::StripQuotes(target);
   if (!isFolder && !isFile) {
     platform::SetLastError(0);
-    if (!bare.empty() && bas_ExistFile::FullPath(bare).empty() && platform::GetLastError() != 0) {
+    if (!bas_ExistFile::IsFullPath(bare) && !bare.empty() && bas_ExistFile::FullPath(bare).empty() &&
+        platform::GetLastError() != 0) {
       return CurrentFolderUnreadable(platform::GetLastError());
     }
     // A target that could not be looked at is not said to be missing.

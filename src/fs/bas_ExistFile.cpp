@@ -114,7 +114,32 @@ std::u16string FullPath(const std::u16string& path) {
   } else if (full.size() >= 7 && full.starts_with(u"\\\\?\\") && full[5] == u':' && full[6] == u'\\') {
     full.erase(0, 4);
   }
+  if (full.size() >= 2 && full[1] == u':' && full[0] >= u'a' && full[0] <= u'z') {
+    full[0] = static_cast<char16_t>(full[0] - u'a' + u'A');
+  }
   return full;
+}
+
+std::u16string TooLongForLink(LinkPath kind, std::u16string_view path) {
+  // The path as it counts, which is also how the line shows it.
+  std::u16string counted(path);
+  const bool endsInBackslash = !path.empty() && path.back() == u'\\';
+  if (kind == LinkPath::kTarget && endsInBackslash && path.size() > 3) counted.pop_back();  // a root keeps it
+  if (kind == LinkPath::kWorkingDirectory && !endsInBackslash) counted += u'\\';
+  if (counted.size() <= kMaxLinkPath) return {};
+  static constexpr std::u16string_view kWhat[] = {u"the target \"", u"the working directory \"", u"the link file \""};
+  char16_t digits[20];
+  std::size_t first = std::size(digits);
+  for (std::size_t n = counted.size(); n > 0; n /= 10) digits[--first] = static_cast<char16_t>(u'0' + n % 10);
+  static_assert(kMaxLinkPath == 259, "the line says so");
+  std::u16string line(kWhat[static_cast<int>(kind)]);
+  line.append(counted).append(u"\" is too long for a link: ");
+  line.append(digits + first, std::size(digits) - first).append(u" characters (259 at most).");
+  return line;
+}
+
+bool IsFullPath(std::u16string_view path) {
+  return path.starts_with(u"\\\\") || (path.size() >= 3 && path[1] == u':' && path[2] == u'\\');
 }
 
 std::u16string JoinPath(std::u16string folder, const std::u16string& name) {

@@ -1,6 +1,7 @@
 // Existence tests, forced deletion, path strings and the current directory.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,11 +46,32 @@ std::u16string FilePartOf(std::u16string_view path, bool isFolder);
 
 // The full path: resolved against the current directory (a drive-relative
 // "C:name" against that drive's), "." and ".." and repeated backslashes
-// gone, a trailing backslash kept, the long-path prefix "\\?\" dropped.
-// "" when it cannot be resolved: a relative path while the current folder
-// cannot be read (the reason in platform::GetLastError), or a character the
-// system cannot take.
+// gone, a trailing backslash kept, the long-path prefix "\\?\" dropped, the
+// drive letter in upper case (as Windows stores it in a link).  "" when it
+// cannot be resolved: a relative path while the current folder cannot be
+// read (the reason in platform::GetLastError), or a character the system
+// cannot take.
 std::u16string FullPath(const std::u16string& path);
+
+// Whether the path is full already ("C:\..." or "\\server\share..."):
+// whether it can be resolved without the current directory.
+bool IsFullPath(std::u16string_view path);
+
+// The paths a link holds, each in a buffer of MAX_PATH (260) UTF-16 units
+// where Windows and Wine read and open it, the terminating NUL included:
+// a path of 259 units fits, one of 260 does not.  Units, not characters:
+// a character outside the Basic Multilingual Plane (an emoji) takes two.
+inline constexpr std::size_t kMaxLinkPath = 259;
+
+enum class LinkPath {
+  kTarget,            // counted as the link stores it: without a folder's trailing backslash
+  kWorkingDirectory,  // counted with a closing backslash, which the system gives a current directory
+  kLinkFile,          // the link file's own full path
+};
+
+// Why `path` cannot go into a link (for an error line: which path, as it
+// counts, how long, the limit), or "" when it fits.
+std::u16string TooLongForLink(LinkPath kind, std::u16string_view path);
 
 // The folder, a backslash unless it already ends in one, and the name.
 std::u16string JoinPath(std::u16string folder, const std::u16string& name);

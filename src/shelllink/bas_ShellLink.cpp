@@ -14,6 +14,8 @@
 namespace bas_ShellLink {
 
 using bas_ExistFile::JoinPath;
+using bas_ExistFile::LinkPath;
+using bas_ExistFile::TooLongForLink;
 
 namespace {
 
@@ -25,16 +27,32 @@ namespace {
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
-// The full path, or a failure when the current folder it needs cannot be
-// read: a relative path must not be stored as it is.  A path the system
-// cannot take at all comes back as it is, and names nothing.
+// The full path, or a failure when the current folder a relative path
+// needs cannot be read: such a path must not be stored as it is.  A path
+// the system cannot resolve otherwise (one too long for it, say) comes back
+// as it is, for the checks that follow to name.
 std::u16string FullOrFail(const std::u16string& path) {
   platform::SetLastError(0);
   std::u16string full = bas_ExistFile::FullPath(path);
   if (!full.empty()) return full;
   const std::uint32_t reason = platform::GetLastError();
-  if (reason != 0) Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
+  if (reason != 0 && !bas_ExistFile::IsFullPath(path)) {
+    Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
+  }
   return path;
+}
+
+// A name that Windows and Wine open as a device, not a file: CON, PRN, AUX,
+// NUL, COM1 to COM9 or LPT1 to LPT9 (also with a superscript 1, 2 or 3), in
+// any letter case, before the first dot and any blanks ("nul.txt.lnk",
+// "Aux .lnk").  A link so named cannot be opened; Wine even waits on AUX.
+bool DeviceName(std::u16string_view name) {
+  std::u16string_view base = name.substr(0, name.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+  const std::u16string upper = platform::UpperCase(base);
+  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
+  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+         std::u16string_view(u"123456789\u00b9\u00b2\u00b3").find(upper[3]) != std::u16string_view::npos;
 }
 
 // Windows takes none of these in a file name; a colon would even open an
@@ -43,7 +61,7 @@ bool ValidFileName(std::u16string_view name) {
   for (const char16_t c : name) {
     if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) return false;
   }
-  return true;
+  return !DeviceName(name);
 }
 
 // The first name of a full path, below its drive ("C:\") or share
@@ -174,6 +192,10 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::u16string targetPath = FullOrFail(JoinPath(targetFolder, targetName));
     const std::u16string workingDirectory =
         targetName == u"." || targetName == u".." ? targetPath : FullOrFail(targetFolder);
+    for (const std::u16string& tooLong : {TooLongForLink(LinkPath::kTarget, targetPath),
+                                          TooLongForLink(LinkPath::kWorkingDirectory, workingDirectory)}) {
+      if (!tooLong.empty()) Fail(tooLong);
+    }
     if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
       Fail(u"the target " + Quoted(targetPath) + u" holds the name " + Quoted(bad) +
            u", which Windows does not take; a link to it cannot work.");
@@ -198,6 +220,9 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     }
     const std::string name = OnDiskName(writing.folder, *nameBytes, folderPath);
     linkPath = JoinPath(folderPath, platform::FromAnsi(name));
+    if (const std::u16string tooLong = TooLongForLink(LinkPath::kLinkFile, linkPath); !tooLong.empty()) {
+      Fail(tooLong);
+    }
     // The target's identity, taken now: should something take its place
     // meanwhile, or the target itself come to stand under the link's name,
     // it is still the file it was.

@@ -7,9 +7,17 @@ set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(E2E_ARGS --description "${MKLNK_FILE_DESCRIPTION}" --version-string ${MKLNK_VERSION_STRING})
 if(WIN32)
   list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk> --launcher $<TARGET_FILE:launch>
-      --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run --reader $<TARGET_FILE:readlnk>)
+      --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run --reader $<TARGET_FILE:readlnk>
+      --marker $<TARGET_FILE:marker>)
 else()
-  list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk>)
+  # The links the native build makes are read and opened by Wine too, with
+  # the test programs of a Windows build (the 64-bit one: Wine's 64-bit
+  # loader runs everywhere).  Without them, or without Wine, the tests say
+  # so and go on.
+  set(MKLNK_WINE_TOOLS ${CMAKE_SOURCE_DIR}/build-win64/tests CACHE PATH
+      "the folder of a Windows build's readlnk.exe and marker.exe, for reading and opening native links under Wine")
+  list(APPEND E2E_ARGS --exe $<TARGET_FILE:mklnk> --wine-run ${CMAKE_SOURCE_DIR}/tests/tools/wine-run
+       --reader ${MKLNK_WINE_TOOLS}/readlnk.exe --marker ${MKLNK_WINE_TOOLS}/marker.exe)
   # Counted where the runtimes are linked in (see CMakeLists.txt): loading
   # shared libraries alone would take 20 calls more.
   if(MKLNK_HAVE_STATIC_PIE AND NOT MKLNK_PORTABLE AND NOT MKLNK_SANITIZE)

@@ -11,6 +11,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 DESCRIPTION = None  # the version resource's, handed over by ctest (--description)
@@ -40,12 +41,51 @@ def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def units(text):
+    """A text's length in UTF-16 units, as Windows counts a path."""
+    return len(text.encode("utf-16-le")) // 2
+
+
+def folder_of_length(top, length, fill="p"):
+    """Makes folders below `top` until the Windows path of the last one has
+    exactly `length` UTF-16 units; answers its Linux path.  The names are
+    made of `fill` (a character outside the Basic Multilingual Plane takes
+    two units; a "p" makes up an odd one)."""
+    folder = top
+    while True:
+        rest = length - units(win_path(folder)) - 1  # units left for the next name
+        if rest <= 0:
+            raise ValueError("%s is already too long for %d units" % (folder, length))
+        size = rest if rest <= 60 else 50
+        folder = os.path.join(folder, fill * (size // units(fill)) + "p" * (size % units(fill)))
+        os.makedirs(folder, exist_ok=True)
+        if size == rest:
+            return folder
+
+
+def file_of_length(top, length, name, fill="p", content=b""):
+    """A file `name` whose Windows path has exactly `length` UTF-16 units,
+    made below `top` (in `top` when `length` is None); answers its Linux
+    path."""
+    if length is None:
+        os.makedirs(top, exist_ok=True)
+    path = os.path.join(folder_of_length(top, length - 1 - units(name), fill) if length else top, name)
+    with open(path, "wb") as f:
+        f.write(content)
+    return path
+
+
 class Tool:
-    def __init__(self, exe, launcher=None, wine_run=None, reader=None):
+    def __init__(self, exe, launcher=None, wine_run=None, reader=None, marker=None):
         self.exe = os.path.abspath(exe)
         self.launcher = launcher and os.path.abspath(launcher)
         self.wine_run = wine_run and os.path.abspath(wine_run)
         self.reader = reader and os.path.abspath(reader)
+        self.marker = marker and os.path.abspath(marker)
+        # Why the links are not read by Wine ("" when they are, None until
+        # found out): the native build borrows readlnk.exe and marker.exe
+        # from a Windows build.
+        self.no_wine = None if not self.wine else ""
 
     @property
     def wine(self):
@@ -85,6 +125,58 @@ class Tool:
             fields.setdefault("error", "readlnk exited with %d" % p.returncode)
         return fields
 
+    def wine_reads(self):
+        """Whether Wine's loader reads the links here; natively found out on
+        the first call, which says why not once."""
+        if self.no_wine is not None:
+            return not self.no_wine
+        self.no_wine = ""
+        if not (self.reader and self.wine_run and self.marker):
+            self.no_wine = "no Windows build's readlnk.exe and marker.exe were named (--reader, --marker)"
+        elif not (os.path.isfile(self.reader) and os.path.isfile(self.marker)):
+            self.no_wine = ("%s or %s is missing: build the Windows build there (see HACKING.md), or name "
+                            "another with -DMKLNK_WINE_TOOLS=DIR" % (self.reader, self.marker))
+        else:
+            try:
+                p = subprocess.run([self.wine_run, self.reader], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   timeout=300)
+                if not p.stdout.startswith(b"usage: readlnk.exe"):
+                    self.no_wine = "Wine cannot run %s here: %s" % (
+                        self.reader, (p.stderr.decode(errors="replace").strip().splitlines() or ["?"])[0])
+            except (OSError, subprocess.TimeoutExpired) as error:
+                self.no_wine = "Wine cannot run %s here: %s" % (self.reader, error)
+        if self.no_wine:
+            sys.stderr.write("NOTE: the links made are not read by Wine: %s\n" % self.no_wine)
+        return not self.no_wine
+
+    def open_link(self, unix_path, marker, locale, wait=15):
+        """Opens a link with Wine's `start`, as a double-click would, in the
+        given locale; the target (marker.exe) writes the file `marker`.
+        Answers marker.exe's lines (its own path and the directory it ran
+        in), or None when it did not run within `wait` seconds.  `start`
+        can return before the program has run, so the file is waited for."""
+        env = dict(os.environ, MKLNK_WINE_LOCALE=locale, MKLNK_MARKER=win_path(marker))
+        subprocess.run([self.wine_run, "start", "/wait", win_path(unix_path)], env=env, stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=120)
+        deadline = time.monotonic() + wait
+        while not os.path.exists(marker) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        if not os.path.exists(marker):
+            return None
+        with open(marker, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def assert_loads(self, test, unix_path, target, workdir, path=None):
+        """Natively, where Wine runs: Wine's loader reads the link made at
+        `unix_path` and finds the target in its item list, and as its path
+        `path` (default: the target), which it takes from the LinkInfo or,
+        where there is none, from the relative path."""
+        if self.wine or not self.wine_reads():
+            return
+        loaded = self.load_link(unix_path)
+        test.assertEqual(loaded, {"path": path or target, "workdir": workdir or "", "arguments": "",
+                                  "description": "", "idlist": target}, unix_path)
+
 
 TOOL = None
 
@@ -98,10 +190,11 @@ def main():
     parser.add_argument("--launcher")
     parser.add_argument("--wine-run")
     parser.add_argument("--reader")
+    parser.add_argument("--marker")
     parser.add_argument("--syscall-budget", type=int)
     parser.add_argument("--crash-points", action="store_true")
     opts, rest = parser.parse_known_args()
-    TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader)
+    TOOL = Tool(opts.exe, opts.launcher, opts.wine_run, opts.reader, opts.marker)
     DESCRIPTION = opts.description
     VERSION = opts.version_string
     SYSCALL_BUDGET = opts.syscall_budget

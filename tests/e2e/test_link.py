@@ -7,6 +7,7 @@ also loaded with the system's own link object (readlnk.exe), which must
 find the same target, working directory and item list.
 """
 import os
+import subprocess
 import sys
 import unittest
 
@@ -38,7 +39,8 @@ class LinkTest(unittest.TestCase):
     def w(self, rel=""):
         return win_path(self.p(rel)).rstrip("\\") if rel else win_path(self.d)
 
-    def make(self, args, link_file, target, workdir, items, printed=None, cwd=None, env=None, volume="Z:\\"):
+    def make(self, args, link_file, target, workdir, items, printed=None, cwd=None, env=None, volume="Z:\\",
+             wine_path=None):
         """Runs one creation and reads the link back; answers what lnkcheck read."""
         out, rc = harness.TOOL.run(args, cwd=cwd or self.d, env=env)
         self.assertEqual(out, encode(printed) if printed is not None else out)
@@ -47,7 +49,10 @@ class LinkTest(unittest.TestCase):
         info = lnkcheck.read_link(self.p(link_file), ours=not harness.TOOL.wine)
         self.assertEqual(info["errors"], [])
         self.assertEqual(info["lnkinfo_status"], 0)
-        self.assertEqual(info["local_base_path"], target)
+        # No LinkInfo for a path that is not ASCII: readers take the item
+        # list, whose names are Unicode.
+        ascii = harness.TOOL.wine or target.isascii()
+        self.assertEqual(info["local_base_path"], target if ascii else None)
         self.assertEqual(info["working_directory"], workdir)
         # Wine's link object stores the empty strings it is given; our
         # writer stores none, as the Shell does.
@@ -62,6 +67,7 @@ class LinkTest(unittest.TestCase):
             loaded = harness.TOOL.load_link(self.p(link_file))
             self.assertEqual(loaded, {"path": target, "workdir": workdir, "arguments": "", "description": "",
                                       "idlist": target})
+        harness.TOOL.assert_loads(self, self.p(link_file), target, workdir, wine_path)
         return info
 
     def folders(self, unix):
@@ -128,6 +134,8 @@ class LinkTest(unittest.TestCase):
              in_data + [("file", "report.txt")], "..\\data\\report.txt"),
             (["links\\long", "\\\\?\\" + report], "", "links/long.lnk", report, data + "\\",
              in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+            (["links\\low", "z" + report[1:]], "", "links/low.lnk", report, data + "\\",  # drive in upper case
+             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
         ]
         for args, cwd, link, target, workdir, items, relative in rows:
             with self.subTest(args=args):
@@ -153,20 +161,29 @@ class LinkTest(unittest.TestCase):
         env = dict(os.environ, WINEPREFIX=prefix)
         desktop = "prefix/drive_c/users/Public/Desktop/"
         rows = [
-            # args, link file, stored target, working directory, items
+            # args, link file, stored target, working directory, items, the
+            # path Wine's loader reads when it is not the stored one
             (["C:\\Users\\Public\\Desktop\\Notepad", "C:\\Windows\\notepad.exe"], "Notepad.lnk",
-             "C:\\windows\\notepad.exe", "C:\\Windows\\", [("folder", "windows"), ("file", "notepad.exe")]),
+             "C:\\windows\\notepad.exe", "C:\\Windows\\", [("folder", "windows"), ("file", "notepad.exe")], None),
             (["C:\\USERS\\public\\DESKTOP\\", "C:\\data\\X.TXT"], "X.TXT.lnk", "C:\\DATA\\x.txt",
-             "C:\\data\\", [("folder", "DATA"), ("file", "x.txt")]),
+             "C:\\data\\", [("folder", "DATA"), ("file", "x.txt")], None),
             (["C:\\Users\\Public\\Desktop\\greek", "C:\\WINDOWS\\" + alpha.upper()], "greek.lnk",
-             "C:\\windows\\" + alpha, "C:\\WINDOWS\\", [("folder", "windows"), ("file", alpha)]),
+             "C:\\windows\\" + alpha, "C:\\WINDOWS\\", [("folder", "windows"), ("file", alpha)],
+             win_path(os.path.join(c, "windows", alpha))),
         ]
-        for args, link, target, workdir, items in rows:
+        for args, link, target, workdir, items, wine_path in rows:
             with self.subTest(args=args):
-                self.make(args, desktop + link, target, workdir, items, env=env, volume="C:\\")
+                self.make(args, desktop + link, target, workdir, items, env=env, volume="C:\\", wine_path=wine_path)
         # A name that matches nothing in any case is still not found.
         out, rc = harness.TOOL.run(["C:\\Users\\x", "C:\\Windows\\nope.exe"], cwd=self.d, env=env)
         self.assertEqual((out, rc), (b"Error: C:\\Windows\\nope.exe not found.\r\n", 1))
+
+    def test_target_of_259_units(self):
+        # Windows keeps a link's paths in MAX_PATH buffers: 259 UTF-16 units
+        # and the NUL fit (260 is refused, below).
+        target = harness.file_of_length(self.p("long"), 259, "x.exe")
+        self.make(["links\\x", win_path(target)], "links/x.lnk", win_path(target),
+                  win_path(os.path.dirname(target)) + "\\", self.folders(os.path.dirname(target)) + [("file", "x.exe")])
 
     def test_older_read_only_link_replaced(self):
         with open(self.p("links/doc.lnk"), "w") as f:
@@ -266,15 +283,43 @@ class Failures(unittest.TestCase):
             # Names in another letter case are the same file to Windows, and
             # to Wine's name lookup natively; the link file is spelt as on disk.
             (["data\\DOC", "data\\doc.lnk"], itself),
+            # Windows and Wine open a device for a name such as NUL or
+            # aux.txt: a link so named could not be opened.
+            (["links\\NUL", "data\\report.txt"], 'Error: the link name "NUL.lnk" is not a valid file name.\r\n'),
+            (["links\\", "data\\aux.txt"], 'Error: the link name "aux.txt.lnk" is not a valid file name.\r\n'),
         ]
+
+        def too_long(what, path):
+            return 'Error: %s "%s" is too long for a link: 260 characters (259 at most).\r\n' % (what, path)
+
+        def target_260(d):
+            target = win_path(harness.file_of_length(os.path.join(d, "long"), 260, "t.txt"))
+            return ["links\\long", target], too_long("the target", target)
+
+        def link_file_260(d):
+            links = win_path(harness.folder_of_length(os.path.join(d, "long"), 260 - len("\\doc.lnk")))
+            return [links + "\\doc", "data\\report.txt"], too_long("the link file", links + "\\doc.lnk")
+
+        def working_directory_260(d):
+            # "." is its own working directory, counted with a closing
+            # backslash; mklnk.exe's single-byte calls find no path that long.
+            folder = win_path(harness.folder_of_length(os.path.join(d, "long"), 259))
+            line = too_long("the working directory", folder + "\\")
+            return ["links\\dot", folder + "\\."], "Error: %s\\. not found.\r\n" % folder if harness.TOOL.wine else line
+
+        # Paths of 260 UTF-16 units: the arguments and the line are made in the folder.
+        rows += [(target_260, None), (link_file_260, None), (working_directory_260, None)]
         for args, start in rows:
-            with self.subTest(args=args), TempDir() as d:
+            with self.subTest(args=getattr(args, "__name__", args)), TempDir() as d:
                 os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
                 os.makedirs(os.path.join(d, "data"))
                 open(os.path.join(d, "data/report.txt"), "w").close()
+                open(os.path.join(d, "data/aux.txt"), "w").close()
                 with open(os.path.join(d, "data/doc.lnk"), "w") as f:
                     f.write("notes, not a link\n")
                 os.symlink("data", os.path.join(d, "alias"))
+                if callable(args):
+                    args, start = args(d)
                 if callable(start):
                     start = start(d)
                 before = snapshot(d)
@@ -286,6 +331,58 @@ class Failures(unittest.TestCase):
                 self.assertTrue(out.endswith(b"\r\n"))
                 self.assertEqual(rc, 1)
                 self.assertEqual(snapshot(d), before)
+
+
+class OpenedByWine(unittest.TestCase):
+    """Links made on Linux, opened with Wine's `start` as a double-click
+    opens them, in locales of three code pages (Wine decodes single-byte
+    text in the code page of its locale).  The target, marker.exe, must run
+    in the link's working directory."""
+
+    LOCALES = ("C.UTF-8", "ru_RU.UTF-8", "ja_JP.UTF-8")
+
+    def setUp(self):
+        if harness.TOOL.wine:
+            self.skipTest("the Linux build's links; mklnk.exe's are read by Wine's own link object")
+        if not harness.TOOL.wine_reads():
+            self.skipTest(harness.TOOL.no_wine)
+        listed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, universal_newlines=True).stdout.split()
+        missing = [name for name in self.LOCALES if name.replace("UTF-8", "utf8") not in listed]
+        if missing:
+            message = "locales %s are not installed (bash scripts/setup.sh makes them)" % ", ".join(missing)
+            self.fail(message) if os.environ.get("CI") else self.skipTest(message)
+
+    def test_targets_in_every_script(self):
+        # The target's folder and name, or its whole path's length in UTF-16
+        # units, the character its folders are named with and its name.
+        rows = [
+            ("caf\u00e9", "outil-\u00e9.exe"),
+            ("\u043f\u0430\u043f\u043a\u0430", "\u043f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u0430.exe"),
+            ("\u30d5\u30a9\u30eb\u30c0", "\u30d7\u30ed\u30b0\u30e9\u30e0.exe"),
+            ("e\U0001F600", "\U0001F389.exe"),
+            (259, "p", "x.exe"), (259, "\u0444", "\u043f.exe"), (259, "\U0001F600", "\U0001F389.exe"),
+            (260, "p", "x.exe"),
+        ]
+        with open(harness.TOOL.marker, "rb") as f:
+            program = f.read()
+        for row in rows:
+            with self.subTest(row=row), TempDir() as d:
+                os.makedirs(os.path.join(d, "links"))
+                if isinstance(row[0], int):
+                    target = harness.file_of_length(os.path.join(d, "t"), row[0], row[2], row[1], program)
+                else:
+                    target = harness.file_of_length(os.path.join(d, row[0]), None, row[1], content=program)
+                out, rc = harness.TOOL.run(["links\\x", win_path(target)], cwd=d)
+                if harness.units(win_path(target)) > 259:
+                    refused = 'Error: the target "%s" is too long for a link: 260 characters (259 at most).\r\n'
+                    self.assertEqual((out, rc, os.listdir(os.path.join(d, "links"))),
+                                     ((refused % win_path(target)).encode(), 1, []))
+                    continue
+                self.assertEqual(rc, 0, out)
+                for name in self.LOCALES:
+                    with self.subTest(locale=name):
+                        ran = harness.TOOL.open_link(os.path.join(d, "links", "x.lnk"), os.path.join(d, name), name)
+                        self.assertEqual(ran, [win_path(target), win_path(os.path.dirname(target))])
 
 
 if __name__ == "__main__":

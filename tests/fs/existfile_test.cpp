@@ -144,6 +144,35 @@ TEST(JoinPath, Table) {
   for (const Row& row : rows) EXPECT_EQ(Show(JoinPath(row.folder, row.name)), Show(row.joined));
 }
 
+// The drive letter in upper case, as Windows stores it in a link.
+TEST(FullPath, DriveLetterInUpperCase) {
+  EXPECT_EQ(Show(FullPath(u"z:\\a\\..\\x.txt")), "Z:\\x.txt");
+  EXPECT_EQ(Show(FullPath(u"\\\\?\\c:\\")), "C:\\");
+}
+
+// A link holds paths of up to 259 UTF-16 units (MAX_PATH with its NUL).
+TEST(TooLongForLink, Table) {
+  const std::u16string p257 = u"Z:\\" + std::u16string(254, u'p'), emoji = u"\U0001F600";  // 257 units, 2 units
+  struct Row {
+    LinkPath kind;
+    std::u16string path, refusedAs;  // shown as it counts; "" when it fits
+  };
+  const Row rows[] = {
+      {LinkPath::kTarget, p257 + u"xx", u""},
+      {LinkPath::kTarget, p257 + u"x" + emoji, u"the target \"" + p257 + u"x" + emoji},
+      {LinkPath::kTarget, p257 + u"xx\\", u""},  // a folder's backslash is not stored
+      {LinkPath::kTarget, p257 + u"xxx\\", u"the target \"" + p257 + u"xxx"},
+      {LinkPath::kTarget, u"Z:\\", u""},
+      {LinkPath::kWorkingDirectory, p257 + u"x", u""},  // counted with its closing backslash
+      {LinkPath::kWorkingDirectory, p257 + u"xx", u"the working directory \"" + p257 + u"xx\\"},
+      {LinkPath::kLinkFile, p257 + u"xx\\", u"the link file \"" + p257 + u"xx\\"},
+  };
+  for (const Row& row : rows) {
+    const std::u16string end = row.refusedAs.empty() ? u"" : u"\" is too long for a link: 260 characters (259 at most).";
+    EXPECT_EQ(Show(TooLongForLink(row.kind, row.path)), Show(row.refusedAs + end)) << Show(row.path);
+  }
+}
+
 TEST(StripQuotes, Table) {
   struct Row {
     std::u16string in, out;

@@ -331,7 +331,9 @@ TEST_F(ShellLinkTest, EmptyFileCannotBeMade) {
 }
 
 TEST_F(ShellLinkTest, InvalidLinkNames) {
-  for (const std::u16string name : {u"a:b", u"a|b", u"a*", u"a?", u"a<b>", u"a\"b"}) {
+  // Device names, whatever follows them, open a device on Windows.
+  for (const std::u16string name : {u"a:b", u"a|b", u"a*", u"a?", u"a<b>", u"a\"b", u"NUL", u"con", u"Aux.txt",
+                                    u"lpt1 ", u"COM9", u"com\u00b2"}) {
     SCOPED_TRACE(Show(name));
     world.calls.clear();
     EXPECT_FALSE(Create(name));
@@ -339,6 +341,10 @@ TEST_F(ShellLinkTest, InvalidLinkNames) {
     EXPECT_TRUE(t.List("links").empty());
   }
   EXPECT_NE(out.Bytes().find("is not a valid file name."), std::string::npos);
+  for (const std::u16string name : {u"NULL", u"COM0", u"LPT10", u"x.con", u"CON-1"}) {
+    SCOPED_TRACE(Show(name));
+    EXPECT_TRUE(Create(name));
+  }
 }
 
 #ifndef _WIN32

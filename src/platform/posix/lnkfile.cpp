@@ -115,6 +115,16 @@ std::u16string_view StoredTargetPath(std::u16string_view path) {
   return path;
 }
 
+// Windows stores every path with its drive letter in upper case, however
+// it was typed: z:\data as Z:\data.
+std::u16string WithUpperDrive(std::u16string_view path) {
+  std::u16string out(path);
+  if (out.size() >= 2 && out[1] == u':' && out[0] >= u'a' && out[0] <= u'z') {
+    out[0] = static_cast<char16_t>(out[0] - u'a' + u'A');
+  }
+  return out;
+}
+
 void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
   w.U32(kHeaderSize);
   w.Bytes(std::string_view(reinterpret_cast<const char*>(kShellLinkClsid), sizeof kShellLinkClsid));
@@ -168,49 +178,34 @@ void WriteIdList(ByteWriter& w, const LinkData& data) {
   w.Bytes(list.str());
 }
 
+// Only for a path of plain ASCII (see BuildLinkFile): the short header,
+// without the Unicode offsets.
 void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path) {
-  // The Unicode offsets are there only when the single-byte path cannot
-  // carry the path exactly; the Shell writes the short header otherwise.
-  const bool unicode = !IsPlainAscii(path);
-  const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+  constexpr std::uint32_t kLinkInfoHeaderSize = 0x1C;
   const std::string label = ToWindows1252(data.volumeLabel);
-  const std::string ansiPath = ToWindows1252(path);
   const std::uint32_t volumeIdSize = 16 + static_cast<std::uint32_t>(label.size()) + 1;
-
-  const std::uint32_t volumeIdOffset = headerSize;
+  const std::uint32_t volumeIdOffset = kLinkInfoHeaderSize;
   const std::uint32_t basePathOffset = volumeIdOffset + volumeIdSize;
-  const std::uint32_t suffixOffset = basePathOffset + static_cast<std::uint32_t>(ansiPath.size()) + 1;
-  const std::uint32_t basePathUnicodeOffset = suffixOffset + 1;
-  const std::uint32_t suffixUnicodeOffset =
-      basePathUnicodeOffset + 2 * (static_cast<std::uint32_t>(path.size()) + 1);
-  const std::uint32_t total = unicode ? suffixUnicodeOffset + 2 : suffixOffset + 1;
+  const std::uint32_t suffixOffset = basePathOffset + static_cast<std::uint32_t>(path.size()) + 1;
+  const std::uint32_t total = suffixOffset + 1;
 
   const std::size_t start = w.size();
   w.U32(total);
-  w.U32(headerSize);
+  w.U32(kLinkInfoHeaderSize);
   w.U32(kVolumeIdAndLocalBasePath);
   w.U32(volumeIdOffset);
   w.U32(basePathOffset);
   w.U32(0);  // no network share
   w.U32(suffixOffset);
-  if (unicode) {
-    w.U32(basePathUnicodeOffset);
-    w.U32(suffixUnicodeOffset);
-  }
   w.U32(volumeIdSize);
   w.U32(kDriveFixed);
   w.U32(data.driveSerial);
   w.U32(0x10);  // label right after the four fields
   w.Bytes(label);
   w.U8(0);
-  w.Bytes(ansiPath);
+  w.Bytes(ToWindows1252(path));  // ASCII: the same bytes in every code page
   w.U8(0);
   w.U8(0);  // empty common path suffix
-  if (unicode) {
-    w.Utf16(path);
-    w.U16(0);
-    w.U16(0);
-  }
   if (w.size() - start != total) throw std::logic_error("LinkInfo size mismatch");
 }
 
@@ -318,9 +313,19 @@ std::string BuildFileEntryItem(const LinkItem& item, bool asFolder) {
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
-  const std::u16string_view path = StoredTargetPath(data.targetPath);
+  const std::u16string path = WithUpperDrive(StoredTargetPath(data.targetPath));
+  const std::u16string workingDir = WithUpperDrive(data.workingDir);
 
-  std::uint32_t flags = kHasLinkTargetIdList | kHasLinkInfo | kIsUnicode;
+  // The LinkInfo's local path is single-byte text, and every reader decodes
+  // it in its own code page: Wine in that of its locale, taking it before
+  // the Unicode copy that Windows adds and before the item list.  Only
+  // ASCII reads the same in every code page, so a link to any other path
+  // has no LinkInfo; readers then take the target from the item list,
+  // whose long names are UTF-16 (Windows does, and Wine does), or from the
+  // relative path.  The LinkInfo only helps find a target that has moved.
+  const bool linkInfo = IsPlainAscii(path);
+  std::uint32_t flags = kHasLinkTargetIdList | kIsUnicode;
+  if (linkInfo) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
   if (!data.workingDir.empty()) flags |= kHasWorkingDir;
@@ -329,11 +334,11 @@ std::string BuildLinkFile(const LinkData& data) {
   ByteWriter w;
   WriteHeader(w, data, flags);
   WriteIdList(w, data);
-  WriteLinkInfo(w, data, path);
+  if (linkInfo) WriteLinkInfo(w, data, path);
   // The counted strings, in the order the format fixes.
   if (flags & kHasName) WriteString(w, data.description, "the description");
   if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");
-  if (flags & kHasWorkingDir) WriteString(w, data.workingDir, "the working directory");
+  if (flags & kHasWorkingDir) WriteString(w, workingDir, "the working directory");
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   w.U32(0);  // terminal extra-data block
   return std::move(w.str());

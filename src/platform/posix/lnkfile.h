@@ -9,8 +9,10 @@
 //
 // What the file holds: the fixed header; the target's item ID list (My
 // Computer, the drive, then one file-system item per path component); the
-// LinkInfo with the volume and the local path; the counted strings that are
-// set; the terminal extra-data block.
+// LinkInfo with the volume and the local path, for a path of plain ASCII
+// only (a reader decodes that path in its own code page, and only ASCII is
+// the same in all of them); the counted strings that are set; the terminal
+// extra-data block.  Drive letters are stored in upper case.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -71,7 +72,7 @@ LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
 struct Layout {
   std::uint32_t flags = 0;
   std::vector<std::string> items;  // raw shell items, size field included
-  std::size_t link_info = 0;       // offset of LinkInfo
+  std::size_t link_info = 0;       // offset of LinkInfo, 0 when there is none
   std::vector<std::u16string> strings;
 };
 
@@ -95,9 +96,9 @@ struct Layout {
   if (at != list_end || sum + 2 != list_size) {
     return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
   }
-  out.link_info = at;
-  const std::uint32_t info_size = U32At(b, at);
-  const std::uint32_t headerSize = U32At(b, at + 4);
+  out.link_info = out.flags & 0x02 ? at : 0;
+  const std::uint32_t info_size = out.link_info ? U32At(b, at) : 0;
+  const std::uint32_t headerSize = out.link_info ? U32At(b, at + 4) : 0;
   // Every offset in the LinkInfo header points inside the LinkInfo.
   for (std::size_t field = 12; field < headerSize; field += 4) {
     if (field == 20) continue;  // network share offset, 0
@@ -107,7 +108,7 @@ struct Layout {
     }
   }
   const std::uint32_t volume = at + U32At(b, at + 12);
-  if (U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, volume)) {
+  if (out.link_info && U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, volume)) {
     return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
   }
   at += info_size;
@@ -299,43 +300,80 @@ TEST(LnkFile, SizesAndPartsAgree) {
   }
 }
 
-TEST(LnkFile, LinkInfoUnicodeOnlyWhenNeeded) {
+// The LinkInfo's local path is single-byte text that every reader decodes
+// in its own code page: only a path of plain ASCII gets one.  Without it the
+// item list, the relative path and the working directory are all there.
+TEST(LnkFile, LinkInfoOnlyForAsciiPaths) {
   struct Case {
     std::u16string name;
-    std::uint32_t headerSize;
+    bool linkInfo;
   };
   const Case cases[] = {
-      {u"plain.txt", 0x1C},
-      {u"~$ !#{}.txt", 0x1C},
-      {u"caf\u00e9.txt", 0x24},
-      {u"\u4e2d.txt", 0x24},
-      {u"\U0001F600", 0x24},
+      {u"plain.txt", true},       {u"~$ !#{}.txt", true},  {u"\x7f.txt", true},
+      {u"caf\u00e9.txt", false}, {u"\u0444.txt", false}, {u"\u4e2d.txt", false},
+      {u"\U0001F600", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(ToWindows1252(c.name)));
     LinkData d = MakeData({u"dir", c.name}, false);
     d.volumeLabel = u"";
+    d.relativePath = u".\\" + c.name;
+    d.workingDir = u"Z:\\dir\\";
     const std::string b = BuildLinkFile(d);
     Layout layout;
     ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, c.linkInfo ? 0x9Bu : 0x99u);
+    EXPECT_EQ(layout.items.size(), 4u);
+    EXPECT_EQ(layout.strings, (std::vector<std::u16string>{d.relativePath, d.workingDir}));
+    if (!c.linkInfo) {
+      EXPECT_EQ(layout.link_info, 0u);
+      continue;
+    }
     const std::size_t li = layout.link_info;
-    EXPECT_EQ(U32At(b, li + 4), c.headerSize);
-    EXPECT_EQ(U32At(b, li + 8), 1u);  // volume and local path
+    EXPECT_EQ(U32At(b, li + 4), 0x1Cu);  // the short header, no Unicode offsets
+    EXPECT_EQ(U32At(b, li + 8), 1u);     // volume and local path
     // VolumeID: fixed drive, the serial, an empty label.
-    EXPECT_EQ(b.substr(li + c.headerSize, 17), Hex("11000000 03000000 78563412 10000000 00"));
+    EXPECT_EQ(b.substr(li + 0x1C, 17), Hex("11000000 03000000 78563412 10000000 00"));
     const std::string ansi = "Z:\\dir\\" + ToWindows1252(c.name);
     EXPECT_EQ(b.substr(li + U32At(b, li + 16), ansi.size() + 1), ansi + '\0');
     EXPECT_EQ(b.at(li + U32At(b, li + 24)), '\0');  // empty common suffix
-    if (c.headerSize == 0x24) {
-      std::u16string wide;
-      for (std::size_t at = li + U32At(b, li + 28); U16At(b, at) != 0; at += 2) {
-        wide.push_back(static_cast<char16_t>(U16At(b, at)));
-      }
-      EXPECT_EQ(wide, d.targetPath);
-      EXPECT_EQ(U16At(b, li + U32At(b, li + 32)), 0u);
-      EXPECT_EQ(li + U32At(b, li + 32) + 2, li + U32At(b, li));
-    }
+    EXPECT_EQ(li + U32At(b, li + 24) + 1, li + U32At(b, li));
   }
+}
+
+// A link to a path of plain ASCII keeps, byte for byte, what the writer
+// has always written (all fields set, a volume label).
+TEST(LnkFile, AsciiLinkBytesUnchanged) {
+  LinkData d = MakeData({u"tmp", u"My Data", u"report.txt"}, false);
+  d.relativePath = u"..\\tmp\\My Data\\report.txt";
+  d.workingDir = u"Z:\\tmp\\My Data\\";
+  d.description = u"d";
+  d.arguments = u"-x";
+  EXPECT_EQ(BuildLinkFile(d), Hex(
+      "4c0000000114020000000000c000000000000046bf0000002000000000005af6"
+      "4cf5d40100005af64cf5d40100005af64cf5d401d20400000000000001000000"
+      "000000000000000000000000e10014001f50e04fd020ea3a6910a2d808002b30"
+      "309d19002f5a3a5c000000000000000000000000000000000000003000310000"
+      "000000914e00951000746d70001e0003000400efbe914e0095914e0095140000"
+      "0074006d007000000012003c00310000000000914e009510004d792044617461"
+      "00260003000400efbe914e0095914e0095140000004d00790020004400610074"
+      "0061000000160046003200d2040000914e009520007265706f72742e74787400"
+      "002c0003000400efbe914e0095914e0095140000007200650070006f00720074"
+      "002e0074007800740000001a0000004c0000001c000000010000001c00000031"
+      "000000000000004b00000015000000030000007856341210000000726f6f7400"
+      "5a3a5c746d705c4d7920446174615c7265706f72742e74787400000100640019"
+      "002e002e005c0074006d0070005c004d007900200044006100740061005c0072"
+      "00650070006f00720074002e007400780074000f005a003a005c0074006d0070"
+      "005c004d007900200044006100740061005c0002002d00780000000000"));
+}
+
+// Windows stores a drive letter in upper case, however it was typed.
+TEST(LnkFile, DriveLettersInUpperCase) {
+  LinkData upper = MakeData({u"dir", u"x.txt"}, false);
+  upper.workingDir = u"Z:\\dir\\";
+  LinkData lower = upper;
+  lower.targetPath[0] = lower.workingDir[0] = lower.drive = u'z';
+  EXPECT_EQ(BuildLinkFile(lower), BuildLinkFile(upper));
 }
 
 TEST(LnkFile, FolderTargetDropsTrailingBackslashButRootKeepsIt) {
@@ -477,12 +515,14 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
     }
     std::u16string path = d.targetPath;
     if (path.size() > 3 && path.back() == u'\\') path.pop_back();
-    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + JsonString(path) +
+    const bool ascii = std::all_of(path.begin(), path.end(), [](char16_t ch) { return ch < 0x80; });
+    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + (ascii ? JsonString(path) : "null") +
                            ", \"file_size\": " + (c.folder ? "0" : "1234") +
                            ", \"file_attribute_flags\": " + (c.folder ? "16" : "32") +
                            ", \"modification_time\": " + std::to_string(kTime) +
-                           ", \"drive_serial_number\": " + std::to_string(0x12345678) +
-                           ", \"volume_label\": \"root\"";
+                           (ascii ? ", \"drive_serial_number\": " + std::to_string(0x12345678) +
+                                        ", \"volume_label\": \"root\""
+                                  : ", \"drive_serial_number\": null, \"volume_label\": null");
     const std::pair<const char*, const std::u16string*> strings[] = {
         {"description", &d.description},
         {"relative_path", &d.relativePath},
