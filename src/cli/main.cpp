@@ -1,7 +1,7 @@
-#include "cli/bas_Main.h"
+#include "cli/command_line.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
   platform::Startup(argc, argv);
-  return bas_Main::Main();
+  return mklnk::cli::Main();
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace text {
+namespace mklnk::text {
 
 // Position of `what` in `s`, searching from position `from`; 0 when it is
 // not found or `from` lies beyond the end.
@@ -33,4 +33,4 @@ inline std::u16string Trim(std::u16string_view s) {
   return std::u16string(s.substr(first, s.find_last_not_of(u' ') - first + 1));
 }
 
-}  // namespace text
+}  // namespace mklnk::text

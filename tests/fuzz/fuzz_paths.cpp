@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/bas_ExistFile.h"
+#include "fs/paths.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -37,8 +37,8 @@ bool EndsWith(const u16string& s, const u16string& end) {
 }
 
 void CheckSplit(const u16string& path) {
-  const u16string folder = bas_ExistFile::FolderPartOf(path, disk.isFolder, disk.curDir);
-  const u16string name = bas_ExistFile::FilePartOf(path, disk.isFolder);
+  const u16string folder = mklnk::fs::FolderPartOf(path, disk.isFolder, disk.curDir);
+  const u16string name = mklnk::fs::FilePartOf(path, disk.isFolder);
 
   if (path.find(u'\\') == npos) {
     // A bare name in the current directory, whatever the folder test says.
@@ -57,7 +57,7 @@ void CheckSplit(const u16string& path) {
 }
 
 void CheckJoin(const u16string& folder, const u16string& name) {
-  const u16string joined = bas_ExistFile::JoinPath(folder, name);
+  const u16string joined = mklnk::fs::JoinPath(folder, name);
   FUZZ_CHECK(joined.compare(0, folder.size(), folder) == 0);
   FUZZ_CHECK(EndsWith(joined, name));
   const bool added = folder.empty() || folder.back() != u'\\';
@@ -67,7 +67,7 @@ void CheckJoin(const u16string& folder, const u16string& name) {
 }
 
 void CheckStripQuotes(const u16string& path) {
-  const u16string stripped = bas_ExistFile::StripQuotes(path);
+  const u16string stripped = mklnk::fs::StripQuotes(path);
   // An opening double quote always goes; a closing one only when it is the
   // first double quote after the first character.  Nothing else changes.
   const std::size_t front = !path.empty() && path[0] == u'"' ? 1 : 0;

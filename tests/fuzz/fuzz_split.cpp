@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/bas_Main.h"
+#include "cli/command_line.h"
 #include "fuzz_input.h"
 
 namespace {
 
-using bas_Main::Outcome;
+using mklnk::cli::Outcome;
 using std::u16string;
 
 constexpr std::size_t npos = u16string::npos;
@@ -39,7 +39,7 @@ std::size_t Count(const u16string& s, char16_t c) {
 }
 
 void Check(const u16string& raw) {
-  const bas_Main::SplitResult r = bas_Main::SplitArguments(raw);
+  const mklnk::cli::SplitResult r = mklnk::cli::SplitArguments(raw);
 
   // The shape of the line, found here without the splitter's own helpers.
   const std::size_t quotes = Count(raw, u'"');

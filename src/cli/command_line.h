@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace bas_Main {
+namespace mklnk::cli {
 
 // Exit status of the process.
 inline constexpr int kExitOk = 0;             // usage or version asked for, echo, link made
@@ -40,4 +40,4 @@ int RunCommandLine();
 // process's exit status.
 int Main();
 
-}  // namespace bas_Main
+}  // namespace mklnk::cli

@@ -1,4 +1,4 @@
-#include "shelllink/bas_ShellLink.h"
+#include "shelllink/writer.h"
 
 #include <algorithm>
 #include <memory>
@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "console/bas_Console.h"
-#include "fs/bas_ExistFile.h"
+#include "console/line_writer.h"
+#include "fs/paths.h"
 #include "platform/platform.h"
 
-namespace bas_ShellLink {
+namespace mklnk::shelllink {
 
-using bas_ExistFile::JoinPath;
-using bas_ExistFile::LinkPath;
-using bas_ExistFile::TooLongForLink;
+using fs::JoinPath;
+using fs::LinkPath;
+using fs::TooLongForLink;
 
 namespace {
 
@@ -33,10 +33,10 @@ std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 // as it is, for the checks that follow to name.
 std::u16string FullOrFail(const std::u16string& path) {
   platform::SetLastError(0);
-  std::u16string full = bas_ExistFile::FullPath(path);
+  std::u16string full = fs::FullPath(path);
   if (!full.empty()) return full;
   const std::uint32_t reason = platform::GetLastError();
-  if (reason != 0 && !bas_ExistFile::IsFullPath(path)) {
+  if (reason != 0 && !fs::IsFullPath(path)) {
     Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
   }
   return path;
@@ -175,10 +175,10 @@ class Writing {
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description) {
-  linkFolder = bas_ExistFile::StripQuotes(std::move(linkFolder));
-  linkName = bas_ExistFile::StripQuotes(std::move(linkName));
-  targetName = bas_ExistFile::StripQuotes(std::move(targetName));
-  targetFolder = bas_ExistFile::StripQuotes(std::move(targetFolder));
+  linkFolder = fs::StripQuotes(std::move(linkFolder));
+  linkName = fs::StripQuotes(std::move(linkName));
+  targetName = fs::StripQuotes(std::move(targetName));
+  targetFolder = fs::StripQuotes(std::move(targetFolder));
 
   const std::u16string linkFileName = (linkName.empty() ? targetName : linkName) + u".lnk";
   Writing writing;
@@ -282,14 +282,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     writing.Done();
   } catch (const platform::ShellFailure& failure) {
     writing.Abandon();
-    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(failure.description, failure.reason));
+    console::ConsoleWriteLine(console::ErrorLine(failure.description, failure.reason));
     return false;
   } catch (const std::bad_alloc&) {
     writing.Abandon();
-    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(u"out of memory"));
+    console::ConsoleWriteLine(console::ErrorLine(u"out of memory"));
     return false;
   }
   return true;
 }
 
-}  // namespace bas_ShellLink
+}  // namespace mklnk::shelllink

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console/bas_Console.h"
+#include "console/line_writer.h"
 #include "support/capture.h"
 
 namespace {
@@ -32,30 +32,30 @@ TEST(ConsoleWriteLine, LineEnds) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.bytes);
     testsupport::Capture out;
-    bas_Console::SetStdOutput(out.handle());
-    EXPECT_TRUE(bas_Console::ConsoleWriteLine(row.text));
+    mklnk::console::SetStdOutput(out.handle());
+    EXPECT_TRUE(mklnk::console::ConsoleWriteLine(row.text));
     EXPECT_EQ(out.Bytes(), row.bytes);
   }
 }
 
 TEST(ConsoleWriteLine, LeavesCallersTextAlone) {
   testsupport::Capture out;
-  bas_Console::SetStdOutput(out.handle());
+  mklnk::console::SetStdOutput(out.handle());
   const std::u16string text = u"abc";
-  bas_Console::ConsoleWriteLine(text);
+  mklnk::console::ConsoleWriteLine(text);
   EXPECT_EQ(text, u"abc");
 }
 
 TEST(ConsoleWriteLine, UnusableHandleIsSilent) {
-  bas_Console::SetStdOutput(platform::kInvalidHandle);
-  EXPECT_FALSE(bas_Console::ConsoleWriteLine(u"lost"));
+  mklnk::console::SetStdOutput(platform::kInvalidHandle);
+  EXPECT_FALSE(mklnk::console::ConsoleWriteLine(u"lost"));
 }
 
 TEST(ConsoleWriteLine, BigTextInOneWrite) {
   testsupport::Capture out;
-  bas_Console::SetStdOutput(out.handle());
+  mklnk::console::SetStdOutput(out.handle());
   const std::u16string text(200000, u'q');
-  EXPECT_TRUE(bas_Console::ConsoleWriteLine(text));
+  EXPECT_TRUE(mklnk::console::ConsoleWriteLine(text));
   const std::string bytes = out.Bytes();
   EXPECT_EQ(bytes.size(), 200002u);
   EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");

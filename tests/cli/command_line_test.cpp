@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "cli/bas_Main.h"
+#include "cli/command_line.h"
 
 namespace {
 
-using bas_Main::Outcome;
-using bas_Main::SplitArguments;
+using mklnk::cli::Outcome;
+using mklnk::cli::SplitArguments;
 
 struct Row {
   const char16_t* raw;
@@ -91,7 +91,7 @@ std::string Show(const std::u16string& s) {
 TEST(SplitArguments, Table) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(Show(row.raw));
-    const bas_Main::SplitResult r = SplitArguments(row.raw);
+    const mklnk::cli::SplitResult r = SplitArguments(row.raw);
     ASSERT_EQ(static_cast<int>(r.outcome), static_cast<int>(row.outcome));
     if (row.outcome != Outcome::Usage) {
       EXPECT_EQ(Show(r.link), Show(row.link));

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace bas_ShellLink {
+namespace mklnk::shelllink {
 
 // Makes "<link name or target name>.lnk" in the link folder, pointing at the
 // target folder joined with the target name.  True when the link was saved;
@@ -18,4 +18,4 @@ namespace bas_ShellLink {
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description);
 
-}  // namespace bas_ShellLink
+}  // namespace mklnk::shelllink

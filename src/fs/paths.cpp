@@ -1,4 +1,4 @@
-#include "fs/bas_ExistFile.h"
+#include "fs/paths.h"
 
 #include <optional>
 #include <string>
@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "platform/platform.h"
 
-namespace bas_ExistFile {
+namespace mklnk::fs {
 
 namespace {
 
@@ -147,4 +147,4 @@ std::u16string JoinPath(std::u16string folder, const std::u16string& name) {
   return folder + name;
 }
 
-}  // namespace bas_ExistFile
+}  // namespace mklnk::fs

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "fs/bas_ExistFile.h"
+#include "fs/paths.h"
 #include "support/tempdir.h"
 
 namespace {
 
-using namespace bas_ExistFile;
+using namespace mklnk::fs;
 using testsupport::ChangeDir;
 using testsupport::TempDir;
 
@@ -19,7 +19,7 @@ std::u16string Expand(std::u16string s, std::u16string_view mark, const std::u16
   return s;
 }
 
-class ExistFileTest : public ::testing::Test {
+class PathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     t.MakeDir("work");
@@ -33,7 +33,7 @@ class ExistFileTest : public ::testing::Test {
   TempDir t;
 };
 
-TEST_F(ExistFileTest, Tests) {
+TEST_F(PathsTest, Tests) {
   struct Row {
     std::u16string path;
     bool file, folder;
@@ -84,7 +84,7 @@ TEST_F(ExistFileTest, Tests) {
   EXPECT_EQ(Show(GetFilePart(root)), "");
 }
 
-TEST_F(ExistFileTest, SplitAndJoin) {
+TEST_F(PathsTest, SplitAndJoin) {
   ChangeDir cd(t.native("work"));
   EXPECT_EQ(Show(GetCurDir()), Show(t.win("work")));
   struct Row {

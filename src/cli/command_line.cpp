@@ -1,14 +1,14 @@
-#include "cli/bas_Main.h"
+#include "cli/command_line.h"
 
 #include <exception>
 
 #include "common/text.h"
-#include "console/bas_Console.h"
-#include "fs/bas_ExistFile.h"
+#include "console/line_writer.h"
+#include "fs/paths.h"
 #include "platform/platform.h"
-#include "shelllink/bas_ShellLink.h"
+#include "shelllink/writer.h"
 
-namespace bas_Main {
+namespace mklnk::cli {
 
 using text::Contains;
 using text::Find;
@@ -112,7 +112,7 @@ namespace {
 // was removed, or its name is bytes that are no text here); that is what
 // the user must hear about, not that the target is missing.
 int CurrentFolderUnreadable(std::uint32_t reason) {
-  bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(u"cannot read the current folder", reason));
+  console::ConsoleWriteLine(console::ErrorLine(u"cannot read the current folder", reason));
   return kExitFailed;
 }
 
@@ -120,37 +120,37 @@ int CurrentFolderUnreadable(std::uint32_t reason) {
 
 int RunLink(const std::u16string& link, const std::u16string& target) {
   // Both tests are always made.
-  const bool isFolder = bas_ExistFile::FolderExists(target);
+  const bool isFolder = fs::FolderExists(target);
   platform::SetLastError(0);
-  const bool isFile = bas_ExistFile::FileExists(target);
+  const bool isFile = fs::FileExists(target);
   const std::uint32_t why = platform::GetLastError();
-  const std::u16string bare = bas_ExistFile::StripQuotes(target);
+  const std::u16string bare = fs::StripQuotes(target);
   if (!isFolder && !isFile) {
     platform::SetLastError(0);
-    if (!bas_ExistFile::IsFullPath(bare) && !bare.empty() && bas_ExistFile::FullPath(bare).empty() &&
+    if (!fs::IsFullPath(bare) && !bare.empty() && fs::FullPath(bare).empty() &&
         platform::GetLastError() != 0) {
       return CurrentFolderUnreadable(platform::GetLastError());
     }
     // A target that could not be looked at is not said to be missing.
     const std::u16string line = platform::NotFound(why) ? target + u" not found" : u"cannot look at " + target;
-    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(line, platform::NotFound(why) ? 0 : why));
+    console::ConsoleWriteLine(console::ErrorLine(line, platform::NotFound(why) ? 0 : why));
     return kExitFailed;
   }
   platform::SetLastError(0);
-  const bas_ExistFile::PathParts linkParts = bas_ExistFile::SplitPath(link);
+  const fs::PathParts linkParts = fs::SplitPath(link);
   if (linkParts.folder.empty()) return CurrentFolderUnreadable(platform::GetLastError());
   // "C:report.txt" holds no backslash, and the split would take it whole as
   // a name in the current directory; it names a file in drive C:'s current
   // directory, which is what the tests above found.  Made full, it splits
   // into that folder and the name.
   const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
-  const bas_ExistFile::PathParts targetParts =
-      bas_ExistFile::SplitPath(driveRelative ? bas_ExistFile::FullPath(bare) : target, isFolder);
-  if (!bas_ShellLink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, u"",
+  const fs::PathParts targetParts =
+      fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, u"",
                                       u"")) {
     return kExitFailed;
   }
-  bas_Console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
+  console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
   return kExitOk;
 }
 
@@ -158,10 +158,10 @@ int RunCommandLine() {
   const SplitResult r = SplitArguments(platform::RawArgumentString());
   switch (r.outcome) {
     case Outcome::Usage:
-      bas_Console::ConsoleWriteLine(UsageText());
+      console::ConsoleWriteLine(UsageText());
       return kExitUsage;
     case Outcome::Echo:
-      bas_Console::ConsoleWriteLine(u"Parameters: " + r.link + u" " + r.target);
+      console::ConsoleWriteLine(u"Parameters: " + r.link + u" " + r.target);
       return kExitOk;
     case Outcome::Run:
       break;
@@ -170,30 +170,30 @@ int RunCommandLine() {
 }
 
 int Main() {
-  bas_Console::SetStdOutput(platform::GetStdHandle(platform::kStdOutputHandle));
+  console::SetStdOutput(platform::GetStdHandle(platform::kStdOutputHandle));
   try {
     const std::u16string raw = platform::RawArgumentString();
     if (raw.empty() || raw == u"/?" || raw == u"/help") {
-      bas_Console::ConsoleWriteLine(UsageText());
+      console::ConsoleWriteLine(UsageText());
       return kExitOk;
     }
     // Where every command answers them (Linux), and only then: on Windows
     // they go the way of any other argument string.
     if (platform::AnswersLongOptions() && raw == u"--help") {
-      bas_Console::ConsoleWriteLine(UsageText());
+      console::ConsoleWriteLine(UsageText());
       return kExitOk;
     }
     if (platform::AnswersLongOptions() && raw == u"--version") {
-      bas_Console::ConsoleWriteLine(u"mklnk " + platform::ProductVersion());
+      console::ConsoleWriteLine(u"mklnk " + platform::ProductVersion());
       return kExitOk;
     }
     return RunCommandLine();
   } catch (const std::exception& e) {
     // Nothing below is expected to throw; should it (out of memory), say so
     // in the tool's own way instead of aborting.
-    bas_Console::ConsoleWriteLine(bas_Console::ErrorLine(platform::FromAnsi(e.what())));
+    console::ConsoleWriteLine(console::ErrorLine(platform::FromAnsi(e.what())));
   }
   return kExitInternalError;
 }
 
-}  // namespace bas_Main
+}  // namespace mklnk::cli

@@ -1,6 +1,6 @@
-#include "console/bas_Console.h"
+#include "console/line_writer.h"
 
-namespace bas_Console {
+namespace mklnk::console {
 
 namespace {
 platform::Handle g_stdout = platform::kInvalidHandle;
@@ -29,4 +29,4 @@ std::u16string ErrorLine(std::u16string_view what, std::uint32_t reason) {
   return line;
 }
 
-}  // namespace bas_Console
+}  // namespace mklnk::console

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "console/bas_Console.h"
-#include "shelllink/bas_ShellLink.h"
+#include "console/line_writer.h"
+#include "shelllink/writer.h"
 #include "support/capture.h"
 #include "support/tempdir.h"
 
@@ -150,7 +150,7 @@ class ShellLinkTest : public ::testing::Test {
   void SetUp() override {
     g_world = &world;
     platform::SetShellFactory(&MakeFakeShell);
-    bas_Console::SetStdOutput(out.handle());
+    mklnk::console::SetStdOutput(out.handle());
     t.MakeDir("links");
     t.MakeFile("target.txt", "data");
   }
@@ -160,7 +160,7 @@ class ShellLinkTest : public ::testing::Test {
   }
   // The usual call: link "links\doc" to "target.txt".
   bool Create(const std::u16string& linkName = u"doc") {
-    return bas_ShellLink::CreateShellLink(t.win("links"), t.win(), u"target.txt", linkName, u"", u"");
+    return mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", linkName, u"", u"");
   }
 
   World world;
@@ -169,7 +169,7 @@ class ShellLinkTest : public ::testing::Test {
 };
 
 TEST_F(ShellLinkTest, CallsInOrder) {
-  ASSERT_TRUE(bas_ShellLink::CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"",
+  ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"",
                                              u"my \"link\""));
   EXPECT_EQ(out.Bytes(), "");
   const std::string dir = Show(t.win());
@@ -213,7 +213,7 @@ TEST_F(ShellLinkTest, Names) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.file);
-    ASSERT_TRUE(bas_ShellLink::CreateShellLink(row.linkFolder, row.targetFolder, row.targetName, row.linkName, u"",
+    ASSERT_TRUE(mklnk::shelllink::CreateShellLink(row.linkFolder, row.targetFolder, row.targetName, row.linkName, u"",
                                                u""));
     EXPECT_EQ(t.Read("links/" + row.file).rfind("Path=", 0), 0u);
   }
@@ -254,9 +254,9 @@ TEST_F(ShellLinkTest, Failures) {
       if (older != Older::None) fresh.MakeFile("links/doc.lnk", "old");
       if (older == Older::ReadOnly) fresh.SetReadOnly("links/doc.lnk");
       testsupport::Capture capture;
-      bas_Console::SetStdOutput(capture.handle());
+      mklnk::console::SetStdOutput(capture.handle());
       world.fail = row.fail;
-      EXPECT_FALSE(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
+      EXPECT_FALSE(mklnk::shelllink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
       const std::string printed = capture.Bytes();
       std::string message = row.message;
       if (const std::size_t at = message.find("{links}"); at != std::string::npos) {
@@ -302,7 +302,7 @@ TEST_F(ShellLinkTest, ChangesMeanwhile) {
     fresh.MakeDir("links");
     fresh.MakeFile("target.txt", "data");
     testsupport::Capture capture;
-    bas_Console::SetStdOutput(capture.handle());
+    mklnk::console::SetStdOutput(capture.handle());
     world.fail = row.fail;
     world.meanwhile = [&] {
       if (row.targetMovesIn) {
@@ -311,7 +311,7 @@ TEST_F(ShellLinkTest, ChangesMeanwhile) {
         fresh.MakeFile("links/doc.lnk", "the user's");
       }
     };
-    EXPECT_EQ(bas_ShellLink::CreateShellLink(fresh.win("links"), fresh.win(), u"target.txt", u"doc", u"", u""),
+    EXPECT_EQ(mklnk::shelllink::CreateShellLink(fresh.win("links"), fresh.win(), u"target.txt", u"doc", u"", u""),
               row.printed.empty());
     EXPECT_EQ(capture.Bytes().rfind(row.printed, 0), 0u) << capture.Bytes();
     EXPECT_EQ(fresh.List("links"), std::set<std::string>{"doc.lnk"});
@@ -361,9 +361,9 @@ TEST(ShellLink, TargetRemovedBeforeTheSave) {
     if (older) t.MakeFile("links/doc.lnk", "older link");
     std::filesystem::remove_all(t.native("gone"));
     testsupport::Capture out;
-    bas_Console::SetStdOutput(out.handle());
+    mklnk::console::SetStdOutput(out.handle());
 
-    ASSERT_TRUE(bas_ShellLink::CreateShellLink(t.win("links"), t.win("gone") + u"\\", u"target.txt", u"doc", u"",
+    ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win("gone") + u"\\", u"target.txt", u"doc", u"",
                                                u""));
     EXPECT_EQ(out.Bytes(), "");
     EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});

@@ -7,7 +7,7 @@
 
 #include "platform/platform.h"
 
-namespace bas_Console {
+namespace mklnk::console {
 
 // Stored once at start-up, before anything is printed.
 void SetStdOutput(platform::Handle handle);
@@ -23,4 +23,4 @@ bool ConsoleWriteLine(std::u16string text);
 // a full stop at the end unless there is one already.
 std::u16string ErrorLine(std::u16string_view what, std::uint32_t reason = 0);
 
-}  // namespace bas_Console
+}  // namespace mklnk::console

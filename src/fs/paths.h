@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace bas_ExistFile {
+namespace mklnk::fs {
 
 // True when the path names an existing entry that is not a folder.  One
 // pair of enclosing double quotes and one trailing backslash are ignored; a
@@ -80,4 +80,4 @@ std::u16string JoinPath(std::u16string folder, const std::u16string& name);
 // character, then an opening one.
 std::u16string StripQuotes(std::u16string path);
 
-}  // namespace bas_ExistFile
+}  // namespace mklnk::fs
