@@ -1,7 +1,9 @@
 #include "cli/command_line.h"
 
 #include <exception>
+#include <vector>
 
+#include "cli/options.h"
 #include "common/text.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
@@ -24,6 +26,14 @@ constexpr char16_t kShorcutLink[] = u"Shorcut link";
 constexpr char16_t kTargetFile[] = u"Target file";
 
 SplitResult Usage() { return SplitResult{}; }
+
+// A relative path names nothing while the current folder cannot be read (it
+// was removed, or its name is bytes that are no text here); that is what
+// the user must hear about, not that the target is missing.
+int CurrentFolderUnreadable(std::uint32_t reason) {
+  console::ConsoleWriteLine(console::ErrorLine(u"cannot read the current folder", reason));
+  return kExitFailed;
+}
 
 // The characters strictly between two positions.
 std::u16string Between(std::u16string_view s, std::size_t open, std::size_t close) {
@@ -106,19 +116,7 @@ std::u16string UsageText() {
   return s;
 }
 
-namespace {
-
-// A relative path names nothing while the current folder cannot be read (it
-// was removed, or its name is bytes that are no text here); that is what
-// the user must hear about, not that the target is missing.
-int CurrentFolderUnreadable(std::uint32_t reason) {
-  console::ConsoleWriteLine(console::ErrorLine(u"cannot read the current folder", reason));
-  return kExitFailed;
-}
-
-}  // namespace
-
-int RunLink(const std::u16string& link, const std::u16string& target) {
+int RunLink(const std::u16string& link, const std::u16string& target, const platform::LinkProperties& properties) {
   // Both tests are always made.
   const bool isFolder = fs::FolderExists(target);
   platform::SetLastError(0);
@@ -144,10 +142,9 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
   // directory, which is what the tests above found.  Made full, it splits
   // into that folder and the name.
   const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
-  const fs::PathParts targetParts =
-      fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
-  if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, u"",
-                                      u"")) {
+  const fs::PathParts targetParts = fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
+                                  properties)) {
     return kExitFailed;
   }
   console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
@@ -155,18 +152,44 @@ int RunLink(const std::u16string& link, const std::u16string& target) {
 }
 
 int RunCommandLine() {
-  const SplitResult r = SplitArguments(platform::RawArgumentString());
+  OptionReader options;
+  std::vector<std::u16string> words;
+  const bool byWords = platform::ArgumentWords(words);
+  std::u16string raw;
+  if (byWords) {
+    // GNU long options are the Linux command's own, and go first.
+    options.TakeLongOptions(words);
+    raw = platform::JoinArgumentWords(words);
+  } else {
+    raw = platform::RawArgumentString();
+  }
+  SplitResult r = SplitArguments(raw);
+  // Slash options, only from a line that gets the usage text without them.
+  if (r.outcome == Outcome::Usage && options.error().empty()) {
+    if (byWords) {
+      options.TakeSlashOptions(words);
+      raw = platform::JoinArgumentWords(words);
+    } else {
+      raw = options.TakeSlashOptions(raw);
+    }
+    r = SplitArguments(raw);
+  }
+  if (!options.error().empty()) {
+    console::ConsoleWriteLine(console::ErrorLine(options.error()));
+    return kExitUsage;
+  }
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());
       return kExitUsage;
     case Outcome::Echo:
       console::ConsoleWriteLine(u"Parameters: " + r.link + u" " + r.target);
+      for (const std::u16string& line : options.options().echo) console::ConsoleWriteLine(line);
       return kExitOk;
     case Outcome::Run:
       break;
   }
-  return RunLink(r.link, r.target);
+  return RunLink(r.link, r.target, options.options().link);
 }
 
 int Main() {
@@ -180,7 +203,7 @@ int Main() {
     // Where every command answers them (Linux), and only then: on Windows
     // they go the way of any other argument string.
     if (platform::AnswersLongOptions() && raw == u"--help") {
-      console::ConsoleWriteLine(UsageText());
+      console::ConsoleWriteLine(UsageText() + u"\r\n\r\n" + OptionsText());
       return kExitOk;
     }
     if (platform::AnswersLongOptions() && raw == u"--version") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace mklnk::cli {
 
 // Exit status of the process.
@@ -28,11 +30,14 @@ SplitResult SplitArguments(std::u16string_view raw);
 // The six-line usage text, without a final line break.
 std::u16string UsageText();
 
-// The run: tests the target, splits both strings and has the link created.
-// Prints its own line; answers the exit status.
-int RunLink(const std::u16string& link, const std::u16string& target);
+// The run: tests the target, splits both strings and has the link created,
+// with what else the command line said it holds.  Prints its own line;
+// answers the exit status.
+int RunLink(const std::u16string& link, const std::u16string& target,
+            const platform::LinkProperties& properties = {});
 
-// Reads the raw argument string, splits it and ends in one outcome.
+// Reads the raw argument string and the options in it, splits it and ends
+// in one outcome.
 int RunCommandLine();
 
 // Start-up: stores the standard-output handle and chooses between the usage

@@ -127,7 +127,8 @@ std::u16string TooLongForLink(LinkPath kind, std::u16string_view path) {
   if (kind == LinkPath::kTarget && endsInBackslash && path.size() > 3) counted.pop_back();  // a root keeps it
   if (kind == LinkPath::kWorkingDirectory && !endsInBackslash) counted += u'\\';
   if (counted.size() <= kMaxLinkPath) return {};
-  static constexpr std::u16string_view kWhat[] = {u"the target \"", u"the working directory \"", u"the link file \""};
+  static constexpr std::u16string_view kWhat[] = {u"the target \"", u"the working directory \"", u"the link file \"",
+                                                  u"the icon file \""};
   char16_t digits[20];
   std::size_t first = std::size(digits);
   for (std::size_t n = counted.size(); n > 0; n /= 10) digits[--first] = static_cast<char16_t>(u'0' + n % 10);

@@ -67,6 +67,7 @@ enum class LinkPath {
   kTarget,            // counted as the link stores it: without a folder's trailing backslash
   kWorkingDirectory,  // counted with a closing backslash, which the system gives a current directory
   kLinkFile,          // the link file's own full path
+  kIcon,              // the icon file
 };
 
 // Why `path` cannot go into a link (for an error line: which path, as it

@@ -162,6 +162,27 @@ std::u16string UpperCase(std::u16string_view text);
 // The command line without the program's own name.  The same on every call.
 std::u16string RawArgumentString();
 
+// The same as the words the system handed over one by one, where it hands
+// them over so (Linux's argv after the program's name): true, and the
+// words; false where a program gets one raw command line (Windows).
+bool ArgumentWords(std::vector<std::u16string>& words);
+
+// The raw argument string of such words, as the system that splits a
+// command line into words would be handed it: joined by single spaces, a
+// word in double quotes when it is empty, or holds a space and no double
+// quote.  RawArgumentString() on Linux is this of all the words.
+inline std::u16string JoinArgumentWords(const std::vector<std::u16string>& words) {
+  std::u16string raw;
+  for (const std::u16string& word : words) {
+    if (&word != &words.front()) raw += u' ';
+    const bool quote = word.empty() || (word.find(u' ') != std::u16string::npos && word.find(u'"') == std::u16string::npos);
+    if (quote) raw += u'"';
+    raw += word;
+    if (quote) raw += u'"';
+  }
+  return raw;
+}
+
 // The running executable's file name without folder and extension.
 std::u16string ExecutableBaseName();
 
@@ -199,6 +220,20 @@ struct ShellFailure {
   std::uint32_t reason = 0;  // the system's reason (GetLastError's numbers), when there is one
 };
 
+// What a link holds besides its target and working directory, as the
+// command line says it; each member's default is what a link holds when
+// nothing is said.
+struct LinkProperties {
+  std::u16string arguments;         // for the target; none when empty
+  std::u16string description;       // the comment; none when empty
+  std::u16string workingDirectory;  // empty: the target's folder
+  std::u16string iconPath;          // empty: the target's own icon
+  std::int32_t iconIndex = 0;
+  std::int32_t showCommand = 1;     // SW_SHOWNORMAL 1, SW_SHOWMAXIMIZED 3, SW_SHOWMINNOACTIVE 7
+  std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_SHIFT 1, CONTROL 2, ALT 4
+  bool runAsAdministrator = false;  // SLDF_RUNAS_USER
+};
+
 class ShellLinkObject {  // IShellLinkDual
  public:
   virtual ~ShellLinkObject() = default;
@@ -206,6 +241,12 @@ class ShellLinkObject {  // IShellLinkDual
   virtual void SetDescription(const std::u16string& description) = 0;
   virtual void SetWorkingDirectory(const std::u16string& folder) = 0;
   virtual void SetArguments(const std::u16string& arguments) = 0;
+  virtual void SetIconLocation(const std::u16string& path, std::int32_t index) = 0;
+  virtual void SetShowCommand(std::int32_t show) = 0;
+  virtual void SetHotkey(std::uint16_t key) = 0;
+  // The "run as administrator" flag, which IShellLinkDual cannot set: the
+  // system's link object stores it once the link is saved.
+  virtual void SetRunAsAdministrator(bool on) = 0;
   // Writes the link into the file it was opened from, and has it on disk
   // (flushed) before it returns.  A failure to write that file (no room, an
   // I/O error) is a ShellFailure with the system's reason and no

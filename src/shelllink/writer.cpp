@@ -175,6 +175,15 @@ class Writing {
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description) {
+  platform::LinkProperties properties;
+  properties.arguments = arguments;
+  properties.description = description;
+  return CreateShellLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                         properties);
+}
+
+bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                     std::u16string linkName, const platform::LinkProperties& properties) {
   linkFolder = fs::StripQuotes(std::move(linkFolder));
   linkName = fs::StripQuotes(std::move(linkName));
   targetName = fs::StripQuotes(std::move(targetName));
@@ -190,10 +199,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     // the existence test found.  A folder named by "." or ".." is its own
     // working directory, as a folder named whole is.
     const std::u16string targetPath = FullOrFail(JoinPath(targetFolder, targetName));
-    const std::u16string workingDirectory =
+    std::u16string workingDirectory =
         targetName == u"." || targetName == u".." ? targetPath : FullOrFail(targetFolder);
+    if (!properties.workingDirectory.empty()) workingDirectory = FullOrFail(properties.workingDirectory);
+    std::u16string icon = properties.iconPath;
+    if (!icon.empty() && icon.find(u'%') == std::u16string::npos) icon = FullOrFail(icon);
     for (const std::u16string& tooLong : {TooLongForLink(LinkPath::kTarget, targetPath),
-                                          TooLongForLink(LinkPath::kWorkingDirectory, workingDirectory)}) {
+                                          TooLongForLink(LinkPath::kWorkingDirectory, workingDirectory),
+                                          TooLongForLink(LinkPath::kIcon, icon)}) {
       if (!tooLong.empty()) Fail(tooLong);
     }
     if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
@@ -254,9 +267,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     if (!link) Fail(u"the Shell gave no link object for " + Quoted(JoinPath(folderPath, temporaryName)) + u".");
 
     link->SetPath(targetPath);
-    link->SetDescription(description);
+    link->SetDescription(properties.description);
     link->SetWorkingDirectory(workingDirectory);
-    link->SetArguments(arguments);
+    link->SetArguments(properties.arguments);
+    // The rest only when it differs from what a link holds anyway.
+    if (!icon.empty()) link->SetIconLocation(icon, properties.iconIndex);
+    if (properties.showCommand != platform::LinkProperties{}.showCommand) link->SetShowCommand(properties.showCommand);
+    if (properties.hotKey != 0) link->SetHotkey(properties.hotKey);
+    if (properties.runAsAdministrator) link->SetRunAsAdministrator(true);
     try {
       link->Save();
     } catch (const platform::ShellFailure& failure) {

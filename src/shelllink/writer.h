@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 namespace mklnk::shelllink {
 
 // Makes "<link name or target name>.lnk" in the link folder, pointing at the
@@ -17,5 +19,12 @@ namespace mklnk::shelllink {
 // leaves the link folder as it found it.
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const std::u16string& arguments, const std::u16string& description);
+
+// The same with every property a link can hold besides its target.  A
+// relative working directory or icon file is made full, as the target is;
+// an icon file holding a %VARIABLE% is stored as it is, for the system that
+// opens the link to expand.
+bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                     std::u16string linkName, const platform::LinkProperties& properties);
 
 }  // namespace mklnk::shelllink

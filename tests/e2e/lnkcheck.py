@@ -27,8 +27,8 @@ item's name is then its primary name.
 
 Known quirk of Debian's liblnk/libfwsi 20181227: a character outside the
 Basic Multilingual Plane (a UTF-16 surrogate pair) is decoded to a wrong
-code point; it is still one character in the right place.  Show command and
-hot key are misread too and are not reported.
+code point; it is still one character in the right place.  Show command,
+hot key and icon index are misread too: they are read from the header's bytes.
 """
 
 import json
@@ -122,11 +122,19 @@ def read_link(path, ours=True):
             "drive_serial_number": link.drive_serial_number,
             "volume_label": link.volume_label,
             "data_flags": link.data_flags,
+            "icon_location": link.icon_location,
         })
         idlist = link.link_target_identifier_data
         link.close()
         if idlist is None:
             errors.append("pylnk: the link has no item ID list")
+
+    # The header's fixed fields that liblnk 20181227 misreads: the icon
+    # index, the show command and the hot key, straight from the bytes.
+    with open(path, "rb") as f:
+        header = f.read(0x4C)
+    if len(header) == 0x4C:
+        result["icon_index"], result["show_command"], result["hot_key"] = struct.unpack_from("<iIH", header, 0x38)
 
     items = []
     if idlist is not None:

@@ -39,11 +39,40 @@ class Usage(unittest.TestCase):
         rows += [(["--HELP"], usage, 2), (["--version", "x"], b"Error: x not found.\r\n", 1)]
         for args, expected, status in rows:
             with self.subTest(args=args):
-                self.assertEqual(tool.run(args), (expected, status))
+                out, rc = tool.run(args)
+                if args == ["--help"] and not tool.wine:
+                    # The usage text, then the options, each in both its forms.
+                    self.assertTrue(out.startswith(usage + b"\r\nOptions") and out.endswith(b"\r\n"), out)
+                    for name in (b"/ARGS:", b"/WORKDIR:", b"/DESC:", b"/ICON:", b"/SHOW:", b"/HOTKEY:", b"/ADMIN",
+                                 b"--arguments=", b"--working-directory=", b"--description=", b"--icon=",
+                                 b"--show=", b"--hotkey=", b"--run-as-admin", b"  --  "):
+                        self.assertIn(name, out)
+                    out = usage
+                self.assertEqual((out, rc), (expected, status))
+
+    def test_option_values_turned_away(self):
+        # One line naming the option and what it takes; nothing made.
+        rows = [
+            (["/SHOW:sideways", "a", "b"], b'Error: /SHOW takes normal, max or min: "sideways".\r\n'),
+            (["a", "b", "/HOTKEY:Ctrl+"], b"Error: /HOTKEY takes Ctrl, Alt or Shift and a key (A to Z, 0 to 9, F1 to "
+                                         b'F24), joined by +, as in Ctrl+Alt+K: "Ctrl+".\r\n'),
+            (["/ICON:x,abc", "a", "b"], b"Error: /ICON takes an icon file and, after a comma, the icon's index, as in "
+                                        b'shell32.dll,3: "x,abc".\r\n'),
+            (["/admin:1", "a", "b"], b"Error: /admin takes no value.\r\n"),
+            (["/ARGS:a", "b", "c", "/Args:d"], b"Error: /Args is given twice.\r\n"),
+        ]
+        if not harness.TOOL.wine:
+            rows.append((["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'))
+        for args, expected in rows:
+            with self.subTest(args=args), TempDir() as d:
+                self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))
+                self.assertEqual(os.listdir(d), [])
 
     def test_usage_for_arguments_turned_away(self):
         for args in (["/HELP"], ["/Help"], ["-?"], ["/?", "x"], ["/help", "me"], ["a"], ["a", "C:/x"],
-                     ["a", "b", "/SHOWARGS"], ["/showargs", "a", "b"], ['"a"'], ["a\tb"]):
+                     ["a", "b", "/SHOWARGS"], ["/showargs", "a", "b"], ['"a"'], ["a\tb"],
+                     # Options leave no two paths to split, or are none.
+                     ["/ARGS:x"], ["/ADMIN", "a"], ["/ARGSX:1", "a", "b"], ["a", "b/ARGS:x"]):
             with self.subTest(args=args):
                 out, rc = harness.TOOL.run(args)
                 self.assertEqual(out, usage_bytes(base_of(harness.TOOL.exe)))
@@ -83,6 +112,12 @@ class Echo(unittest.TestCase):
         (["C:\\Links\\report.lnk", "C:\\Data\\report.txt", "/showargs"],
          b"Parameters: C:\\Links\\report.lnk C:\\Data\\report.txt\r\n"),
         (["caf\u00e9", "b", "/showargs"], "Parameters: caf\u00e9 b\r\n"),
+        # A line that echoes without its options echoes exactly so; one that
+        # would get the usage text shows the options it holds.
+        (["a", "b", "/showargs", "/ARGS:x"], b"Parameters: a b\r\n"),
+        (["/ARGS:x", "a", "b", "/showargs"], b"Parameters: a b\r\nArguments: x\r\n"),
+        (["/SHOW:max", "/HOTKEY:alt+F4", "a", "b", "/showargs", "/admin"],
+         b"Parameters: a b\r\nShow: maximized\r\nHot key: Alt+F4\r\nRun as administrator\r\n"),
     ]
 
     def test_echo(self):

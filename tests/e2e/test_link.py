@@ -7,6 +7,7 @@ also loaded with the system's own link object (readlnk.exe), which must
 find the same target, working directory and item list.
 """
 import os
+import shutil
 import subprocess
 import sys
 import unittest
@@ -64,9 +65,9 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(kinds[1], ("volume", volume))
         self.assertEqual(kinds[2:], items)
         if harness.TOOL.wine:
+            expected = {"path": target, "workdir": workdir, "arguments": "", "description": "", "idlist": target}
             loaded = harness.TOOL.load_link(self.p(link_file))
-            self.assertEqual(loaded, {"path": target, "workdir": workdir, "arguments": "", "description": "",
-                                      "idlist": target})
+            self.assertEqual({key: loaded.get(key) for key in expected}, expected)
         harness.TOOL.assert_loads(self, self.p(link_file), target, workdir, wine_path)
         return info
 
@@ -192,6 +193,52 @@ class LinkTest(unittest.TestCase):
         self.make(["links\\doc", "data\\report.txt"], "links/doc.lnk", self.w("data/report.txt"),
                   self.w("data") + "\\", self.folders(self.p("data")) + [("file", "report.txt")])
         self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
+
+
+class Properties(unittest.TestCase):
+    """Every property a link can hold, from the options: stored where the
+    format keeps it (read back by pylnk, the header's bytes and, where Wine
+    runs, Wine's own link object), and used when Wine opens the link."""
+
+    def test_every_option(self):
+        with TempDir() as d:
+            for folder in ("links", "data", "work dir"):
+                os.makedirs(os.path.join(d, folder))
+            program = os.path.join(d, "data", "prog.exe")
+            if harness.TOOL.marker and os.path.isfile(harness.TOOL.marker):
+                shutil.copy(harness.TOOL.marker, program)
+            else:
+                open(program, "w").close()
+            arguments = '/k "a b" c'
+            # The Windows form, and the words a Linux shell hands over.
+            raw = ('/ARGS:"/k ""a b"" c" links\\all data\\prog.exe /WORKDIR:"work dir" /DESC:"my link" '
+                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN")
+            words = ["--arguments=" + arguments, "links\\all", "data\\prog.exe", "/WORKDIR:work dir",
+                     "--description=my link", "/ICON:C:\\Windows\\System32\\shell32.dll,3", "/show:MAX",
+                     "--hotkey=ctrl+alt+k", "/ADMIN"]
+            out, rc = harness.TOOL.run(words, raw=raw if harness.TOOL.wine else None, cwd=d)
+            self.assertEqual((out, rc), (b"shortcut created for links\\all <<===>> data\\prog.exe\r\n", 0))
+            link = os.path.join(d, "links", "all.lnk")
+            info = lnkcheck.read_link(link, ours=not harness.TOOL.wine)
+            self.assertEqual(info["errors"], [])
+            workdir, icon = win_path(os.path.join(d, "work dir")), "C:\\Windows\\System32\\shell32.dll"
+            read = {k: info[k] for k in ("local_base_path", "working_directory", "command_line_arguments",
+                                          "description", "icon_location", "icon_index", "show_command", "hot_key")}
+            self.assertEqual(read, {"local_base_path": win_path(program), "working_directory": workdir,
+                                    "command_line_arguments": arguments, "description": "my link",
+                                    "icon_location": icon, "icon_index": 3, "show_command": 3, "hot_key": 0x64B})
+            self.assertEqual(info["data_flags"] & 0x2040, 0x2040)  # HasIconLocation, RunAsUser
+            if not harness.TOOL.wine_reads():
+                return
+            # Wine's link object keeps neither the show command nor the flag
+            # (GetShowCmd answers 1, GetFlags what it works out itself).
+            loaded = harness.TOOL.load_link(link)
+            self.assertEqual({k: loaded.get(k) for k in ("path", "workdir", "arguments", "description", "icon",
+                                                         "hotkey")},
+                             {"path": win_path(program), "workdir": workdir, "arguments": arguments,
+                              "description": "my link", "icon": icon + ",3", "hotkey": str(0x64B)})
+            ran = harness.TOOL.open_link(link, os.path.join(d, "ran"), "C.UTF-8")
+            self.assertEqual(ran, [win_path(program), workdir, arguments])
 
 
 class OlderEntries(unittest.TestCase):
@@ -382,7 +429,7 @@ class OpenedByWine(unittest.TestCase):
                 for name in self.LOCALES:
                     with self.subTest(locale=name):
                         ran = harness.TOOL.open_link(os.path.join(d, "links", "x.lnk"), os.path.join(d, name), name)
-                        self.assertEqual(ran, [win_path(target), win_path(os.path.dirname(target))])
+                        self.assertEqual(ran, [win_path(target), win_path(os.path.dirname(target)), ""])
 
 
 if __name__ == "__main__":

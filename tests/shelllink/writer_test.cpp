@@ -47,6 +47,12 @@ class FakeLink : public platform::ShellLinkObject {
   void SetDescription(const std::u16string& s) override { Record("Description=" + Show(s)); }
   void SetWorkingDirectory(const std::u16string& s) override { Record("WorkingDirectory=" + Show(s)); }
   void SetArguments(const std::u16string& s) override { Record("Arguments=" + Show(s)); }
+  void SetIconLocation(const std::u16string& s, std::int32_t index) override {
+    Record("IconLocation=" + Show(s) + "," + std::to_string(index));
+  }
+  void SetShowCommand(std::int32_t show) override { Record("ShowCommand=" + std::to_string(show)); }
+  void SetHotkey(std::uint16_t key) override { Record("Hotkey=" + std::to_string(key)); }
+  void SetRunAsAdministrator(bool on) override { Record(on ? "RunAsAdministrator" : "RunAsUser"); }
   void Save() override {
     g_world->calls.push_back("Save");
     const std::filesystem::path native = testsupport::NativePath(file_);
@@ -189,6 +195,28 @@ TEST_F(ShellLinkTest, CallsInOrder) {
   };
   EXPECT_EQ(world.calls, expected);
   EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
+
+  // Every property: a working directory and an icon file of their own,
+  // made full as the target is (an icon with a %VARIABLE% stays as it is).
+  platform::LinkProperties properties;
+  properties.workingDirectory = u"links";
+  properties.iconPath = u"links\\i.ico";
+  properties.iconIndex = -3;
+  properties.showCommand = 7;
+  properties.hotKey = 0x64B;
+  properties.runAsAdministrator = true;
+  const testsupport::ChangeDir into(t.native());
+  for (const std::u16string icon : {u"links\\i.ico", u"%windir%\\i.ico"}) {
+    world.calls.clear();
+    properties.iconPath = icon;
+    ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", u"doc", properties));
+    const std::vector<std::string> tail(world.calls.end() - 9, world.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "Path=" + dir + "\\target.txt", "Description=", "WorkingDirectory=" + dir + "\\links",
+                        "Arguments=",
+                        "IconLocation=" + (icon[0] == u'%' ? Show(icon) : dir + "\\links\\i.ico") + ",-3",
+                        "ShowCommand=7", "Hotkey=1611", "RunAsAdministrator", "Save"}));
+  }
 }
 
 TEST_F(ShellLinkTest, OlderLinkReplacedOnlyAfterSave) {

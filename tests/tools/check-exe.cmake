@@ -16,18 +16,20 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 110 KB for the 32-bit product, which the build meets with
-# 112,128 bytes; the 64-bit one (84,480 bytes) about 3% more than it is.
-# (They were 100 KB and 79 KB before links were made under a temporary name
-# and renamed into place: the folder calls, the name lookup in any letter
-# case and the flush cost 10 KB.)  A larger executable means something new
-# was linked in; the linker's map (-Wl,-Map=...) tells what and why.
+# The budgets: 130 KB for the 32-bit product, which the build meets with
+# 128,512 bytes; the 64-bit one (101,888 bytes) within 102 KB.  They were
+# 100 KB and 79 KB before links were made under a temporary name and
+# renamed into place (10 KB: the folder calls, the listing in any letter
+# case, the flush) and before the options that say what else a link holds
+# (16 KB: the option reader, 11 KB of it, and the link object's new
+# properties).  A larger executable means something new was linked in; the
+# linker's map (-Wl,-Map=...) tells what and why.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 110)
+  set(budget_kb 130)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 85)
+  set(budget_kb 102)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()

@@ -3,9 +3,10 @@
 // The target of the links that the end-to-end tests open with Wine's
 // `start`, the way a double-click opens them.  It shows that it ran by
 // writing a file: the one named by the environment variable MKLNK_MARKER,
-// which `start` hands down, holding two lines in UTF-8:
+// which `start` hands down, holding three lines in UTF-8:
 //   its own path (GetModuleFileNameW)
 //   the current directory it was started in (the link's working directory)
+//   its command line after its own name (the link's arguments)
 // The file is written under another name and renamed into place, so that a
 // test polling for it never reads half of it.
 //
@@ -46,6 +47,20 @@ std::wstring CurrentDirectory() {
   return n < buffer.size() ? std::wstring(buffer.data(), n) : std::wstring();
 }
 
+// The command line without the program's name and the blanks after it.
+std::wstring Arguments() {
+  const wchar_t* line = ::GetCommandLineW();
+  if (*line == L'"') {
+    for (++line; *line != L'\0' && *line != L'"'; ++line) {
+    }
+    if (*line == L'"') ++line;
+  } else {
+    while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
+  }
+  while (*line == L' ' || *line == L'\t') ++line;
+  return line;
+}
+
 }  // namespace
 
 int wmain() {
@@ -54,7 +69,7 @@ int wmain() {
   if (length == 0 || length >= name.size()) return 125;
   const std::wstring marker(name.data(), length);
   const std::wstring partial = marker + L".part";
-  const std::string text = Utf8(ModulePath()) + "\n" + Utf8(CurrentDirectory()) + "\n";
+  const std::string text = Utf8(ModulePath()) + "\n" + Utf8(CurrentDirectory()) + "\n" + Utf8(Arguments()) + "\n";
   const HANDLE file = ::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                     nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;

@@ -7,6 +7,10 @@
 //   workdir<TAB>the working directory
 //   arguments<TAB>the arguments
 //   description<TAB>the description
+//   icon<TAB>the icon location, a comma, the icon's index
+//   show<TAB>the show command
+//   hotkey<TAB>the hot key (low byte the key, high byte the modifiers)
+//   flags<TAB>the link's data flags (IShellLinkDataList::GetFlags), in hex
 //   idlist<TAB>the item list's full parsing name, as the Shell resolves it
 // The end-to-end tests use it to read back, under Wine, the links that
 // mklnk.exe makes: a link passes only if the system itself can load it.
@@ -79,6 +83,27 @@ int wmain(int argc, wchar_t** argv) {
   Field(L"arguments", text(link->GetArguments(buffer.data(), size)));
   buffer[0] = L'\0';
   Field(L"description", text(link->GetDescription(buffer.data(), size)));
+
+  int icon = 0;
+  buffer[0] = L'\0';
+  const HRESULT iconHr = link->GetIconLocation(buffer.data(), size, &icon);
+  Field(L"icon", text(iconHr) + L"," + std::to_wstring(icon));
+  int show = 0;
+  Field(L"show", SUCCEEDED(link->GetShowCmd(&show)) ? std::to_wstring(show) : L"<failed>");
+  WORD key = 0;
+  Field(L"hotkey", SUCCEEDED(link->GetHotkey(&key)) ? std::to_wstring(key) : L"<failed>");
+  IShellLinkDataList* data = nullptr;
+  DWORD flags = 0;
+  std::wstring flagsText = L"<failed>";
+  if (SUCCEEDED(link->QueryInterface(IID_IShellLinkDataList, reinterpret_cast<void**>(&data)))) {
+    wchar_t hex[16];
+    if (SUCCEEDED(data->GetFlags(&flags))) {
+      ::wsprintfW(hex, L"0x%08X", static_cast<unsigned>(flags));
+      flagsText = hex;
+    }
+    data->Release();
+  }
+  Field(L"flags", flagsText);
 
   PIDLIST_ABSOLUTE items = nullptr;
   std::wstring parsing = L"<none>";

@@ -91,9 +91,10 @@ constexpr std::uint32_t kHasName = 0x04;
 constexpr std::uint32_t kHasRelativePath = 0x08;
 constexpr std::uint32_t kHasWorkingDir = 0x10;
 constexpr std::uint32_t kHasArguments = 0x20;
+constexpr std::uint32_t kHasIconLocation = 0x40;
 constexpr std::uint32_t kIsUnicode = 0x80;
+constexpr std::uint32_t kRunAsUser = 0x2000;
 
-constexpr std::uint32_t kShowNormal = 1;
 constexpr std::uint32_t kDriveFixed = 3;
 constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
 
@@ -135,9 +136,9 @@ void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
   w.U64(data.targetExists ? data.targetAccessTime : 0);
   w.U64(data.targetExists ? data.targetWriteTime : 0);
   w.U32(data.targetExists ? data.targetSize : 0);
-  w.U32(0);  // icon index
-  w.U32(kShowNormal);
-  w.U16(0);  // hot key
+  w.U32(static_cast<std::uint32_t>(data.iconIndex));
+  w.U32(data.showCommand);
+  w.U16(data.hotKey);
   w.Zeros(2 + 4 + 4);  // reserved
 }
 
@@ -330,6 +331,8 @@ std::string BuildLinkFile(const LinkData& data) {
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
   if (!data.workingDir.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
+  if (!data.iconLocation.empty()) flags |= kHasIconLocation;
+  if (data.runAsUser) flags |= kRunAsUser;
 
   ByteWriter w;
   WriteHeader(w, data, flags);
@@ -340,6 +343,7 @@ std::string BuildLinkFile(const LinkData& data) {
   if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");
   if (flags & kHasWorkingDir) WriteString(w, workingDir, "the working directory");
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
+  if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
   w.U32(0);  // terminal extra-data block
   return std::move(w.str());
 }

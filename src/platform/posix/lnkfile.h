@@ -50,6 +50,11 @@ struct LinkData {
   std::u16string workingDir;       // "" = not stored
   std::u16string arguments;         // "" = not stored
   std::u16string description;       // "" = not stored
+  std::u16string iconLocation;      // "" = not stored
+  std::int32_t iconIndex = 0;
+  std::uint32_t showCommand = 1;    // SW_SHOWNORMAL
+  std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_*
+  bool runAsUser = false;           // "run as administrator"
   std::uint32_t driveSerial = 0;   // VolumeID serial
   std::u16string volumeLabel;      // may be empty
 };

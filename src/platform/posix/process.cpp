@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/cmdline.h"
 #include "platform/posix/text.h"
 #include "config.h"
 
@@ -18,7 +17,7 @@ namespace platform {
 
 namespace {
 std::string g_argv0;
-std::vector<std::string> g_args;
+std::vector<std::u16string> g_words;
 }
 
 void Startup(int argc, char** argv) {
@@ -39,15 +38,18 @@ void Startup(int argc, char** argv) {
   // A reader that went away must not kill the run half-way.
   signal(SIGPIPE, SIG_IGN);
   if (argc > 0 && argv[0] != nullptr) g_argv0 = argv[0];
-  for (int i = 1; i < argc; ++i) g_args.emplace_back(argv[i]);
-}
-
-std::u16string RawArgumentString() {
   // A byte that is not UTF-8 becomes a lone surrogate (U+DC80 + byte), as
   // Python's surrogateescape does, not U+FFFD: a name holding one can then
   // be printed but never handed to the system, so it cannot end up naming
   // some other file that really holds U+FFFD.
-  return posix::Utf8ToUtf16(posix::JoinArguments(g_args), true);
+  for (int i = 1; i < argc; ++i) g_words.push_back(posix::Utf8ToUtf16(argv[i], true));
+}
+
+std::u16string RawArgumentString() { return JoinArgumentWords(g_words); }
+
+bool ArgumentWords(std::vector<std::u16string>& words) {
+  words = g_words;
+  return true;
 }
 
 std::u16string ExecutableBaseName() {

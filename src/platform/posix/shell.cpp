@@ -150,6 +150,13 @@ class PosixLink final : public ShellLinkObject {
   void SetDescription(const std::u16string& s) override { description_ = s; }
   void SetWorkingDirectory(const std::u16string& s) override { workingDirectory_ = s; }
   void SetArguments(const std::u16string& s) override { arguments_ = s; }
+  void SetIconLocation(const std::u16string& path, std::int32_t index) override {
+    iconLocation_ = path;
+    iconIndex_ = index;
+  }
+  void SetShowCommand(std::int32_t show) override { showCommand_ = static_cast<std::uint32_t>(show); }
+  void SetHotkey(std::uint16_t key) override { hotKey_ = key; }
+  void SetRunAsAdministrator(bool on) override { runAsUser_ = on; }
 
   void Save() override {
     const std::optional<std::string> target = ToAnsiExact(path_);
@@ -162,6 +169,11 @@ class PosixLink final : public ShellLinkObject {
     data.workingDir = workingDirectory_;
     data.arguments = arguments_;
     data.description = description_;
+    data.iconLocation = iconLocation_;
+    data.iconIndex = iconIndex_;
+    data.showCommand = showCommand_;
+    data.hotKey = hotKey_;
+    data.runAsUser = runAsUser_;
     // One item for every name; until the disk says otherwise, everything on
     // the way is a folder, and the target is one when its path says so.
     const std::vector<std::string_view> names = posix::SplitNames(std::string_view(*target).substr(3));
@@ -199,7 +211,11 @@ class PosixLink final : public ShellLinkObject {
 
  private:
   std::u16string folder_, file_;
-  std::u16string path_, description_, workingDirectory_, arguments_;
+  std::u16string path_, description_, workingDirectory_, arguments_, iconLocation_;
+  std::int32_t iconIndex_ = 0;
+  std::uint32_t showCommand_ = 1;
+  std::uint16_t hotKey_ = 0;
+  bool runAsUser_ = false;
 };
 
 class PosixFolderItem final : public FolderItemObject {

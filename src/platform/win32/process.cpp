@@ -95,6 +95,8 @@ std::u16string RawArgumentString() {
   return std::u16string(win32::CutProgramName(view));
 }
 
+bool ArgumentWords(std::vector<std::u16string>& /*words*/) { return false; }
+
 std::u16string ExecutableBaseName() {
   std::wstring path = ModulePath();
   const std::size_t slash = path.find_last_of(L"\\/");

@@ -24,6 +24,8 @@
 #include <shobjidl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -252,6 +254,22 @@ class Win32ShellLink final : public ShellLinkObject {
     arguments_ = arguments;
     Put(u"IShellLinkDual.Arguments", &IShellLinkDual::put_Arguments, arguments);
   }
+  void SetIconLocation(const std::u16string& path, std::int32_t index) override {
+    iconPath_ = path;
+    iconIndex_ = index;
+    if (!dual_) return;
+    Bstr text(path);
+    Automation(u"IShellLinkDual.SetIconLocation", [&] { return dual_->SetIconLocation(text.get(), index); });
+  }
+  void SetShowCommand(std::int32_t show) override {
+    showCommand_ = show;
+    if (dual_) Automation(u"IShellLinkDual.ShowCommand", [&] { return dual_->put_ShowCommand(show); });
+  }
+  void SetHotkey(std::uint16_t key) override {
+    hotKey_ = key;
+    if (dual_) Automation(u"IShellLinkDual.Hotkey", [&] { return dual_->put_Hotkey(key); });
+  }
+  void SetRunAsAdministrator(bool on) override { runAsAdministrator_ = on; }
   void Save() override {
     if (dual_) {
       // The file argument left out, the way a script omits an optional one.
@@ -267,6 +285,7 @@ class Win32ShellLink final : public ShellLinkObject {
         throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
       }
     }
+    if (runAsAdministrator_) StoreRunAsAdministrator();
     Flush();
   }
 
@@ -313,11 +332,72 @@ class Win32ShellLink final : public ShellLinkObject {
     Call(u"IShellLinkW.SetDescription", [&] { return link->SetDescription(Wide(description_)); });
     Call(u"IShellLinkW.SetWorkingDirectory", [&] { return link->SetWorkingDirectory(Wide(folder_)); });
     Call(u"IShellLinkW.SetArguments", [&] { return link->SetArguments(Wide(arguments_)); });
+    if (!iconPath_.empty()) {
+      Call(u"IShellLinkW.SetIconLocation", [&] { return link->SetIconLocation(Wide(iconPath_), iconIndex_); });
+    }
+    if (showCommand_ != kShowNormal) Call(u"IShellLinkW.SetShowCmd", [&] { return link->SetShowCmd(showCommand_); });
+    if (hotKey_ != 0) Call(u"IShellLinkW.SetHotkey", [&] { return link->SetHotkey(hotKey_); });
     // The file the automation object was (or would have been) opened on.
     Bstr path;
     Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
     const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
     Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+  }
+
+  // "Run as administrator" is a flag of the link's data, which only the
+  // system's link object sets: it loads the saved file, sets the flag and
+  // saves it again.  Where that object keeps the flag, or the show command
+  // and hot key, from no file it saves (Wine's: SetFlags there is a stub
+  // and the show command is not read), the header's fixed fields are put
+  // right in the file, so that no link is reported made without them.
+  void StoreRunAsAdministrator() {
+    Bstr path;
+    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+    ComPtr<IShellLinkW> link;
+    Call(u"CoCreateInstance(ShellLink)", [&] {
+      return ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(link.put()));
+    });
+    if (!link) Fail(E_NOINTERFACE, u"CoCreateInstance(ShellLink)");
+    const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
+    Call(u"IPersistFile.Load", [&] { return file->Load(path.get(), STGM_READWRITE); });
+    const ComPtr<IShellLinkDataList> data =
+        QueryAs<IShellLinkDataList>(link.get(), IID_IShellLinkDataList, u"IShellLinkDataList");
+    DWORD flags = 0;
+    Call(u"IShellLinkDataList.GetFlags", [&] { return data->GetFlags(&flags); });
+    Call(u"IShellLinkDataList.SetFlags", [&] { return data->SetFlags(flags | SLDF_RUNAS_USER); });
+    Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+    KeepHeaderFields(path.get());
+  }
+
+  // The header of the saved file (fixed offsets of the shell link format:
+  // LinkFlags at 0x14, ShowCommand at 0x3C, HotKey at 0x40) as this link
+  // was given them.
+  void KeepHeaderFields(const wchar_t* path) const {
+    const HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw ShellFailure{u"", static_cast<std::uint32_t>(::GetLastError())};
+    unsigned char header[0x4C];
+    DWORD done = 0;
+    bool ok = ::ReadFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
+    static constexpr unsigned char kStart[20] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    if (ok && std::equal(std::begin(kStart), std::end(kStart), header)) {
+      const auto put = [&](std::size_t at, std::uint32_t value, std::size_t bytes) {
+        for (std::size_t i = 0; i < bytes; ++i) header[at + i] = static_cast<unsigned char>(value >> (8 * i));
+      };
+      const std::uint32_t flags = header[0x14] | (header[0x15] << 8) | (header[0x16] << 16) | (static_cast<std::uint32_t>(header[0x17]) << 24);
+      put(0x14, flags | SLDF_RUNAS_USER, 4);
+      put(0x3C, static_cast<std::uint32_t>(showCommand_), 4);
+      put(0x40, hotKey_, 2);
+      ok = ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+           ::WriteFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
+    } else if (ok) {
+      ::SetLastError(ERROR_BAD_FORMAT);
+      ok = false;
+    }
+    const DWORD why = ::GetLastError();
+    ::CloseHandle(file);
+    if (!ok) throw ShellFailure{u"", static_cast<std::uint32_t>(why)};
   }
 
   // The saved file on disk before it takes the link's name: the Shell
@@ -338,10 +418,16 @@ class Win32ShellLink final : public ShellLinkObject {
     return reinterpret_cast<const wchar_t*>(text.c_str());
   }
 
+  static constexpr std::int32_t kShowNormal = SW_SHOWNORMAL;
+
   ComPtr<IShellLinkDual> dual_;
   ComPtr<FolderItem> item_;
   std::u16string why_;
-  std::u16string path_, description_, folder_, arguments_;
+  std::u16string path_, description_, folder_, arguments_, iconPath_;
+  std::int32_t iconIndex_ = 0;
+  std::int32_t showCommand_ = kShowNormal;
+  std::uint16_t hotKey_ = 0;
+  bool runAsAdministrator_ = false;
 };
 
 class Win32FolderItem final : public FolderItemObject {

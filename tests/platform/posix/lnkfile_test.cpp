@@ -112,7 +112,7 @@ struct Layout {
     return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
   }
   at += info_size;
-  for (std::uint32_t bit : {0x04u, 0x08u, 0x10u, 0x20u}) {
+  for (std::uint32_t bit : {0x04u, 0x08u, 0x10u, 0x20u, 0x40u}) {
     if (!(out.flags & bit)) continue;
     const std::size_t count = U16At(b, at);
     std::u16string s;
@@ -135,12 +135,16 @@ TEST(LnkFile, HeaderBytes) {
     bool strings;
     std::string flags_attrs;
     std::string times_size;
+    std::string icon_show_key = "00000000 01000000 0000";
   };
   const std::string times = "0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 d2040000";
   const Case cases[] = {
       {"bare file", true, false, "83000000 20000000", times},
       {"all strings", true, true, "bf000000 20000000", times},
       {"missing target", false, false, "83000000 20000000", std::string(56, '0')},
+      // Icon location (0x40) and run as administrator (0x2000); the icon's
+      // index (a resource id, negative), minimized, Ctrl+Alt+K.
+      {"every property", true, true, "ff200000 20000000", times, "feffffff 07000000 4b06"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -152,8 +156,18 @@ TEST(LnkFile, HeaderBytes) {
       d.workingDir = u"Z:\\";
       d.arguments = u"-x";
     }
+    if (c.icon_show_key != Case{}.icon_show_key) {
+      d.iconLocation = u"%SystemRoot%\\system32\\shell32.dll";
+      d.iconIndex = -2;
+      d.showCommand = 7;
+      d.hotKey = 0x064B;
+      d.runAsUser = true;
+      Layout layout;
+      ASSERT_TRUE(Walk(BuildLinkFile(d), layout));
+      EXPECT_TRUE(layout.strings.back() == d.iconLocation);  // after the arguments
+    }
     const std::string expected = Hex("4c000000 01140200 00000000 c0000000 00000046") + Hex(c.flags_attrs) +
-                                 Hex(c.times_size) + Hex("00000000 01000000 0000 0000 00000000 00000000");
+                                 Hex(c.times_size) + Hex(c.icon_show_key) + Hex("0000 00000000 00000000");
     ASSERT_EQ(expected.size(), 0x4Cu);
     EXPECT_EQ(BuildLinkFile(d).substr(0, 0x4C), expected);
   }

@@ -1,0 +1,340 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
+
+namespace mklnk::cli {
+
+namespace {
+
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin };
+
+// What Windows keeps: a process's command line holds 32,767 characters, a
+// link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
+// each with its terminating NUL.
+constexpr std::size_t kMaxArguments = 32767;
+constexpr std::size_t kMaxDescription = 1023;
+constexpr std::size_t kMaxPath = 259;
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool SameLetters(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+std::u16string Decimal(std::int64_t n) {
+  std::u16string digits;
+  const bool negative = n < 0;
+  std::uint64_t u = negative ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + u % 10));
+    u /= 10;
+  } while (u > 0);
+  return negative ? u"-" + digits : digits;
+}
+
+// A whole number of the 32 bits an icon index has, or nothing.
+std::optional<std::int32_t> Index(std::u16string_view text) {
+  const bool negative = !text.empty() && text.front() == u'-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t n = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    n = n * 10 + (c - u'0');
+  }
+  if (negative) n = -n;
+  if (n < INT32_MIN || n > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(n);
+}
+
+// "Ctrl+Alt+K": the modifiers, each once, and a letter, a digit or F1 to
+// F24; as the hot key word (virtual key, HOTKEYF_* above it) and in the
+// spelling /showargs shows.  A letter or a digit needs Ctrl or Alt, as the
+// Shell's own hot key field wants: alone, or with Shift, it would be typing.
+std::optional<std::uint16_t> HotKey(std::u16string_view text, std::u16string& shown) {
+  constexpr std::uint16_t kShift = 0x100, kControl = 0x200, kAlt = 0x400;
+  std::uint16_t modifiers = 0;
+  for (;;) {
+    const std::size_t plus = text.find(u'+');
+    if (plus == std::u16string_view::npos) break;
+    const std::u16string_view word = text.substr(0, plus);
+    std::uint16_t bit = 0;
+    if (SameLetters(word, u"Ctrl")) bit = kControl;
+    if (SameLetters(word, u"Alt")) bit = kAlt;
+    if (SameLetters(word, u"Shift")) bit = kShift;
+    if (bit == 0 || (modifiers & bit) != 0) return std::nullopt;
+    modifiers |= bit;
+    text.remove_prefix(plus + 1);
+  }
+  std::uint16_t key = 0;
+  std::u16string name;
+  if (text.size() == 1 && ((AsciiUpper(text[0]) >= u'A' && AsciiUpper(text[0]) <= u'Z') ||
+                           (text[0] >= u'0' && text[0] <= u'9'))) {
+    key = AsciiUpper(text[0]);
+    name = std::u16string(1, static_cast<char16_t>(key));
+    if ((modifiers & (kControl | kAlt)) == 0) return std::nullopt;
+  } else if (text.size() >= 2 && AsciiUpper(text[0]) == u'F') {
+    const std::optional<std::int32_t> n = text[1] == u'-' ? std::nullopt : Index(text.substr(1));
+    if (!n || *n < 1 || *n > 24 || text[1] == u'0') return std::nullopt;
+    key = static_cast<std::uint16_t>(0x70 + *n - 1);  // VK_F1 ...
+    name = u"F" + Decimal(*n);
+  } else {
+    return std::nullopt;
+  }
+  shown.clear();
+  if (modifiers & kControl) shown += u"Ctrl+";
+  if (modifiers & kAlt) shown += u"Alt+";
+  if (modifiers & kShift) shown += u"Shift+";
+  shown += name;
+  return static_cast<std::uint16_t>(modifiers | key);
+}
+
+}  // namespace
+
+struct OptionSpec {
+  Id id;
+  std::u16string_view slash;  // after the "/", in capitals
+  std::u16string_view gnu;    // after the "--"
+  bool takesValue;
+};
+
+namespace {
+
+constexpr OptionSpec kSpecs[] = {
+    {Id::Args, u"ARGS", u"arguments", true},
+    {Id::WorkDir, u"WORKDIR", u"working-directory", true},
+    {Id::Desc, u"DESC", u"description", true},
+    {Id::Icon, u"ICON", u"icon", true},
+    {Id::Show, u"SHOW", u"show", true},
+    {Id::HotKey, u"HOTKEY", u"hotkey", true},
+    {Id::Admin, u"ADMIN", u"run-as-admin", false},
+};
+
+// The option that a word beginning with "/" names, and where its name ends
+// (at a colon, a space or the end); null for any other word.
+const OptionSpec* SlashOption(std::u16string_view text, std::size_t& end) {
+  end = 1;
+  while (end < text.size() && text[end] != u':' && text[end] != u' ') ++end;
+  const std::u16string_view name = text.substr(1, end - 1);
+  const OptionSpec* spec = std::find_if(std::begin(kSpecs), std::end(kSpecs),
+                                        [name](const OptionSpec& s) { return SameLetters(name, s.slash); });
+  return spec == std::end(kSpecs) ? nullptr : spec;
+}
+
+// One text of several parts, built in one place: the error lines and the
+// echo are many such texts, and their code is written once.
+std::u16string Cat(std::initializer_list<std::u16string_view> parts) {
+  std::u16string text;
+  for (const std::u16string_view part : parts) text += part;
+  return text;
+}
+
+}  // namespace
+
+void OptionReader::Apply(const OptionSpec& spec, std::u16string_view given, const std::u16string* value) {
+  // What the option takes, for the error line when the value is not it.
+  std::u16string_view takes;
+  std::size_t most = 0;  // the longest value, when it has a limit
+  const std::uint32_t bit = 1u << static_cast<unsigned>(spec.id);
+  if ((seen_ & bit) != 0) {
+    takes = u"is given twice";
+  } else if (spec.takesValue && value == nullptr) {
+    error_ = Cat({given, u" takes a value, as in ", given, given[0] == u'/' ? u":" : u"=", u"VALUE."});
+    return;
+  } else if (!spec.takesValue && value != nullptr) {
+    takes = u"takes no value";
+  }
+  seen_ |= bit;
+  if (!takes.empty()) {
+    error_ = Cat({given, u" ", takes, u"."});
+    return;
+  }
+  platform::LinkProperties& link = options_.link;
+  std::u16string echo;
+  switch (spec.id) {
+    case Id::Args:
+      most = kMaxArguments;
+      link.arguments = *value;
+      echo = Cat({u"Arguments: ", *value});
+      break;
+    case Id::WorkDir:
+      most = kMaxPath;
+      if (value->empty()) takes = u"takes a folder";
+      link.workingDirectory = *value;
+      echo = Cat({u"Working directory: ", *value});
+      break;
+    case Id::Desc:
+      most = kMaxDescription;
+      link.description = *value;
+      echo = Cat({u"Description: ", *value});
+      break;
+    case Id::Icon: {
+      // The index follows the last comma; a file named with a comma takes
+      // one after it too ("a,b.ico,0").
+      const std::size_t comma = value->rfind(u',');
+      const std::optional<std::int32_t> index = Index(comma == std::u16string::npos ? u"0" : value->substr(comma + 1));
+      link.iconPath = value->substr(0, comma);
+      link.iconIndex = index.value_or(0);
+      if (!index || link.iconPath.empty()) {
+        takes = u"takes an icon file and, after a comma, the icon's index, as in shell32.dll,3";
+      } else if (link.iconPath.size() > kMaxPath) {
+        error_ = Cat({given, u" takes a file of at most 259 characters; this one has ",
+                      Decimal(static_cast<std::int64_t>(link.iconPath.size())), u"."});
+        return;
+      }
+      echo = Cat({u"Icon: ", link.iconPath, u", index ", Decimal(link.iconIndex)});
+      break;
+    }
+    case Id::Show: {
+      static constexpr struct {
+        std::u16string_view word, shown;
+        std::int32_t command;
+      } kShows[] = {{u"normal", u"normal", 1}, {u"max", u"maximized", 3}, {u"min", u"minimized", 7}};
+      takes = u"takes normal, max or min";
+      for (const auto& show : kShows) {
+        if (SameLetters(*value, show.word)) {
+          link.showCommand = show.command;
+          echo = Cat({u"Show: ", show.shown});
+          takes = {};
+        }
+      }
+      break;
+    }
+    case Id::HotKey: {
+      std::u16string shown;
+      const std::optional<std::uint16_t> key = HotKey(*value, shown);
+      link.hotKey = key.value_or(0);
+      if (!key) {
+        takes = u"takes Ctrl, Alt or Shift and a key (A to Z, 0 to 9, F1 to F24), joined by +, as in Ctrl+Alt+K";
+      }
+      echo = Cat({u"Hot key: ", shown});
+      break;
+    }
+    case Id::Admin:
+      link.runAsAdministrator = true;
+      echo = u"Run as administrator";
+      break;
+  }
+  if (!takes.empty()) {
+    error_ = Cat({given, u" ", takes, u": \"", *value, u"\"."});
+  } else if (most != 0 && value->size() > most) {
+    error_ = Cat({given, u" takes at most ", Decimal(static_cast<std::int64_t>(most)), u" characters; this one has ",
+                  Decimal(static_cast<std::int64_t>(value->size())), u"."});
+  } else {
+    options_.echo.push_back(std::move(echo));
+  }
+}
+
+std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
+  std::u16string rest;
+  std::size_t copied = 0;  // raw up to here is in `rest` or cut out
+  std::size_t i = 0;
+  while (i < raw.size() && error_.empty()) {
+    std::size_t end = 0;
+    const OptionSpec* spec = raw[i] == u'/' && (i == 0 || raw[i - 1] == u' ') ? SlashOption(raw.substr(i), end) : nullptr;
+    if (spec == nullptr) {
+      ++i;
+      continue;
+    }
+    end += i;
+    std::size_t next = end;
+    std::u16string value;
+    bool hasValue = false;
+    if (end < raw.size() && raw[end] == u':') {
+      hasValue = true;
+      bool quoted = false;
+      for (next = end + 1; next < raw.size() && (quoted || raw[next] != u' '); ++next) {
+        if (raw[next] != u'"') {
+          value += raw[next];
+        } else if (quoted && next + 1 < raw.size() && raw[next + 1] == u'"') {
+          value += u'"';
+          ++next;
+        } else {
+          quoted = !quoted;
+        }
+      }
+      if (quoted) {
+        error_ = std::u16string(raw.substr(i, end - i)) + u" has a double quote that is not closed.";
+        break;
+      }
+    }
+    Apply(*spec, raw.substr(i, end - i), hasValue ? &value : nullptr);
+    // The word goes with the space before it, or, when none is left before
+    // it, the one after it.
+    std::size_t from = i;
+    if (i > copied) {
+      --from;
+    } else if (next < raw.size()) {
+      ++next;
+    }
+    rest.append(raw.substr(copied, from - copied));
+    copied = i = next;
+  }
+  rest.append(raw.substr(copied));
+  return rest;
+}
+
+void OptionReader::TakeSlashOptions(std::vector<std::u16string>& words) {
+  std::vector<std::u16string> kept;
+  for (std::u16string& word : words) {
+    std::size_t end = 0;
+    const OptionSpec* spec = error_.empty() && word.starts_with(u'/') ? SlashOption(word, end) : nullptr;
+    if (spec == nullptr || (end < word.size() && word[end] == u' ')) {
+      kept.push_back(std::move(word));
+      continue;
+    }
+    const std::u16string value = end < word.size() ? word.substr(end + 1) : std::u16string();
+    Apply(*spec, std::u16string_view(word).substr(0, end), end < word.size() ? &value : nullptr);
+  }
+  words = std::move(kept);
+}
+
+void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
+  std::vector<std::u16string> kept;
+  bool ended = false;
+  for (std::u16string& word : words) {
+    if (ended || !error_.empty() || !word.starts_with(u"--")) {
+      kept.push_back(std::move(word));
+      continue;
+    }
+    if (word == u"--") {
+      ended = true;
+      continue;
+    }
+    const std::size_t equals = word.find(u'=');
+    const std::u16string_view name = std::u16string_view(word).substr(2, equals == std::u16string::npos ? equals : equals - 2);
+    const OptionSpec* found =
+        std::find_if(std::begin(kSpecs), std::end(kSpecs), [name](const OptionSpec& s) { return name == s.gnu; });
+    if (found == std::end(kSpecs)) {
+      kept.push_back(std::move(word));
+      continue;
+    }
+    const std::u16string value = equals != std::u16string::npos ? word.substr(equals + 1) : std::u16string();
+    Apply(*found, std::u16string_view(word).substr(0, equals), equals != std::u16string::npos ? &value : nullptr);
+  }
+  words = std::move(kept);
+}
+
+std::u16string OptionsText() {
+  return
+         u"Options, anywhere among the paths (Linux also takes the second form):\r\n"
+         u"  /ARGS:text            --arguments=text            arguments for the target\r\n"
+         u"  /WORKDIR:folder       --working-directory=folder  folder it runs in, instead of the target's\r\n"
+         u"  /DESC:text            --description=text          description (comment)\r\n"
+         u"  /ICON:file[,index]    --icon=file[,index]         icon: a file, and the icon's index in it\r\n"
+         u"  /SHOW:normal|max|min  --show=normal|max|min       window it opens in\r\n"
+         u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
+         u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
+         u"                        --                          the words after it are paths\r\n"
+         u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
+         u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";
+}
+
+}  // namespace mklnk::cli

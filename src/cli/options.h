@@ -1,0 +1,67 @@
+// The options that say what a link holds besides its target: /ARGS:,
+// /WORKDIR:, /DESC:, /ICON:, /SHOW:, /HOTKEY: and /ADMIN, in any letter
+// case; on Linux also as GNU long options (--arguments=, ...).
+//
+// They take nothing from a command line that works without them.  A word
+// beginning with "/" makes the splitting answer with the usage text (unless
+// the line echoes with /showargs, and then it goes on echoing exactly as
+// before): slash options are read only from a line that would get the usage
+// text, and what remains of it goes to the splitting unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace mklnk::cli {
+
+struct Options {
+  platform::LinkProperties link;
+  std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+};
+
+struct OptionSpec;  // one option: its names, whether it takes a value
+
+// Reads options, from one command line, in one or more goes: an option
+// given twice is refused whichever goes found it.
+class OptionReader {
+ public:
+  // The slash options of a raw Windows command line.  An option begins the
+  // line or follows a space; its value runs to the next space, and a part
+  // in double quotes keeps its spaces, "" standing for one double quote.
+  // Answers the line without the option words (each with the one space
+  // that set it apart), for the splitting.
+  std::u16string TakeSlashOptions(std::u16string_view raw);
+
+  // The same from the words the shell split a Linux command line into: a
+  // word that begins with a slash option's name is that option, and its
+  // value is the rest of the word as it stands.
+  void TakeSlashOptions(std::vector<std::u16string>& words);
+
+  // Linux's own form, GNU long options (--arguments=VALUE, --run-as-admin),
+  // and "--", which ends them and is taken out too.
+  void TakeLongOptions(std::vector<std::u16string>& words);
+
+  const Options& options() const { return options_; }
+  // The error line's text for a value an option cannot take; "" when all
+  // were good.  Reading stops at the first.
+  const std::u16string& error() const { return error_; }
+  // Whether any option was given.
+  bool any() const { return seen_ != 0; }
+
+ private:
+  void Apply(const OptionSpec& spec, std::u16string_view given, const std::u16string* value);
+
+  Options options_;
+  std::u16string error_;
+  std::uint32_t seen_ = 0;  // a bit for each option given
+};
+
+// The options, for the usage text of mklnk --help on Linux: lines ended by
+// CR LF but the last.
+std::u16string OptionsText();
+
+}  // namespace mklnk::cli
