@@ -26,7 +26,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
-#include "platform/posix/lnkfile.h"
+#include "platform/lnkfile.h"
 #include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
@@ -34,8 +34,8 @@ namespace platform {
 
 namespace {
 
-using posix::LinkData;
-using posix::LinkItem;
+using lnk::LinkData;
+using lnk::LinkItem;
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
@@ -134,7 +134,7 @@ void WriteInto(const std::string& path, const std::string& bytes) {
 
 std::string BuildOrFail(const LinkData& data) {
   try {
-    return posix::BuildLinkFile(data);
+    return lnk::BuildLinkFile(data);
   } catch (const std::exception& e) {
     throw ShellFailure{u"cannot store the link to " + Quoted(data.targetPath) + u": " + FromAnsi(e.what())};
   }

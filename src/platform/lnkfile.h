@@ -1,8 +1,10 @@
 // The bytes of a Windows shell link (.lnk) file, built without Windows.
 //
 // On Linux nothing stands behind the Shell's IShellLink, so the posix
-// platform writes the file itself.  BuildLinkFile is a pure function: the
-// caller (the posix Shell stand-in) looks at the file system and fills in
+// platform writes the file itself (and the Windows build takes the item
+// list of a target its machine does not have from here too).  BuildLinkFile
+// is a pure function: the caller (the posix Shell stand-in) looks at the
+// file system and fills in
 // LinkData; this file only turns that into the bytes Windows' own Shell
 // would write for the same target, close enough that Windows and Wine open
 // and resolve the link.
@@ -20,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::posix {
+namespace platform::lnk {
 
 // One path component after the drive, as the file system reports it.
 struct LinkItem {
@@ -84,4 +86,4 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime);
 // size field included.  Throws as BuildLinkFile does.
 std::string BuildFileEntryItem(const LinkItem& item, bool asFolder);
 
-}  // namespace platform::posix
+}  // namespace platform::lnk

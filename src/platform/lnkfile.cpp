@@ -2,12 +2,12 @@
 // little-endian writer; the fixed values of the format; the header, the
 // item list, the LinkInfo and the counted strings; the single-byte text
 // and the FAT times the items carry; the items themselves; the whole file.
-#include "platform/posix/lnkfile.h"
+#include "platform/lnkfile.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-namespace platform::posix {
+namespace platform::lnk {
 namespace {
 
 // ---- little-endian output ---------------------------------------------------
@@ -348,4 +348,4 @@ std::string BuildLinkFile(const LinkData& data) {
   return std::move(w.str());
 }
 
-}  // namespace platform::posix
+}  // namespace platform::lnk
