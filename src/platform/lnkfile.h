@@ -59,6 +59,25 @@ struct LinkData {
   bool runAsUser = false;           // "run as administrator"
   std::uint32_t driveSerial = 0;   // VolumeID serial
   std::u16string volumeLabel;      // may be empty
+
+  // ---- links for another machine ----
+  // What tells a reader where the target is, besides the item list: the
+  // VolumeID and local path (kLocal; written only for a path of plain ASCII,
+  // see BuildLinkFile), nothing (kNone), or a network share and the path
+  // below it (kNetwork: a CommonNetworkRelativeLink and a common path
+  // suffix, no VolumeID, as Windows stores a link to a network file).
+  enum class Location { kLocal, kNone, kNetwork };
+  Location location = Location::kLocal;
+  bool idList = true;                  // false: no item list (HasLinkTargetIDList clear)
+  std::u16string netName;              // kNetwork: "\\server\share" as typed; stored in upper case
+  std::u16string pathSuffix;           // kNetwork: the path below the share, "" for the share itself
+  // The target, and the icon location, as typed with %VARIABLES%: the
+  // HasExpString / HasExpIcon flag and the environment data block
+  // (0xA0000001 / 0xA0000007) that holds them.  "" = none.
+  std::u16string environmentTarget;
+  std::u16string environmentIcon;
+  bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
+  bool preferEnvironmentPath = false;  // PreferEnvironmentPath (0x02000000)
 };
 
 // The whole .lnk file's bytes.
@@ -69,6 +88,11 @@ struct LinkData {
 // name, string or the item list is too long for its 16-bit size field.
 // Nothing is written half-way: either the complete bytes or an exception.
 std::string BuildLinkFile(const LinkData& data);
+
+// The item list alone, as IShellLink::SetIDList takes it: My Computer, the
+// drive, one item per name (each but the last a folder) and the terminal
+// item, without the list's own size field.  Throws as BuildLinkFile does.
+std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items);
 
 // Windows-1252 with '?' for every UTF-16 unit it cannot hold (used for the
 // single-byte fields), so a surrogate pair becomes "??", as Windows writes
