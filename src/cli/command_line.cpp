@@ -116,22 +116,37 @@ std::u16string UsageText() {
   return s;
 }
 
-int RunLink(const std::u16string& link, const std::u16string& target, const platform::LinkProperties& properties) {
-  // Both tests are always made.
-  const bool isFolder = fs::FolderExists(target);
-  platform::SetLastError(0);
-  const bool isFile = fs::FileExists(target);
-  const std::uint32_t why = platform::GetLastError();
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options) {
   const std::u16string bare = fs::StripQuotes(target);
+  // A target with %VARIABLES% is looked for where they lead here; it is
+  // stored as typed, for the machine that opens the link to expand.
+  const bool variables = fs::IsEnvironmentPath(bare);
+  const std::u16string looked = variables ? platform::ExpandVariables(bare) : target;
+  // Both tests are always made.
+  bool isFolder = fs::FolderExists(looked);
+  platform::SetLastError(0);
+  const bool isFile = fs::FileExists(looked);
+  const std::uint32_t why = platform::GetLastError();
+  platform::LinkProperties properties = options.link;
   if (!isFolder && !isFile) {
-    platform::SetLastError(0);
-    if (!fs::IsFullPath(bare) && !bare.empty() && fs::FullPath(bare).empty() &&
-        platform::GetLastError() != 0) {
-      return CurrentFolderUnreadable(platform::GetLastError());
+    if (options.targetType == TargetType::kUnsaid || !platform::NotFound(why)) {
+      platform::SetLastError(0);
+      if (!variables && !fs::IsFullPath(bare) && !bare.empty() && fs::FullPath(bare).empty() &&
+          platform::GetLastError() != 0) {
+        return CurrentFolderUnreadable(platform::GetLastError());
+      }
+      // A target that could not be looked at is not said to be missing.
+      const std::u16string line = platform::NotFound(why) ? target + u" not found" : u"cannot look at " + target;
+      console::ConsoleWriteLine(console::ErrorLine(line, platform::NotFound(why) ? 0 : why));
+      return kExitFailed;
     }
-    // A target that could not be looked at is not said to be missing.
-    const std::u16string line = platform::NotFound(why) ? target + u" not found" : u"cannot look at " + target;
-    console::ConsoleWriteLine(console::ErrorLine(line, platform::NotFound(why) ? 0 : why));
+    // A target for another machine, as /TYPE says it is.
+    isFolder = options.targetType == TargetType::kFolder;
+    properties.targetNotHere = true;
+    properties.targetIsFolder = isFolder;
+  } else if (options.targetType != TargetType::kUnsaid && (options.targetType == TargetType::kFolder) != isFolder) {
+    console::ConsoleWriteLine(
+        console::ErrorLine(target + (isFolder ? u" is a folder, not a file" : u" is a file, not a folder")));
     return kExitFailed;
   }
   platform::SetLastError(0);
@@ -142,7 +157,10 @@ int RunLink(const std::u16string& link, const std::u16string& target, const plat
   // directory, which is what the tests above found.  Made full, it splits
   // into that folder and the name.
   const bool driveRelative = bare.size() >= 2 && bare[1] == u':' && bare.find(u'\\') == std::u16string::npos;
-  const fs::PathParts targetParts = fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  // "%ComSpec%" is a name in no folder of this machine's.
+  const fs::PathParts targetParts = variables && bare.find(u'\\') == std::u16string::npos
+                                        ? fs::PathParts{isFolder ? bare : u"", isFolder ? u"" : bare}
+                                        : fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
   if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
                                   properties)) {
     return kExitFailed;
@@ -189,7 +207,7 @@ int RunCommandLine() {
     case Outcome::Run:
       break;
   }
-  return RunLink(r.link, r.target, options.options().link);
+  return RunLink(r.link, r.target, options.options());
 }
 
 int Main() {

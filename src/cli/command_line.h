@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "cli/options.h"
 
 namespace mklnk::cli {
 
@@ -31,10 +31,10 @@ SplitResult SplitArguments(std::u16string_view raw);
 std::u16string UsageText();
 
 // The run: tests the target, splits both strings and has the link created,
-// with what else the command line said it holds.  Prints its own line;
-// answers the exit status.
-int RunLink(const std::u16string& link, const std::u16string& target,
-            const platform::LinkProperties& properties = {});
+// with what else the command line said it holds.  A target that is not
+// here is refused, unless the options say what it is (/TYPE).  Prints its
+// own line; answers the exit status.
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options = {});
 
 // Reads the raw argument string and the options in it, splits it and ends
 // in one outcome.

@@ -9,7 +9,7 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
@@ -115,6 +115,7 @@ constexpr OptionSpec kSpecs[] = {
     {Id::Show, u"SHOW", u"show", true},
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
+    {Id::Type, u"TYPE", u"target-type", true},
 };
 
 // The option that a word beginning with "/" names, and where its name ends
@@ -220,6 +221,14 @@ void OptionReader::Apply(const OptionSpec& spec, std::u16string_view given, cons
     case Id::Admin:
       link.runAsAdministrator = true;
       echo = u"Run as administrator";
+      break;
+    case Id::Type:
+      takes = u"takes file or folder";
+      if (SameLetters(*value, u"file") || SameLetters(*value, u"folder")) {
+        options_.targetType = value->size() == 4 ? TargetType::kFile : TargetType::kFolder;
+        echo = options_.targetType == TargetType::kFile ? u"Target type: file" : u"Target type: folder";
+        takes = {};
+      }
       break;
   }
   if (!takes.empty()) {
@@ -332,6 +341,7 @@ std::u16string OptionsText() {
          u"  /SHOW:normal|max|min  --show=normal|max|min       window it opens in\r\n"
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
+         u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
          u"                        --                          the words after it are paths\r\n"
          u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
          u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";

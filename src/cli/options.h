@@ -1,6 +1,7 @@
 // The options that say what a link holds besides its target: /ARGS:,
-// /WORKDIR:, /DESC:, /ICON:, /SHOW:, /HOTKEY: and /ADMIN, in any letter
-// case; on Linux also as GNU long options (--arguments=, ...).
+// /WORKDIR:, /DESC:, /ICON:, /SHOW:, /HOTKEY: and /ADMIN, and /TYPE:, for
+// a target that need not be on this machine; in any letter case, and on
+// Linux also as GNU long options (--arguments=, ...).
 //
 // They take nothing from a command line that works without them.  A word
 // beginning with "/" makes the splitting answer with the usage text (unless
@@ -18,8 +19,13 @@
 
 namespace mklnk::cli {
 
+// What /TYPE says the target is: a file or a folder that need not be on
+// this machine.
+enum class TargetType { kUnsaid, kFile, kFolder };
+
 struct Options {
   platform::LinkProperties link;
+  TargetType targetType = TargetType::kUnsaid;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
 };
 

@@ -139,6 +139,11 @@ std::u16string TooLongForLink(LinkPath kind, std::u16string_view path) {
   return line;
 }
 
+bool IsEnvironmentPath(std::u16string_view path) {
+  const std::size_t closing = path.size() > 2 && path[0] == u'%' ? path.find(u'%', 1) : std::u16string_view::npos;
+  return closing != std::u16string_view::npos && closing > 1;
+}
+
 bool IsFullPath(std::u16string_view path) {
   return path.starts_with(u"\\\\") || (path.size() >= 3 && path[1] == u':' && path[2] == u'\\');
 }

@@ -53,6 +53,10 @@ std::u16string FilePartOf(std::u16string_view path, bool isFolder);
 // cannot take.
 std::u16string FullPath(const std::u16string& path);
 
+// Whether the path begins with an environment variable, "%NAME%": it means
+// what the variable holds on the machine that opens the link.
+bool IsEnvironmentPath(std::u16string_view path);
+
 // Whether the path is full already ("C:\..." or "\\server\share..."):
 // whether it can be resolved without the current directory.
 bool IsFullPath(std::u16string_view path);

@@ -157,6 +157,12 @@ std::u16string FromAnsi(std::string_view bytes);
 // Upper case the way the system's user interface does it.
 std::u16string UpperCase(std::u16string_view text);
 
+// The text with each %NAME% that names an environment variable of the
+// system's replaced by its value, as ExpandEnvironmentStrings does; an
+// unknown one stays as it is.  On Linux, the variables Wine gives a prefix
+// (SystemRoot, windir, ProgramFiles, USERPROFILE...), for paths of it.
+std::u16string ExpandVariables(std::u16string_view text);
+
 // ---- the process ------------------------------------------------------------
 
 // The command line without the program's own name.  The same on every call.
@@ -232,6 +238,11 @@ struct LinkProperties {
   std::int32_t showCommand = 1;     // SW_SHOWNORMAL 1, SW_SHOWMAXIMIZED 3, SW_SHOWMINNOACTIVE 7
   std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_SHIFT 1, CONTROL 2, ALT 4
   bool runAsAdministrator = false;  // SLDF_RUNAS_USER
+  // A target this machine does not have, known by its path alone, and
+  // whether it is a folder (the command line's /TYPE): the link is made for
+  // the machine that has it.
+  bool targetNotHere = false;
+  bool targetIsFolder = false;
 };
 
 class ShellLinkObject {  // IShellLinkDual
@@ -247,6 +258,11 @@ class ShellLinkObject {  // IShellLinkDual
   // The "run as administrator" flag, which IShellLinkDual cannot set: the
   // system's link object stores it once the link is saved.
   virtual void SetRunAsAdministrator(bool on) = 0;
+  // Instead of SetPath, for a target on a drive that this machine does not
+  // have, or not there: stored as Windows stores a path it cannot look at
+  // (an item per name, each but the last a folder, the last as `isFolder`
+  // says, no sizes, times or volume), so that no name is rewritten.
+  virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
   // Writes the link into the file it was opened from, and has it on disk
   // (flushed) before it returns.  A failure to write that file (no room, an
   // I/O error) is a ShellFailure with the system's reason and no

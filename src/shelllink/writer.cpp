@@ -197,11 +197,20 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     // The target as the link stores it: the whole path made full, so that
     // "." or "..", a drive-relative name or repeated backslashes name what
     // the existence test found.  A folder named by "." or ".." is its own
-    // working directory, as a folder named whole is.
-    const std::u16string targetPath = FullOrFail(JoinPath(targetFolder, targetName));
-    std::u16string workingDirectory =
-        targetName == u"." || targetName == u".." ? targetPath : FullOrFail(targetFolder);
-    if (!properties.workingDirectory.empty()) workingDirectory = FullOrFail(properties.workingDirectory);
+    // working directory, as a folder named whole is.  A path that begins
+    // with a %VARIABLE% is stored as typed, its folder the working
+    // directory: the machine that opens the link expands them.
+    const bool variables = fs::IsEnvironmentPath(targetFolder.empty() ? targetName : targetFolder);
+    const std::u16string targetPath =
+        !variables ? FullOrFail(JoinPath(targetFolder, targetName))
+                   : (targetFolder.empty() ? targetName : JoinPath(targetFolder, targetName));
+    std::u16string workingDirectory = variables ? targetFolder
+                                      : targetName == u"." || targetName == u".." ? targetPath
+                                                                                  : FullOrFail(targetFolder);
+    if (!properties.workingDirectory.empty()) {
+      workingDirectory = fs::IsEnvironmentPath(properties.workingDirectory) ? properties.workingDirectory
+                                                                            : FullOrFail(properties.workingDirectory);
+    }
     std::u16string icon = properties.iconPath;
     if (!icon.empty() && icon.find(u'%') == std::u16string::npos) icon = FullOrFail(icon);
     for (const std::u16string& tooLong : {TooLongForLink(LinkPath::kTarget, targetPath),
@@ -239,7 +248,8 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     // The target's identity, taken now: should something take its place
     // meanwhile, or the target itself come to stand under the link's name,
     // it is still the file it was.
-    const auto targetBytes = platform::ToAnsiExact(targetPath);
+    const auto targetBytes =
+        platform::ToAnsiExact(variables ? platform::ExpandVariables(targetPath) : targetPath);
     const std::optional<platform::FileId> targetId =
         targetBytes ? platform::GetFileIdA(*targetBytes, true) : std::nullopt;
     const auto isTheTarget = [&](const std::optional<platform::FileId>& id) { return id && id == targetId; };
@@ -266,7 +276,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::unique_ptr<platform::ShellLinkObject> link = item->GetLink();
     if (!link) Fail(u"the Shell gave no link object for " + Quoted(JoinPath(folderPath, temporaryName)) + u".");
 
-    link->SetPath(targetPath);
+    // A target on a drive that is not here, or not there, is set by its
+    // names; a share's or one of %VARIABLES% as a path, which the system
+    // stores in its own way for such a path.
+    if (properties.targetNotHere && !variables && !targetPath.starts_with(u"\\\\")) {
+      link->SetPathNotHere(targetPath, properties.targetIsFolder);
+    } else {
+      link->SetPath(targetPath);
+    }
     link->SetDescription(properties.description);
     link->SetWorkingDirectory(workingDirectory);
     link->SetArguments(properties.arguments);

@@ -53,6 +53,9 @@ class FakeLink : public platform::ShellLinkObject {
   void SetShowCommand(std::int32_t show) override { Record("ShowCommand=" + std::to_string(show)); }
   void SetHotkey(std::uint16_t key) override { Record("Hotkey=" + std::to_string(key)); }
   void SetRunAsAdministrator(bool on) override { Record(on ? "RunAsAdministrator" : "RunAsUser"); }
+  void SetPathNotHere(const std::u16string& s, bool isFolder) override {
+    Record("PathNotHere=" + Show(s) + (isFolder ? " folder" : " file"));
+  }
   void Save() override {
     g_world->calls.push_back("Save");
     const std::filesystem::path native = testsupport::NativePath(file_);

@@ -146,7 +146,6 @@ class PosixLink final : public ShellLinkObject {
  public:
   PosixLink(std::u16string folder, std::u16string file) : folder_(std::move(folder)), file_(std::move(file)) {}
 
-  void SetPath(const std::u16string& path) override { path_ = path; }
   void SetDescription(const std::u16string& s) override { description_ = s; }
   void SetWorkingDirectory(const std::u16string& s) override { workingDirectory_ = s; }
   void SetArguments(const std::u16string& s) override { arguments_ = s; }
@@ -158,14 +157,21 @@ class PosixLink final : public ShellLinkObject {
   void SetHotkey(std::uint16_t key) override { hotKey_ = key; }
   void SetRunAsAdministrator(bool on) override { runAsUser_ = on; }
 
+  void SetPath(const std::u16string& path) override {
+    path_ = path;
+    notHere_ = false;
+  }
+  void SetPathNotHere(const std::u16string& path, bool isFolder) override {
+    path_ = path;
+    notHere_ = true;
+    notHereFolder_ = isFolder;
+  }
+
+  // The forms of a link, as Windows stores each: a path on a drive (looked
+  // at on disk, or, not here, by its names alone); a path on a network
+  // share; a path of %VARIABLES%, stored as typed beside what they lead to.
   void Save() override {
-    const std::optional<std::string> target = ToAnsiExact(path_);
-    if (!target || !posix::IsFullDrivePath(*target)) {
-      throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
-    }
     LinkData data;
-    data.targetPath = path_;
-    data.drive = static_cast<char16_t>((*target)[0] & ~0x20);
     data.workingDir = workingDirectory_;
     data.arguments = arguments_;
     data.description = description_;
@@ -174,33 +180,26 @@ class PosixLink final : public ShellLinkObject {
     data.showCommand = showCommand_;
     data.hotKey = hotKey_;
     data.runAsUser = runAsUser_;
-    // One item for every name; until the disk says otherwise, everything on
-    // the way is a folder, and the target is one when its path says so.
-    const std::vector<std::string_view> names = posix::SplitNames(std::string_view(*target).substr(3));
-    for (const std::string_view name : names) {
-      LinkItem item;
-      item.name = FromAnsi(name);
-      item.isFolder = true;
-      item.attributes = kAttrDirectory;
-      data.items.push_back(std::move(item));
+    // An icon path of %VARIABLES% that lead somewhere here is stored as
+    // they lead, and as typed in its own block; else as typed.
+    if (const std::u16string icon = ExpandVariables(iconLocation_);
+        icon != iconLocation_ && icon.find(u'%') == std::u16string::npos) {
+      data.iconLocation = icon;
+      data.environmentIcon = iconLocation_;
     }
-    if (!data.items.empty() && target->back() != '\\') {
-      data.items.back().isFolder = false;
-      data.items.back().attributes = kAttrArchive;
+    const bool variables = path_.size() > 2 && path_[0] == u'%' && path_.find(u'%', 2) != std::u16string::npos;
+    if (variables) data.environmentTarget = path_;
+    data.targetPath = variables ? ExpandVariables(path_) : path_;
+    const std::optional<std::string> target = ToAnsiExact(data.targetPath);
+    if (target && target->starts_with("\\\\") && !notHere_) {
+      Network(data, *target);
+    } else if (target && posix::IsFullDrivePath(*target)) {
+      OnDrive(data, *target);
+    } else if (variables) {
+      Unexpanded(data, std::nullopt);
+    } else {
+      throw ShellFailure{u"the link target " + Quoted(path_) + u" is not a full path."};
     }
-    // The format's sizes depend on the names alone: a path too long for a
-    // link fails here, before the disk is looked at.
-    BuildOrFail(data);
-
-    // The target is stored with its names as they are on disk, as Windows
-    // stores it; the working directory, as the Shell does, as it was given.
-    const posix::Walk& walk = posix::WalkTo(*target);
-    if (walk.error != 0 && walk.error != ENOENT && walk.error != ENOTDIR) {
-      throw ShellFailure{u"cannot look at the target " + Quoted(path_), static_cast<std::uint32_t>(walk.error)};
-    }
-    if (Apply(walk, data)) data.targetPath = OnDiskPath(path_, data.items);
-    const std::optional<std::string> stored = ToAnsiExact(data.targetPath);
-    data.relativePath = RelativePath(ToAnsi(folder_), stored.value_or(*target));
     const std::string bytes = BuildOrFail(data);
     const std::optional<std::string> fileBytes = ToAnsiExact(file_);
     const std::optional<std::string> file = fileBytes ? posix::ToUnixPath(*fileBytes) : std::nullopt;
@@ -208,14 +207,94 @@ class PosixLink final : public ShellLinkObject {
     WriteInto(*file, bytes);
   }
 
-
  private:
-  std::u16string folder_, file_;
+  // A path on a drive: one item for every name; until the disk says
+  // otherwise, everything on the way is a folder, and the target is one
+  // when its path says so.
+  void OnDrive(LinkData& data, const std::string& target) {
+    data.drive = static_cast<char16_t>(target[0] & ~0x20);
+    const std::vector<std::string_view> names = posix::SplitNames(std::string_view(target).substr(3));
+    for (const std::string_view name : names) {
+      LinkItem item;
+      item.name = FromAnsi(name);
+      item.isFolder = true;
+      item.attributes = kAttrDirectory;
+      data.items.push_back(std::move(item));
+    }
+    const bool folder = notHere_ ? notHereFolder_ : target.back() == '\\';
+    if (!data.items.empty() && !folder) {
+      data.items.back().isFolder = false;
+      data.items.back().attributes = notHere_ ? 0 : kAttrArchive;
+    }
+    // The format's sizes depend on the names alone: a path too long for a
+    // link fails here, before the disk is looked at.
+    BuildOrFail(data);
+    if (notHere_) {
+      // As Windows stores a path it cannot look at: the names as typed,
+      // no sizes, times, attributes, volume or relative path.
+      data.targetExists = false;
+      data.location = LinkData::Location::kNone;
+      return;
+    }
+    // The target is stored with its names as they are on disk, as Windows
+    // stores it; the working directory, as the Shell does, as it was given.
+    const posix::Walk& walk = posix::WalkTo(target);
+    if (walk.error != 0 && walk.error != ENOENT && walk.error != ENOTDIR) {
+      throw ShellFailure{u"cannot look at the target " + Quoted(path_), static_cast<std::uint32_t>(walk.error)};
+    }
+    if (!walk.Found() && !data.environmentTarget.empty()) return Unexpanded(data, target);
+    if (Apply(walk, data)) data.targetPath = OnDiskPath(data.targetPath, data.items);
+    const std::optional<std::string> stored = ToAnsiExact(data.targetPath);
+    data.relativePath = RelativePath(ToAnsi(folder_), stored.value_or(target));
+  }
+
+  // A path of %VARIABLES% that lead nowhere here, or to nothing: the
+  // variables alone tell where the target is, with the way from the link's
+  // folder to where they lead here when that is known (Windows 7's form).
+  void Unexpanded(LinkData& data, const std::optional<std::string>& expanded) {
+    data.items.clear();
+    data.idList = false;
+    data.location = LinkData::Location::kNone;
+    data.forceNoLinkInfo = true;
+    data.preferEnvironmentPath = true;
+    data.targetExists = false;
+    data.targetAttributes = 0;
+    data.targetPath = path_;
+    if (expanded) data.relativePath = RelativePath(ToAnsi(folder_), *expanded);
+  }
+
+  // A path on a network share: the share and the path below it, and the
+  // path as typed in the environment block, no item list; what the disk
+  // says of it where the share is reachable here (Wine keeps shares in the
+  // prefix).
+  static void Network(LinkData& data, const std::string& target) {
+    const std::size_t server = target.find('\\', 2);
+    std::size_t share = server == std::string::npos ? server : target.find('\\', server + 1);
+    if (share == std::string::npos) share = target.size();
+    data.idList = false;
+    data.location = LinkData::Location::kNetwork;
+    data.netName = FromAnsi(target.substr(0, share));
+    data.pathSuffix = FromAnsi(share < target.size() ? target.substr(share + 1) : std::string());
+    while (!data.pathSuffix.empty() && data.pathSuffix.back() == u'\\') data.pathSuffix.pop_back();
+    if (data.environmentTarget.empty()) data.environmentTarget = data.targetPath;
+    const posix::Walk& walk = posix::WalkTo(target);
+    data.targetExists = walk.Found();
+    if (data.targetExists && !walk.facts.empty()) {
+      const posix::Facts& facts = walk.facts.back();
+      data.targetAttributes = posix::AttributesFromMode(facts.mode, walk.names.back());
+      if (!S_ISDIR(facts.mode)) data.targetAttributes = (data.targetAttributes & ~kAttrNormal) | kAttrArchive;
+      data.targetSize = S_ISDIR(facts.mode) ? 0 : static_cast<std::uint32_t>(facts.size);
+      data.targetCreationTime = facts.created;
+      data.targetAccessTime = facts.accessed;
+      data.targetWriteTime = facts.written;
+    }
+  }  std::u16string folder_, file_;
   std::u16string path_, description_, workingDirectory_, arguments_, iconLocation_;
   std::int32_t iconIndex_ = 0;
   std::uint32_t showCommand_ = 1;
   std::uint16_t hotKey_ = 0;
   bool runAsUser_ = false;
+  bool notHere_ = false, notHereFolder_ = false;
 };
 
 class PosixFolderItem final : public FolderItemObject {

@@ -10,6 +10,7 @@
 #include <sys/sysmacros.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <utility>
@@ -136,12 +137,26 @@ const Walk& WalkTo(const std::string& fullWindowsPath, bool fresh) {
   g_walk = Walk{};
   g_walk.path = Key(fullWindowsPath);
   g_walked = true;
-  const std::optional<std::string> root = IsFullDrivePath(g_walk.path) ? DriveRoot(g_walk.path[0]) : std::nullopt;
+  // Below a drive's root, or a share's ("\\\\server\\share", which Wine
+  // keeps in the prefix).
+  std::optional<std::string> root;
+  std::size_t below = 3;
+  if (IsFullDrivePath(g_walk.path)) {
+    root = DriveRoot(g_walk.path[0]);
+  } else if (g_walk.path.starts_with("\\\\")) {
+    const std::size_t server = g_walk.path.find('\\', 2);
+    below = server == std::string::npos ? server : g_walk.path.find('\\', server + 1);
+    if (below == std::string::npos) below = g_walk.path.size();
+    if (server != std::string::npos && server > 2 && below > server + 1) root = ToUnixPath(g_walk.path.substr(0, below));
+    ++below;
+  }
   if (!root) {
     g_walk.error = ENOENT;
     return g_walk;
   }
-  for (const std::string_view name : SplitNames(std::string_view(g_walk.path).substr(3))) g_walk.names.emplace_back(name);
+  for (const std::string_view name : SplitNames(std::string_view(g_walk.path).substr(std::min(below, g_walk.path.size())))) {
+    g_walk.names.emplace_back(name);
+  }
   Look(g_walk, *root);
   return g_walk;
 }

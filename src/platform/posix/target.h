@@ -41,7 +41,8 @@ struct Walk {
 // asked for, the same path (a trailing separator and the drive letter's
 // case aside) answers the kept walk without a look at the disk.  A path
 // that is not full, or on a drive that is not mapped, stops at once with
-// ENOENT.
+// ENOENT.  A share's path ("\\\\server\\share\\...") is walked from where
+// Wine keeps the share in the prefix (dosdevices/unc/server/share).
 const Walk& WalkTo(const std::string& fullWindowsPath, bool fresh = false);
 
 // The kept walk, when it is of this path; else null.

@@ -300,18 +300,74 @@ std::string FullWindowsPath(std::string_view path) {
 
 std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
   const std::string full = FullWindowsPath(windowsPath);
-  // UNC names nothing, nor does a drive that is not mapped.
-  const std::optional<std::string> root = HasDrive(full) ? DriveRoot(full[0]) : std::nullopt;
+  // A drive's folder, or a share's where Wine keeps it; below them every
+  // '\' becomes '/'.  A drive that is not mapped names nothing.
+  std::optional<std::string> root;
+  std::size_t below = 3;
+  if (HasDrive(full)) {
+    root = DriveRoot(full[0]);
+  } else if (const std::optional<Rooted> unc = IsUnc(full) ? SplitFull(full) : std::nullopt;
+             unc && unc->root.find('\\', 2) != std::string::npos && full[2] != '?' && full[2] != '.' &&
+             !WinePrefix().empty()) {
+    root = WinePrefix() + "/dosdevices/unc/" + unc->root.substr(2);
+    root->replace(root->rfind('\\'), 1, "/");
+    below = unc->root.size() + 1;
+  }
   if (!root) {
     errno = ENOENT;
     return std::nullopt;
   }
-  // "X:\" is the drive's folder itself; below it every '\' becomes '/'.
   std::string out = *root;
-  if (full.size() > 3 && out.back() != '/') out += '/';
-  for (std::size_t i = 3; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
+  if (full.size() > below && out.back() != '/') out += '/';
+  for (std::size_t i = below; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
   return out;
 }
+
+namespace {
+
+// The variables Wine sets in every prefix, for the folders of a prefix of
+// the 64-bit kind, the user's own from the name Wine gives them ($USER).
+std::optional<std::string> WineVariable(std::u16string_view name) {
+  static constexpr struct {
+    std::u16string_view name;
+    std::string_view value;  // "~" stands for C:\users\<user>
+  } kVariables[] = {
+      {u"SYSTEMDRIVE", "C:"},
+      {u"SYSTEMROOT", "C:\\windows"},
+      {u"WINDIR", "C:\\windows"},
+      {u"COMSPEC", "C:\\windows\\system32\\cmd.exe"},
+      {u"PROGRAMFILES", "C:\\Program Files"},
+      {u"PROGRAMW6432", "C:\\Program Files"},
+      {u"PROGRAMFILES(X86)", "C:\\Program Files (x86)"},
+      {u"COMMONPROGRAMFILES", "C:\\Program Files\\Common Files"},
+      {u"COMMONPROGRAMW6432", "C:\\Program Files\\Common Files"},
+      {u"COMMONPROGRAMFILES(X86)", "C:\\Program Files (x86)\\Common Files"},
+      {u"PROGRAMDATA", "C:\\ProgramData"},
+      {u"ALLUSERSPROFILE", "C:\\ProgramData"},
+      {u"PUBLIC", "C:\\users\\Public"},
+      {u"HOMEDRIVE", "C:"},
+      {u"HOMEPATH", "\\users\\~"},
+      {u"USERPROFILE", "C:\\users\\~"},
+      {u"APPDATA", "C:\\users\\~\\AppData\\Roaming"},
+      {u"LOCALAPPDATA", "C:\\users\\~\\AppData\\Local"},
+      {u"TEMP", "C:\\users\\~\\Temp"},
+      {u"TMP", "C:\\users\\~\\Temp"},
+  };
+  const std::u16string upper = UpperCase(name);
+  for (const auto& variable : kVariables) {
+    if (upper != variable.name) continue;
+    std::string value(variable.value);
+    if (const std::size_t user = value.find('~'); user != std::string::npos) {
+      const char* login = std::getenv("USER");
+      if (login == nullptr || *login == '\0' || std::strpbrk(login, "\\/:") != nullptr) return std::nullopt;
+      value.replace(user, 1, login);
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 // ---- Wine's name lookup -------------------------------------------------------------
 
@@ -506,3 +562,29 @@ std::string_view LastComponent(std::string_view windowsPath) {
 }
 
 }  // namespace platform::posix
+
+namespace platform {
+
+std::u16string ExpandVariables(std::u16string_view text) {
+  std::u16string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find(u'%', at);
+    const std::size_t close = open == std::u16string_view::npos ? open : text.find(u'%', open + 1);
+    if (close == std::u16string_view::npos) break;
+    const std::optional<std::string> value = posix::WineVariable(text.substr(open + 1, close - open - 1));
+    out += text.substr(at, open - at);
+    if (value) {
+      out += FromAnsi(*value);
+      at = close + 1;
+    } else {
+      // An unknown name stays, and its closing % may open the next one.
+      out += text.substr(open, close - open);
+      at = close;
+    }
+  }
+  out += text.substr(at);
+  return out;
+}
+
+}  // namespace platform

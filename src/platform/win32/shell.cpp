@@ -12,6 +12,7 @@
 // link object with its second route through the system's own link object
 // first.
 #include "platform/platform.h"
+#include "platform/lnkfile.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -270,6 +271,14 @@ class Win32ShellLink final : public ShellLinkObject {
     if (dual_) Automation(u"IShellLinkDual.Hotkey", [&] { return dual_->put_Hotkey(key); });
   }
   void SetRunAsAdministrator(bool on) override { runAsAdministrator_ = on; }
+  // IShellLinkDual has only a path to set; a target that is not here is
+  // given to the system's link object as its item list.
+  void SetPathNotHere(const std::u16string& path, bool isFolder) override {
+    path_ = path;
+    notHere_ = true;
+    notHereFolder_ = isFolder;
+    dual_.reset();
+  }
   void Save() override {
     if (dual_) {
       // The file argument left out, the way a script omits an optional one.
@@ -282,6 +291,7 @@ class Win32ShellLink final : public ShellLinkObject {
       try {
         SaveWithSystemLink();
       } catch (const ShellFailure& failure) {
+        if (notHere_ || failure.description.empty()) throw;
         throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
       }
     }
@@ -318,16 +328,32 @@ class Win32ShellLink final : public ShellLinkObject {
                                 reinterpret_cast<void**>(link.put()));
     });
     if (!link) Fail(E_NOINTERFACE, u"CoCreateInstance(ShellLink)");
-    Call(u"IShellLinkW.SetPath", [&] { return link->SetPath(Wide(path_)); });
-    // SetPath fills in the volume and the stored path.  Wine's builds the
-    // item list's last item without looking at the file (no attributes, so
-    // a folder shows as a file); the Shell's own parse of the path gives
-    // every item as the file system has it.
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    if (SUCCEEDED(::SHParseDisplayName(Wide(path_), nullptr, &pidl, 0, nullptr)) && pidl != nullptr) {
-      const HRESULT hr = link->SetIDList(pidl);
-      ::CoTaskMemFree(pidl);
-      if (FAILED(hr)) Fail(hr, u"IShellLinkW.SetIDList");
+    if (notHere_) {
+      // The names as typed, no look at the disk: the Shell's own SetPath
+      // would put short names and underscores in for what it cannot find.
+      const std::string items = NotHereItems();
+      Call(u"IShellLinkW.SetIDList",
+           [&] { return link->SetIDList(reinterpret_cast<PCIDLIST_ABSOLUTE>(items.data())); });
+    } else {
+      Call(u"IShellLinkW.SetPath", [&] { return link->SetPath(Wide(path_)); });
+      // A path of %VARIABLES% the object does not keep as such (Wine's takes
+      // it for a relative one) is given as they lead here: a link that
+      // opens on this machine, not one that opens nowhere.
+      std::u16string path = path_;
+      if (path_.find(u'%') != std::u16string::npos && RawPath(link.get()) != path_) {
+        path = ExpandVariables(path_);
+        Call(u"IShellLinkW.SetPath", [&] { return link->SetPath(Wide(path)); });
+      }
+      // SetPath fills in the volume and the stored path.  Wine's builds the
+      // item list's last item without looking at the file (no attributes,
+      // so a folder shows as a file); the Shell's own parse of the path
+      // gives every item as the file system has it.
+      PIDLIST_ABSOLUTE pidl = nullptr;
+      if (SUCCEEDED(::SHParseDisplayName(Wide(path), nullptr, &pidl, 0, nullptr)) && pidl != nullptr) {
+        const HRESULT hr = link->SetIDList(pidl);
+        ::CoTaskMemFree(pidl);
+        if (FAILED(hr)) Fail(hr, u"IShellLinkW.SetIDList");
+      }
     }
     Call(u"IShellLinkW.SetDescription", [&] { return link->SetDescription(Wide(description_)); });
     Call(u"IShellLinkW.SetWorkingDirectory", [&] { return link->SetWorkingDirectory(Wide(folder_)); });
@@ -342,6 +368,28 @@ class Win32ShellLink final : public ShellLinkObject {
     Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
     const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
     Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+  }
+
+  // The item list of a path this machine does not have, as Windows stores
+  // one it cannot look at: My Computer, the drive, a folder item for each
+  // name on the way and a file or folder item last, no sizes or times.
+  std::string NotHereItems() const {
+    std::vector<lnk::LinkItem> items;
+    for (std::size_t at = 3; at < path_.size();) {
+      std::size_t end = path_.find(u'\\', at);
+      if (end == std::u16string::npos) end = path_.size();
+      if (end > at) items.push_back(lnk::LinkItem{path_.substr(at, end - at), true, 0, 0, 0, 0, FILE_ATTRIBUTE_DIRECTORY});
+      at = end + 1;
+    }
+    if (!items.empty() && !notHereFolder_) {
+      items.back().isFolder = false;
+      items.back().attributes = 0;
+    }
+    try {
+      return lnk::BuildIdList(path_.empty() ? u'?' : path_[0], items);
+    } catch (const std::exception&) {
+      Fail(E_INVALIDARG, u"IShellLinkW.SetIDList");
+    }
   }
 
   // "Run as administrator" is a flag of the link's data, which only the
@@ -413,6 +461,14 @@ class Win32ShellLink final : public ShellLinkObject {
     if (!flushed) throw ShellFailure{u"", static_cast<std::uint32_t>(why)};
   }
 
+  // The path the object holds, as it holds it (variables unexpanded).
+  static std::u16string RawPath(IShellLinkW* link) {
+    std::u16string path(MAX_PATH, u'\0');
+    if (FAILED(link->GetPath(reinterpret_cast<wchar_t*>(path.data()), MAX_PATH, nullptr, SLGP_RAWPATH))) return {};
+    path.resize(path.find(u'\0'));
+    return path;
+  }
+
   static const wchar_t* Wide(const std::u16string& text) {
     static_assert(sizeof(wchar_t) == sizeof(char16_t));
     return reinterpret_cast<const wchar_t*>(text.c_str());
@@ -428,6 +484,7 @@ class Win32ShellLink final : public ShellLinkObject {
   std::int32_t showCommand_ = kShowNormal;
   std::uint16_t hotKey_ = 0;
   bool runAsAdministrator_ = false;
+  bool notHere_ = false, notHereFolder_ = false;
 };
 
 class Win32FolderItem final : public FolderItemObject {

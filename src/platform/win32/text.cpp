@@ -91,4 +91,21 @@ std::u16string UpperCase(std::u16string_view text) {
   return out;
 }
 
+std::u16string ExpandVariables(std::u16string_view text) {
+  const std::u16string in(text);
+  std::u16string out(in.size() + 1, u'\0');
+  for (int tries = 0; tries < 3; ++tries) {
+    const DWORD needed = ::ExpandEnvironmentStringsW(reinterpret_cast<const wchar_t*>(in.c_str()),
+                                                     reinterpret_cast<wchar_t*>(out.data()),
+                                                     static_cast<DWORD>(out.size()));
+    if (needed == 0) return in;
+    if (needed <= out.size()) {
+      out.resize(needed - 1);  // the count includes the terminating zero
+      return out;
+    }
+    out.resize(needed);
+  }
+  return in;
+}
+
 }  // namespace platform

@@ -121,8 +121,12 @@ TEST_F(WinPath, MapsEveryPathForm) {
       {"D:\\deep", Dos("d:/deep")},
       {"E:\\x", none},  // its link leads nowhere
       {"Q:\\x", none},  // no entry at all
-      {"\\\\srv\\share\\x", none},
-      {"//srv/share/x", none},
+      // A share, where Wine keeps shares: the prefix's dosdevices/unc.
+      {"\\\\srv\\share\\x", Dos("unc/srv/share/x")},
+      {"//srv/share/x", Dos("unc/srv/share/x")},
+      {"\\\\srv\\share", Dos("unc/srv/share")},
+      {"\\\\srv", none},
+      {"\\\\.\\pipe\\x", none},
       {"", none},
       {std::string("Z:\\tmp\0x", 8), none},
       {" Z:\\tmp", At("work/ Z:/tmp")},
