@@ -160,23 +160,9 @@ std::string DriveItem(char16_t drive) {
 }
 
 void WriteIdList(ByteWriter& w, const LinkData& data) {
-  ByteWriter list;
-  list.U16(20);
-  list.U8(kClassRoot);
-  list.U8(kSortIndexMyComputer);
-  list.Bytes(std::string_view(reinterpret_cast<const char*>(kMyComputerClsid), sizeof kMyComputerClsid));
-  list.Bytes(DriveItem(DriveLetter(data.drive)));
-  for (std::size_t i = 0; i < data.items.size(); ++i) {
-    const LinkItem& item = data.items[i];
-    // Only the target itself may be a file: everything on the way to it is a
-    // folder, whatever the caller says.  Windows refuses a link whose path
-    // runs through a "file".
-    const bool last = i + 1 == data.items.size();
-    list.Bytes(BuildFileEntryItem(item, !last || item.isFolder));
-  }
-  list.U16(0);  // terminal item
+  const std::string list = BuildIdList(data.drive, data.items);
   w.U16(Size16(list.size(), "the target path"));
-  w.Bytes(list.str());
+  w.Bytes(list);
 }
 
 // Only for a path of plain ASCII (see BuildLinkFile): the short header,
@@ -309,6 +295,26 @@ std::string BuildFileEntryItem(const LinkItem& item, bool asFolder) {
 
   w.PatchU16(0, Size16(w.size(), "a path component"));
   return std::move(w.str());
+}
+
+std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items) {
+  ByteWriter list;
+  list.U16(20);
+  list.U8(kClassRoot);
+  list.U8(kSortIndexMyComputer);
+  list.Bytes(std::string_view(reinterpret_cast<const char*>(kMyComputerClsid), sizeof kMyComputerClsid));
+  list.Bytes(DriveItem(DriveLetter(drive)));
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    // Only the target itself may be a file: everything on the way to it is a
+    // folder, whatever the caller says.  Windows refuses a link whose path
+    // runs through a "file".
+    const bool last = i + 1 == items.size();
+    list.Bytes(BuildFileEntryItem(items[i], !last || items[i].isFolder));
+  }
+  list.U16(0);  // terminal item
+  // The link stores the list's size in 16 bits: a longer list fits no link.
+  Size16(list.size(), "the target path");
+  return std::move(list.str());
 }
 
 std::string BuildLinkFile(const LinkData& data) {

@@ -183,6 +183,22 @@ TEST(LnkFile, RootAndDriveItemBytes) {
   EXPECT_EQ(b.substr(0x4E + 20, 25), Hex("1900 2f 433a5c00") + std::string(18, '\0'));
 }
 
+// The item list alone, as IShellLink::SetIDList takes it, is the list the
+// link holds, without the 16-bit size in front of it.
+TEST(LnkFile, IdListAloneIsTheLinksList) {
+  EXPECT_EQ(BuildIdList(u'c', {}), Hex("1400 1f 50 e04fd020 ea3a 6910 a2d8 08002b30309d 1900 2f 433a5c00") +
+                                       std::string(18, '\0') + Hex("0000"));
+  for (const auto& names : {std::vector<std::u16string>{}, {u"tmp", u"My Data", u"report.txt"}}) {
+    const LinkData d = MakeData(names, false);
+    const std::string b = BuildLinkFile(d), list = BuildIdList(d.drive, d.items);
+    EXPECT_EQ(U16At(b, 0x4C), list.size());
+    EXPECT_EQ(b.substr(0x4E, list.size()), list);
+  }
+  EXPECT_THROW(BuildIdList(u'1', {}), std::invalid_argument);
+  EXPECT_THROW(BuildIdList(u'Z', std::vector<LinkItem>(300, LinkItem{std::u16string(100, u'x'), true})),
+               std::length_error);
+}
+
 TEST(LnkFile, FileEntryItemBytes) {
   struct Case {
     const char* what;
