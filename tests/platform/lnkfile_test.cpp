@@ -76,44 +76,54 @@ struct Layout {
   std::vector<std::string> items;  // raw shell items, size field included
   std::size_t link_info = 0;       // offset of LinkInfo, 0 when there is none
   std::vector<std::u16string> strings;
+  std::vector<std::uint32_t> blocks;  // the extra data blocks' signatures
 };
 
 ::testing::AssertionResult Walk(const std::string& b, Layout& out) {
-  if (b.size() < 0x4C + 2 || U32At(b, 0) != 0x4C) return ::testing::AssertionFailure() << "header";
+  if (b.size() < 0x4C || U32At(b, 0) != 0x4C) return ::testing::AssertionFailure() << "header";
   out.flags = U32At(b, 20);
   std::size_t at = 0x4C;
-  const std::size_t list_size = U16At(b, at);
-  at += 2;
-  const std::size_t list_end = at + list_size;
-  std::size_t sum = 0;
-  while (true) {
-    if (at + 2 > list_end) return ::testing::AssertionFailure() << "item list overruns its size";
-    const std::size_t size = U16At(b, at);
-    if (size == 0) break;
-    out.items.push_back(b.substr(at, size));
-    sum += size;
-    at += size;
-  }
-  at += 2;
-  if (at != list_end || sum + 2 != list_size) {
-    return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
-  }
-  out.link_info = out.flags & 0x02 ? at : 0;
-  const std::uint32_t info_size = out.link_info ? U32At(b, at) : 0;
-  const std::uint32_t headerSize = out.link_info ? U32At(b, at + 4) : 0;
-  // Every offset in the LinkInfo header points inside the LinkInfo.
-  for (std::size_t field = 12; field < headerSize; field += 4) {
-    if (field == 20) continue;  // network share offset, 0
-    const std::uint32_t offset = U32At(b, at + field);
-    if (offset < headerSize || offset >= info_size) {
-      return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
+  if (out.flags & 0x01) {
+    const std::size_t list_size = U16At(b, at);
+    at += 2;
+    const std::size_t list_end = at + list_size;
+    std::size_t sum = 0;
+    while (true) {
+      if (at + 2 > list_end) return ::testing::AssertionFailure() << "item list overruns its size";
+      const std::size_t size = U16At(b, at);
+      if (size == 0) break;
+      out.items.push_back(b.substr(at, size));
+      sum += size;
+      at += size;
+    }
+    at += 2;
+    if (at != list_end || sum + 2 != list_size) {
+      return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
     }
   }
-  const std::uint32_t volume = at + U32At(b, at + 12);
-  if (out.link_info && U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, volume)) {
-    return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
+  if (out.flags & 0x02) {
+    out.link_info = at;
+    const std::uint32_t info_size = U32At(b, at), header_size = U32At(b, at + 4), parts = U32At(b, at + 8);
+    const bool local = parts & 1, network = parts & 2;
+    if (header_size != 0x1C && header_size != 0x24) return ::testing::AssertionFailure() << "LinkInfo header";
+    // Each offset in the header points inside the LinkInfo, or is 0 for a
+    // part that is not there: VolumeID, local path, network share, path
+    // suffix, and in the longer header the Unicode local path and suffix.
+    const bool present[] = {local, local, network, true, local, true};
+    for (std::size_t field = 12; field < header_size; field += 4) {
+      const std::uint32_t offset = U32At(b, at + field);
+      if (present[(field - 12) / 4] ? offset < header_size || offset >= info_size : offset != 0) {
+        return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
+      }
+    }
+    if (local && U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, at + U32At(b, at + 12))) {
+      return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
+    }
+    if (network && U32At(b, at + 24) != U32At(b, at + 20) + U32At(b, at + U32At(b, at + 20))) {
+      return ::testing::AssertionFailure() << "the network share's size does not lead to the path suffix";
+    }
+    at += info_size;
   }
-  at += info_size;
   for (std::uint32_t bit : {0x04u, 0x08u, 0x10u, 0x20u, 0x40u}) {
     if (!(out.flags & bit)) continue;
     const std::size_t count = U16At(b, at);
@@ -121,6 +131,10 @@ struct Layout {
     for (std::size_t i = 0; i < count; ++i) s.push_back(static_cast<char16_t>(U16At(b, at + 2 + 2 * i)));
     out.strings.push_back(s);
     at += 2 + 2 * count;
+  }
+  for (std::uint32_t size; (size = U32At(b, at)) >= 4; at += size) {
+    if (size < 8 || at + size > b.size()) return ::testing::AssertionFailure() << "block of " << size << " at " << at;
+    out.blocks.push_back(U32At(b, at + 4));
   }
   if (at + 4 != b.size() || U32At(b, at) != 0) {
     return ::testing::AssertionFailure() << "no terminal block at " << at << " of " << b.size();
