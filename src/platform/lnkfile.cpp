@@ -93,7 +93,9 @@ constexpr std::uint32_t kHasWorkingDir = 0x10;
 constexpr std::uint32_t kHasArguments = 0x20;
 constexpr std::uint32_t kHasIconLocation = 0x40;
 constexpr std::uint32_t kIsUnicode = 0x80;
+constexpr std::uint32_t kForceNoLinkInfo = 0x100;
 constexpr std::uint32_t kRunAsUser = 0x2000;
+constexpr std::uint32_t kPreferEnvironmentPath = 0x02000000;
 
 constexpr std::uint32_t kDriveFixed = 3;
 constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
@@ -330,20 +332,25 @@ std::string BuildLinkFile(const LinkData& data) {
   // has no LinkInfo; readers then take the target from the item list,
   // whose long names are UTF-16 (Windows does, and Wine does), or from the
   // relative path.  The LinkInfo only helps find a target that has moved.
-  const bool linkInfo = IsPlainAscii(path);
-  std::uint32_t flags = kHasLinkTargetIdList | kIsUnicode;
-  if (linkInfo) flags |= kHasLinkInfo;
+  // A link for another machine may have none (kNone), and may go without
+  // the item list.
+  const bool localInfo = data.location == LinkData::Location::kLocal && IsPlainAscii(path);
+  std::uint32_t flags = kIsUnicode;
+  if (data.idList) flags |= kHasLinkTargetIdList;
+  if (localInfo) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
   if (!data.workingDir.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
   if (!data.iconLocation.empty()) flags |= kHasIconLocation;
+  if (data.forceNoLinkInfo) flags |= kForceNoLinkInfo;
   if (data.runAsUser) flags |= kRunAsUser;
+  if (data.preferEnvironmentPath) flags |= kPreferEnvironmentPath;
 
   ByteWriter w;
   WriteHeader(w, data, flags);
-  WriteIdList(w, data);
-  if (linkInfo) WriteLinkInfo(w, data, path);
+  if (flags & kHasLinkTargetIdList) WriteIdList(w, data);
+  if (localInfo) WriteLinkInfo(w, data, path);
   // The counted strings, in the order the format fixes.
   if (flags & kHasName) WriteString(w, data.description, "the description");
   if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");

@@ -152,6 +152,7 @@ TEST(LnkFile, HeaderBytes) {
     std::string flags_attrs;
     std::string times_size;
     std::string icon_show_key = "00000000 01000000 0000";
+    bool foreign = false;  // a target Windows cannot look at: no attributes, no LinkInfo
   };
   const std::string times = "0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 d2040000";
   const Case cases[] = {
@@ -161,11 +162,17 @@ TEST(LnkFile, HeaderBytes) {
       // Icon location (0x40) and run as administrator (0x2000); the icon's
       // index (a resource id, negative), minimized, Ctrl+Alt+K.
       {"every property", true, true, "ff200000 20000000", times, "feffffff 07000000 4b06"},
+      {"target for another machine", false, false, "81000000 00000000", std::string(56, '0'),
+       "00000000 01000000 0000", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData({u"a.txt"}, false);
     d.targetExists = c.exists;
+    if (c.foreign) {
+      d.targetAttributes = 0;
+      d.location = LinkData::Location::kNone;
+    }
     if (c.strings) {
       d.description = u"d";
       d.relativePath = u".\\a.txt";
@@ -241,6 +248,18 @@ TEST(LnkFile, FileEntryItemBytes) {
        false,
        Hex("2e00 32 00 00000000 00000000 2000 e93f00 00"
            "1c00 0300 0400efbe 00000000 00000000 1400 0000 e9002d4e 0000 1200")},
+      // A target Windows cannot look at: no size or times, the folder bit
+      // alone, and a file without any attribute, as Windows writes them.
+      {"folder for another machine",
+       {u"Tools", true, 0, 0, 0, 0, 0x10},
+       true,
+       Hex("3600 31 00 00000000 00000000 1000 546f6f6c7300"
+           "2200 0300 0400efbe 00000000 00000000 1400 0000 54006f006f006c007300 0000 1400")},
+      {"file for another machine: no archive bit added",
+       {u"run.exe", false, 0, 0, 0, 0, 0},
+       false,
+       Hex("3c00 32 00 00000000 00000000 0000 72756e2e65786500"
+           "2600 0300 0400efbe 00000000 00000000 1400 0000 720075006e002e00650078006500 0000 1600")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -384,6 +403,47 @@ TEST(LnkFile, LinkInfoOnlyForAsciiPaths) {
     EXPECT_EQ(b.substr(li + U32At(b, li + 16), ansi.size() + 1), ansi + '\0');
     EXPECT_EQ(b.at(li + U32At(b, li + 24)), '\0');  // empty common suffix
     EXPECT_EQ(li + U32At(b, li + 24) + 1, li + U32At(b, li));
+  }
+}
+
+// What tells a reader where the target is besides the item list, and the
+// flags: each form walks, with exactly the parts its flags name.
+TEST(LnkFile, LocationsAndFlags) {
+  constexpr auto kLocal = LinkData::Location::kLocal, kNone = LinkData::Location::kNone;
+  struct Case {
+    const char* what;
+    LinkData::Location location;
+    bool idList, forceNoLinkInfo, preferEnvironmentPath;
+    std::u16string target, icon;  // with variables
+    std::uint32_t flags;
+    std::size_t items;
+    std::uint32_t link_info;  // its LinkInfoFlags, 0 for none
+    std::vector<std::uint32_t> blocks;
+  };
+  const Case cases[] = {
+      {"local", kLocal, true, false, false, u"", u"", 0x83, 4, 1, {}},
+      {"none", kNone, true, false, false, u"", u"", 0x81, 4, 0, {}},
+      {"none, ForceNoLinkInfo", kNone, true, true, false, u"", u"", 0x181, 4, 0, {}},
+      {"none, PreferEnvironmentPath", kNone, true, false, true, u"", u"", 0x02000081, 4, 0, {}},
+      {"neither item list nor LinkInfo", kNone, false, false, false, u"", u"", 0x80, 0, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"dir", u"a.txt"}, false);
+    d.location = c.location;
+    d.idList = c.idList;
+    d.forceNoLinkInfo = c.forceNoLinkInfo;
+    d.preferEnvironmentPath = c.preferEnvironmentPath;
+    d.environmentTarget = c.target;
+    d.environmentIcon = c.icon;
+    if (!c.icon.empty()) d.iconLocation = u"C:\\Windows\\a.dll";
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, c.flags);
+    EXPECT_EQ(layout.items.size(), c.items);
+    EXPECT_EQ(layout.link_info ? U32At(b, layout.link_info + 8) : 0u, c.link_info);
+    EXPECT_EQ(layout.blocks, c.blocks);
   }
 }
 
