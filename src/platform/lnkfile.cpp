@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace platform::lnk {
 namespace {
 
@@ -36,6 +38,10 @@ class ByteWriter {
   void PatchU16(std::size_t at, std::uint16_t v) {
     out_[at] = static_cast<char>(v & 0xFF);
     out_[at + 1] = static_cast<char>(v >> 8);
+  }
+  void PatchU32(std::size_t at, std::size_t v) {
+    PatchU16(at, static_cast<std::uint16_t>(v));
+    PatchU16(at + 2, static_cast<std::uint16_t>(v >> 16));
   }
   std::size_t size() const { return out_.size(); }
   std::string& str() { return out_; }
@@ -99,6 +105,9 @@ constexpr std::uint32_t kPreferEnvironmentPath = 0x02000000;
 
 constexpr std::uint32_t kDriveFixed = 3;
 constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
+constexpr std::uint32_t kNetworkLinkAndPathSuffix = 0x02;
+constexpr std::uint32_t kValidNetType = 0x02;
+constexpr std::uint32_t kNetLanman = 0x00020000;  // WNNC_NET_LANMAN, as Windows writes for any share
 
 constexpr std::uint8_t kClassRoot = 0x1F;
 constexpr std::uint8_t kSortIndexMyComputer = 0x50;
@@ -196,6 +205,61 @@ void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path
   w.U8(0);
   w.U8(0);  // empty common path suffix
   if (w.size() - start != total) throw std::logic_error("LinkInfo size mismatch");
+}
+
+// A NUL-terminated field, single-byte or UTF-16; the UTF-16 one on an even
+// offset (after a zero byte if need be), as Windows places it, and answers
+// where it starts.
+void PutAnsi(ByteWriter& w, std::u16string_view text) {
+  w.Bytes(ToWindows1252(text));
+  w.U8(0);
+}
+std::size_t PutUnicode(ByteWriter& w, std::u16string_view text) {
+  if (w.size() % 2 != 0) w.U8(0);
+  const std::size_t at = w.size();
+  w.Utf16(text);
+  w.U16(0);
+  return at;
+}
+
+// A network target: the share (CommonNetworkRelativeLink) and the path
+// below it, no VolumeID, as Windows stores a link to \\server\share\file,
+// the share's name in upper case.  The single-byte fields are read in the
+// reader's code page, so when the share or the path is not plain ASCII the
+// Unicode copies follow them, in the longer headers (LinkInfo header size
+// 0x24, NetNameOffset 0x1C).  Windows adds them only when its own code page
+// cannot hold the text, but the reader's code page may be another: this is
+// the test of the local path, whose LinkInfo is left out for such a path.
+void WriteNetworkLinkInfo(ByteWriter& w, const LinkData& data) {
+  const std::u16string net = platform::UpperCase(data.netName);
+  const bool unicode = !IsPlainAscii(net) || !IsPlainAscii(data.pathSuffix);
+  const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+
+  ByteWriter link;  // the CommonNetworkRelativeLink
+  link.U32(0);      // size, set below
+  link.U32(kValidNetType);
+  link.U32(unicode ? 0x1C : 0x14);  // NetNameOffset
+  link.U32(0);                      // no device
+  link.U32(kNetLanman);
+  if (unicode) link.Zeros(8);  // NetNameOffsetUnicode (set below), no device
+  PutAnsi(link, net);
+  if (unicode) link.PatchU32(0x14, PutUnicode(link, net));
+  link.PatchU32(0, link.size());
+
+  ByteWriter info;
+  info.U32(0);  // size, set below
+  info.U32(headerSize);
+  info.U32(kNetworkLinkAndPathSuffix);
+  info.U32(0);  // no VolumeID
+  info.U32(0);  // no local base path
+  info.U32(headerSize);
+  info.U32(static_cast<std::uint32_t>(headerSize + link.size()));
+  if (unicode) info.Zeros(8);  // no Unicode local base path; the suffix's, set below
+  info.Bytes(link.str());
+  PutAnsi(info, data.pathSuffix);
+  if (unicode) info.PatchU32(0x20, PutUnicode(info, data.pathSuffix));
+  info.PatchU32(0, info.size());
+  w.Bytes(info.str());
 }
 
 void WriteString(ByteWriter& w, std::u16string_view text, const char* what) {
@@ -322,6 +386,12 @@ std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items) {
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
+  const bool network = data.location == LinkData::Location::kNetwork;
+  if (network) {
+    RequireNoNul(data.netName, "the network share");
+    RequireNoNul(data.pathSuffix, "the path on the network share");
+    if (data.netName.empty()) throw std::invalid_argument("the network share is empty");
+  }
   const std::u16string path = WithUpperDrive(StoredTargetPath(data.targetPath));
   const std::u16string workingDir = WithUpperDrive(data.workingDir);
 
@@ -332,12 +402,12 @@ std::string BuildLinkFile(const LinkData& data) {
   // has no LinkInfo; readers then take the target from the item list,
   // whose long names are UTF-16 (Windows does, and Wine does), or from the
   // relative path.  The LinkInfo only helps find a target that has moved.
-  // A link for another machine may have none (kNone), and may go without
-  // the item list.
+  // A link for another machine may have none (kNone), or the network
+  // share's (kNetwork), and may go without the item list.
   const bool localInfo = data.location == LinkData::Location::kLocal && IsPlainAscii(path);
   std::uint32_t flags = kIsUnicode;
   if (data.idList) flags |= kHasLinkTargetIdList;
-  if (localInfo) flags |= kHasLinkInfo;
+  if (localInfo || network) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
   if (!data.workingDir.empty()) flags |= kHasWorkingDir;
@@ -351,6 +421,7 @@ std::string BuildLinkFile(const LinkData& data) {
   WriteHeader(w, data, flags);
   if (flags & kHasLinkTargetIdList) WriteIdList(w, data);
   if (localInfo) WriteLinkInfo(w, data, path);
+  if (network) WriteNetworkLinkInfo(w, data);
   // The counted strings, in the order the format fixes.
   if (flags & kHasName) WriteString(w, data.description, "the description");
   if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");

@@ -13,8 +13,10 @@
 // Computer, the drive, then one file-system item per path component); the
 // LinkInfo with the volume and the local path, for a path of plain ASCII
 // only (a reader decodes that path in its own code page, and only ASCII is
-// the same in all of them); the counted strings that are set; the terminal
-// extra-data block.  Drive letters are stored in upper case.
+// the same in all of them), or with a network share and the path below it,
+// whose text that is not plain ASCII gets its Unicode copy too; the counted
+// strings that are set; the terminal extra-data block.  Drive letters are
+// stored in upper case, and so is a network share's name.
 #pragma once
 
 #include <cstdint>
@@ -70,6 +72,7 @@ struct LinkData {
   Location location = Location::kLocal;
   bool idList = true;                  // false: no item list (HasLinkTargetIDList clear)
   std::u16string netName;              // kNetwork: "\\server\share" as typed; stored in upper case
+                                       // (platform::UpperCase, Windows' own table)
   std::u16string pathSuffix;           // kNetwork: the path below the share, "" for the share itself
   // The target, and the icon location, as typed with %VARIABLES%: the
   // HasExpString / HasExpIcon flag and the environment data block
@@ -84,8 +87,9 @@ struct LinkData {
 //
 // Throws std::invalid_argument when the data cannot make a sound link (a
 // drive that is not a letter A-Z or a-z, a NUL inside a name or path, which the
-// file's NUL-terminated fields cannot carry), and std::length_error when a
-// name, string or the item list is too long for its 16-bit size field.
+// file's NUL-terminated fields cannot carry, a network link without a share),
+// and std::length_error when a name, string or the item list is too long for
+// its 16-bit size field.
 // Nothing is written half-way: either the complete bytes or an exception.
 std::string BuildLinkFile(const LinkData& data);
 

@@ -49,6 +49,14 @@ std::uint32_t U16At(const std::string& b, std::size_t at) {
 }
 std::uint32_t U32At(const std::string& b, std::size_t at) { return U16At(b, at) | U16At(b, at + 2) << 16; }
 
+// NUL-terminated single-byte and UTF-16 text.
+std::string Nul(std::string_view text) { return std::string(text) + '\0'; }
+std::string Utf16Nul(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return out + std::string(2, '\0');
+}
+
 // A target below Z:\ built from its components; the last is a folder when
 // `folder_target`.
 LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
@@ -311,6 +319,57 @@ TEST(LnkFile, Windows1252) {
   }
 }
 
+// A link to a file on a network share: the share's name in upper case, the
+// path below it as it is, no VolumeID; for text that is not plain ASCII
+// the longer headers and the Unicode copies, each on an even offset.
+TEST(LnkFile, NetworkLinkInfoBytes) {
+  struct Case {
+    const char* what;
+    std::u16string net, suffix;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"ASCII", u"\\\\server\\share", u"Docs\\Report.txt",
+       Hex("4f000000 1c000000 02000000 00000000 00000000 1c000000 3f000000"
+           "23000000 02000000 14000000 00000000 00000200") +
+           Nul("\\\\SERVER\\SHARE") + Nul("Docs\\Report.txt")},
+      {"the share itself", u"\\\\nas\\Public", u"",
+       Hex("3e000000 1c000000 02000000 00000000 00000000 1c000000 3d000000"
+           "21000000 02000000 14000000 00000000 00000200") +
+           Nul("\\\\NAS\\PUBLIC") + Nul("")},
+      {"Windows-1252, the share's Unicode name padded", u"\\\\fs\\qualit\u00e9", u"B\u00fcro\\Plan.txt",
+       Hex("92000000 24000000 02000000 00000000 00000000 24000000 68000000 00000000 76000000"
+           "44000000 02000000 1c000000 00000000 00000200 2a000000 00000000") +
+           Nul("\\\\FS\\QUALIT\xc9") + '\0' + Utf16Nul(u"\\\\FS\\QUALIT\u00c9") + Nul("B\xfcro\\Plan.txt") +
+           Utf16Nul(u"B\u00fcro\\Plan.txt")},
+      {"Cyrillic, the Unicode suffix padded",
+       u"\\\\\u0441\u0435\u0440\u0432\u0435\u0440\\\u043e\u0431\u043c\u0435\u043d",
+       u"\u041e\u0442\u0447\u0451\u0442\u044b.txt",
+       Hex("90000000 24000000 02000000 00000000 00000000 24000000 6e000000 00000000 7a000000"
+           "4a000000 02000000 1c000000 00000000 00000200 2c000000 00000000") +
+           Nul("\\\\??????\\?????") + '\0' +
+           Utf16Nul(u"\\\\\u0421\u0415\u0420\u0412\u0415\u0420\\\u041e\u0411\u041c\u0415\u041d") +
+           Nul("??????.txt") + '\0' + Utf16Nul(u"\u041e\u0442\u0447\u0451\u0442\u044b.txt")},
+      {"ASCII share, a suffix that is not", u"\\\\nas\\x", u"\u00e9",
+       Hex("5e000000 24000000 02000000 00000000 00000000 24000000 58000000 00000000 5a000000"
+           "34000000 02000000 1c000000 00000000 00000200 24000000 00000000") +
+           Nul("\\\\NAS\\X") + Utf16Nul(u"\\\\NAS\\X") + Nul("\xe9") + Utf16Nul(u"\u00e9")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d;
+    d.idList = false;
+    d.location = LinkData::Location::kNetwork;
+    d.netName = c.net;
+    d.pathSuffix = c.suffix;
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, 0x82u);
+    EXPECT_EQ(b.substr(0x4C, b.size() - 0x4C - 4), c.expected);
+  }
+}
+
 // ---- structure ---------------------------------------------------------------
 
 TEST(LnkFile, SizesAndPartsAgree) {
@@ -409,7 +468,8 @@ TEST(LnkFile, LinkInfoOnlyForAsciiPaths) {
 // What tells a reader where the target is besides the item list, and the
 // flags: each form walks, with exactly the parts its flags name.
 TEST(LnkFile, LocationsAndFlags) {
-  constexpr auto kLocal = LinkData::Location::kLocal, kNone = LinkData::Location::kNone;
+  constexpr auto kLocal = LinkData::Location::kLocal, kNone = LinkData::Location::kNone,
+                 kNetwork = LinkData::Location::kNetwork;
   struct Case {
     const char* what;
     LinkData::Location location;
@@ -426,11 +486,14 @@ TEST(LnkFile, LocationsAndFlags) {
       {"none, ForceNoLinkInfo", kNone, true, true, false, u"", u"", 0x181, 4, 0, {}},
       {"none, PreferEnvironmentPath", kNone, true, false, true, u"", u"", 0x02000081, 4, 0, {}},
       {"neither item list nor LinkInfo", kNone, false, false, false, u"", u"", 0x80, 0, 0, {}},
+      {"network, no item list", kNetwork, false, false, false, u"", u"", 0x82, 0, 2, {}},
+      {"network and the item list", kNetwork, true, false, false, u"", u"", 0x83, 4, 2, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData({u"dir", u"a.txt"}, false);
     d.location = c.location;
+    d.netName = u"\\\\srv\\s";
     d.idList = c.idList;
     d.forceNoLinkInfo = c.forceNoLinkInfo;
     d.preferEnvironmentPath = c.preferEnvironmentPath;
@@ -515,6 +578,13 @@ TEST(LnkFile, RefusesWhatCannotBeStored) {
        [](LinkData& d) { d.items.assign(300, LinkItem{std::u16string(100, u'x'), true}); }, true},
       {"arguments past their count", [](LinkData& d) { d.arguments.assign(65536, u'a'); }, true},
       {"description past its count", [](LinkData& d) { d.description.assign(70000, u'a'); }, true},
+      {"network link without a share", [](LinkData& d) { d.location = LinkData::Location::kNetwork; }, false},
+      {"NUL in the share",
+       [](LinkData& d) { d.location = LinkData::Location::kNetwork; d.netName = std::u16string(u"\\\\s\0\\t", 6); },
+       false},
+      {"NUL in the path below the share",
+       [](LinkData& d) { d.location = LinkData::Location::kNetwork; d.netName = u"\\\\s\\t"; d.pathSuffix.assign(1, u'\0'); },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
