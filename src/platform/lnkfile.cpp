@@ -1,7 +1,8 @@
 // The .lnk builder (see lnkfile.h).  This file is divided into: the
 // little-endian writer; the fixed values of the format; the header, the
-// item list, the LinkInfo and the counted strings; the single-byte text
-// and the FAT times the items carry; the items themselves; the whole file.
+// item list, the LinkInfo, the counted strings and the extra data blocks;
+// the single-byte text and the FAT times the items carry; the items
+// themselves; the whole file.
 #include "platform/lnkfile.h"
 
 #include <algorithm>
@@ -100,7 +101,9 @@ constexpr std::uint32_t kHasArguments = 0x20;
 constexpr std::uint32_t kHasIconLocation = 0x40;
 constexpr std::uint32_t kIsUnicode = 0x80;
 constexpr std::uint32_t kForceNoLinkInfo = 0x100;
+constexpr std::uint32_t kHasExpString = 0x200;
 constexpr std::uint32_t kRunAsUser = 0x2000;
+constexpr std::uint32_t kHasExpIcon = 0x4000;
 constexpr std::uint32_t kPreferEnvironmentPath = 0x02000000;
 
 constexpr std::uint32_t kDriveFixed = 3;
@@ -108,6 +111,10 @@ constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
 constexpr std::uint32_t kNetworkLinkAndPathSuffix = 0x02;
 constexpr std::uint32_t kValidNetType = 0x02;
 constexpr std::uint32_t kNetLanman = 0x00020000;  // WNNC_NET_LANMAN, as Windows writes for any share
+
+constexpr std::uint32_t kEnvironmentBlock = 0xA0000001;
+constexpr std::uint32_t kIconEnvironmentBlock = 0xA0000007;
+constexpr std::size_t kMaxPath = 260;  // the environment blocks' fields, NUL included
 
 constexpr std::uint8_t kClassRoot = 0x1F;
 constexpr std::uint8_t kSortIndexMyComputer = 0x50;
@@ -267,6 +274,24 @@ void WriteString(ByteWriter& w, std::u16string_view text, const char* what) {
   w.Utf16(text);
 }
 
+// EnvironmentVariableDataBlock and IconEnvironmentDataBlock: the text in
+// two fixed fields of MAX_PATH, single-byte and UTF-16, zero-filled as
+// Windows since Vista fills them.
+void WriteEnvironmentBlock(ByteWriter& w, std::uint32_t signature, std::u16string_view text) {
+  w.U32(static_cast<std::uint32_t>(8 + 3 * kMaxPath));
+  w.U32(signature);
+  w.Bytes(ToWindows1252(text));  // one byte per UTF-16 unit
+  w.Zeros(kMaxPath - text.size());
+  w.Utf16(text);
+  w.Zeros(2 * (kMaxPath - text.size()));
+}
+
+// What an environment block can hold: up to MAX_PATH - 1 units and a NUL.
+void RequireEnvironmentText(std::u16string_view text, const char* what) {
+  RequireNoNul(text, what);
+  if (text.size() >= kMaxPath) throw std::length_error(std::string(what) + " is too long for a shell link");
+}
+
 }  // namespace
 
 std::string ToWindows1252(std::u16string_view text) {
@@ -386,6 +411,8 @@ std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items) {
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
+  RequireEnvironmentText(data.environmentTarget, "the target with variables");
+  RequireEnvironmentText(data.environmentIcon, "the icon location with variables");
   const bool network = data.location == LinkData::Location::kNetwork;
   if (network) {
     RequireNoNul(data.netName, "the network share");
@@ -414,7 +441,9 @@ std::string BuildLinkFile(const LinkData& data) {
   if (!data.arguments.empty()) flags |= kHasArguments;
   if (!data.iconLocation.empty()) flags |= kHasIconLocation;
   if (data.forceNoLinkInfo) flags |= kForceNoLinkInfo;
+  if (!data.environmentTarget.empty()) flags |= kHasExpString;
   if (data.runAsUser) flags |= kRunAsUser;
+  if (!data.environmentIcon.empty()) flags |= kHasExpIcon;
   if (data.preferEnvironmentPath) flags |= kPreferEnvironmentPath;
 
   ByteWriter w;
@@ -428,6 +457,9 @@ std::string BuildLinkFile(const LinkData& data) {
   if (flags & kHasWorkingDir) WriteString(w, workingDir, "the working directory");
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
+  // The extra data blocks, then the terminal one.
+  if (flags & kHasExpString) WriteEnvironmentBlock(w, kEnvironmentBlock, data.environmentTarget);
+  if (flags & kHasExpIcon) WriteEnvironmentBlock(w, kIconEnvironmentBlock, data.environmentIcon);
   w.U32(0);  // terminal extra-data block
   return std::move(w.str());
 }

@@ -15,8 +15,9 @@
 // only (a reader decodes that path in its own code page, and only ASCII is
 // the same in all of them), or with a network share and the path below it,
 // whose text that is not plain ASCII gets its Unicode copy too; the counted
-// strings that are set; the terminal extra-data block.  Drive letters are
-// stored in upper case, and so is a network share's name.
+// strings that are set; the environment blocks of a target and an icon
+// location with %VARIABLES%; the terminal extra-data block.  Drive letters
+// are stored in upper case, and so is a network share's name.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +77,8 @@ struct LinkData {
   std::u16string pathSuffix;           // kNetwork: the path below the share, "" for the share itself
   // The target, and the icon location, as typed with %VARIABLES%: the
   // HasExpString / HasExpIcon flag and the environment data block
-  // (0xA0000001 / 0xA0000007) that holds them.  "" = none.
+  // (0xA0000001 / 0xA0000007) that holds them, up to 259 UTF-16 units.
+  // "" = none.
   std::u16string environmentTarget;
   std::u16string environmentIcon;
   bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
@@ -89,7 +91,7 @@ struct LinkData {
 // drive that is not a letter A-Z or a-z, a NUL inside a name or path, which the
 // file's NUL-terminated fields cannot carry, a network link without a share),
 // and std::length_error when a name, string or the item list is too long for
-// its 16-bit size field.
+// its 16-bit size field, or text with variables for its block (260 units).
 // Nothing is written half-way: either the complete bytes or an exception.
 std::string BuildLinkFile(const LinkData& data);
 

@@ -370,6 +370,52 @@ TEST(LnkFile, NetworkLinkInfoBytes) {
   }
 }
 
+// The target and the icon location with %VARIABLES%: one block each after
+// the strings, the target's first; the text single-byte ('?' for what
+// Windows-1252 lacks) and UTF-16, each zero-filled to MAX_PATH.
+std::string EnvironmentBlock(const char* signature, const std::string& ansi, std::u16string_view text) {
+  const std::string unicode = Utf16Nul(text);
+  return Hex("14030000") + Hex(signature) + ansi + std::string(260 - ansi.size(), '\0') + unicode +
+         std::string(520 - unicode.size(), '\0');
+}
+
+TEST(LnkFile, EnvironmentBlockBytes) {
+  struct Case {
+    const char* what;
+    std::u16string target, icon;
+    std::uint32_t flags;
+    std::string blocks;
+  };
+  const std::u16string longest(259, u'x');
+  const Case cases[] = {
+      {"target", u"%windir%\\notepad.exe", u"", 0x281,
+       EnvironmentBlock("010000a0", "%windir%\\notepad.exe", u"%windir%\\notepad.exe")},
+      {"icon", u"", u"%SystemRoot%\\a.dll", 0x40c1,
+       EnvironmentBlock("070000a0", "%SystemRoot%\\a.dll", u"%SystemRoot%\\a.dll")},
+      {"both, beyond Windows-1252", u"%USERPROFILE%\\\u6587\\\u00e9.txt", u"%APPDATA%\\\U0001F600.ico", 0x42c1,
+       EnvironmentBlock("010000a0", "%USERPROFILE%\\?\\\xe9.txt", u"%USERPROFILE%\\\u6587\\\u00e9.txt") +
+           EnvironmentBlock("070000a0", "%APPDATA%\\??.ico", u"%APPDATA%\\\U0001F600.ico")},
+      {"the longest that fits", longest, longest, 0x42c1,
+       EnvironmentBlock("010000a0", std::string(259, 'x'), longest) +
+           EnvironmentBlock("070000a0", std::string(259, 'x'), longest)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"a.txt"}, false);
+    d.location = LinkData::Location::kNone;
+    d.environmentTarget = c.target;
+    d.environmentIcon = c.icon;
+    if (!c.icon.empty()) d.iconLocation = u"C:\\a.dll";
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, c.flags);
+    const std::string tail = c.blocks + Hex("00000000");
+    ASSERT_GT(b.size(), tail.size());
+    EXPECT_EQ(b.substr(b.size() - tail.size()), tail);
+  }
+}
+
 // ---- structure ---------------------------------------------------------------
 
 TEST(LnkFile, SizesAndPartsAgree) {
@@ -488,6 +534,9 @@ TEST(LnkFile, LocationsAndFlags) {
       {"neither item list nor LinkInfo", kNone, false, false, false, u"", u"", 0x80, 0, 0, {}},
       {"network, no item list", kNetwork, false, false, false, u"", u"", 0x82, 0, 2, {}},
       {"network and the item list", kNetwork, true, false, false, u"", u"", 0x83, 4, 2, {}},
+      {"the environment block alone", kNone, false, true, true, u"%windir%\\a.exe", u"", 0x02000380, 0, 0, {0xA0000001}},
+      {"local, both environment blocks", kLocal, true, false, false, u"%windir%\\a.exe", u"%windir%\\a.dll", 0x42C3, 4, 1,
+       {0xA0000001, 0xA0000007}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -578,6 +627,9 @@ TEST(LnkFile, RefusesWhatCannotBeStored) {
        [](LinkData& d) { d.items.assign(300, LinkItem{std::u16string(100, u'x'), true}); }, true},
       {"arguments past their count", [](LinkData& d) { d.arguments.assign(65536, u'a'); }, true},
       {"description past its count", [](LinkData& d) { d.description.assign(70000, u'a'); }, true},
+      {"target with variables past MAX_PATH", [](LinkData& d) { d.environmentTarget.assign(260, u'a'); }, true},
+      {"icon with variables past MAX_PATH", [](LinkData& d) { d.environmentIcon.assign(260, u'a'); }, true},
+      {"NUL in the target with variables", [](LinkData& d) { d.environmentTarget.assign(1, u'\0'); }, false},
       {"network link without a share", [](LinkData& d) { d.location = LinkData::Location::kNetwork; }, false},
       {"NUL in the share",
        [](LinkData& d) { d.location = LinkData::Location::kNetwork; d.netName = std::u16string(u"\\\\s\0\\t", 6); },
