@@ -717,12 +717,36 @@ class LnkOracle : public ::testing::Test {
   int count_ = 0;
 };
 
+std::string JsonOrNull(std::u16string_view text) { return text.empty() ? "null" : JsonString(text); }
+
+// Links for another machine: to a share, and with %VARIABLES% for a target
+// Windows cannot look at.
+void ToShare(LinkData& d, std::u16string net, std::u16string suffix) {
+  d.location = LinkData::Location::kNetwork;
+  d.idList = false;
+  d.workingDir = net;
+  d.environmentTarget = net + u"\\" + suffix;
+  d.netName = std::move(net);
+  d.pathSuffix = std::move(suffix);
+}
+void WithVariables(LinkData& d) {
+  d.location = LinkData::Location::kNone;
+  d.targetExists = false;
+  d.targetAttributes = 0;
+  for (LinkItem& item : d.items) item = {item.name, item.isFolder, 0, 0, 0, 0, item.isFolder ? 0x10u : 0u};
+  d.environmentTarget = u"%PUBLIC%\\run.exe";
+  d.iconLocation = u"C:\\Windows\\a.dll";
+  d.environmentIcon = u"%SystemRoot%\\a.dll";
+}
+
 TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
   struct Case {
     const char* what;
     std::vector<std::u16string> names;
     bool folder;
     bool strings;
+    void (*form)(LinkData&) = nullptr;
+    const char16_t* network_path = u"";
   };
   const Case cases[] = {
       {"file three deep, no strings", {u"tmp", u"data", u"report.txt"}, false, false},
@@ -732,6 +756,18 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
       {"drive root", {}, true, false},
       {"\u00e9, CJK and emoji", {u"caf\u00e9", u"\u4e2d\u6587", u"x \U0001F600 \u00e9\u4e2d.txt"}, false, true},
       {"\u00e9, CJK and emoji, no strings", {u"caf\u00e9 \u4e2d", u"\U0001F600"}, true, false},
+      {"on a share", {u"Docs", u"a.txt"}, false, false,
+       [](LinkData& d) { ToShare(d, u"\\\\server\\share", u"Docs\\a.txt"); }, u"\\\\SERVER\\SHARE\\Docs\\a.txt"},
+      {"on a share, Cyrillic", {u"a.txt"}, false, false,
+       [](LinkData& d) { ToShare(d, u"\\\\\u0441\u0435\u0440\u0432\u0435\u0440\\x", u"\u043f\u043b\u0430\u043d.txt"); },
+       u"\\\\\u0421\u0415\u0420\u0412\u0415\u0420\\X\\\u043f\u043b\u0430\u043d.txt"},
+      {"with variables", {u"Users", u"Public", u"run.exe"}, false, false, WithVariables},
+      {"with variables, nothing else", {u"Users", u"Public", u"run.exe"}, false, false,
+       [](LinkData& d) {
+         WithVariables(d);
+         d.idList = false;
+         d.forceNoLinkInfo = d.preferEnvironmentPath = true;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -743,31 +779,40 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
       d.workingDir = u"Z:\\tmp";
       d.arguments = u"/x \"a b\" \u4e2d";
     }
+    if (c.form) c.form(d);
     std::u16string path = d.targetPath;
     if (path.size() > 3 && path.back() == u'\\') path.pop_back();
-    const bool ascii = std::all_of(path.begin(), path.end(), [](char16_t ch) { return ch < 0x80; });
-    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + (ascii ? JsonString(path) : "null") +
-                           ", \"file_size\": " + (c.folder ? "0" : "1234") +
-                           ", \"file_attribute_flags\": " + (c.folder ? "16" : "32") +
-                           ", \"modification_time\": " + std::to_string(kTime) +
-                           (ascii ? ", \"drive_serial_number\": " + std::to_string(0x12345678) +
+    const bool local = d.location == LinkData::Location::kLocal &&
+                       std::all_of(path.begin(), path.end(), [](char16_t ch) { return ch < 0x80; });
+    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + (local ? JsonString(path) : "null") +
+                           ", \"network_path\": " + JsonOrNull(c.network_path) +
+                           ", \"environment_variables_location\": " + JsonOrNull(d.environmentTarget) +
+                           ", \"icon_location\": " + JsonOrNull(d.environmentIcon.empty() ? d.iconLocation : d.environmentIcon) +
+                           ", \"file_size\": " + std::to_string(d.targetExists ? d.targetSize : 0) +
+                           ", \"file_attribute_flags\": " + std::to_string(d.targetAttributes) +
+                           ", \"modification_time\": " + std::to_string(d.targetExists ? kTime : 0) +
+                           (local ? ", \"drive_serial_number\": " + std::to_string(0x12345678) +
                                         ", \"volume_label\": \"root\""
-                                  : ", \"drive_serial_number\": null, \"volume_label\": null");
+                                  // liblnk answers 0 for a LinkInfo without a VolumeID
+                                  : std::string(", \"drive_serial_number\": ") + (c.network_path[0] ? "0" : "null") +
+                                        ", \"volume_label\": null");
     const std::pair<const char*, const std::u16string*> strings[] = {
         {"description", &d.description},
         {"relative_path", &d.relativePath},
         {"working_directory", &d.workingDir},
         {"command_line_arguments", &d.arguments}};
-    for (const auto& [key, value] : strings) {
-      expected += std::string(", \"") + key + "\": " + (c.strings ? JsonString(*value) : "null");
-    }
-    expected += ", \"items\": [{\"kind\": \"root\", \"class_type\": 31, "
-                "\"name\": \"20d04fe0-3aea-1069-a2d8-08002b30309d\"}, "
-                "{\"kind\": \"volume\", \"class_type\": 47, \"name\": \"Z:\\\\\"}";
-    for (std::size_t i = 0; i < c.names.size(); ++i) {
-      const bool folder = c.folder || i + 1 < c.names.size();
-      expected += std::string(", {\"kind\": ") + (folder ? "\"folder\", \"class_type\": 49" : "\"file\", \"class_type\": 50") +
-                  ", \"name\": " + JsonString(c.names[i]) + "}";
+    for (const auto& [key, value] : strings) expected += std::string(", \"") + key + "\": " + JsonOrNull(*value);
+    expected += ", \"items\": [";
+    if (d.idList) {
+      expected += "{\"kind\": \"root\", \"class_type\": 31, \"name\": \"20d04fe0-3aea-1069-a2d8-08002b30309d\"}, "
+                  "{\"kind\": \"volume\", \"class_type\": 47, \"name\": \"Z:\\\\\"}";
+      for (std::size_t i = 0; i < c.names.size(); ++i) {
+        const bool folder = c.folder || i + 1 < c.names.size();
+        expected += std::string(", {\"kind\": ") +
+                    (folder ? "\"folder\", \"class_type\": 49" : "\"file\", \"class_type\": 50") +
+                    ", \"name\": " + JsonString(c.names[i]) + ", \"file_size\": " +
+                    (folder || !d.targetExists ? "0" : "1234") + "}";
+      }
     }
     expected += "]}";
     std::string report;
