@@ -1,11 +1,13 @@
 // The .lnk builder (see lnkfile.h).  This file is divided into: the
 // little-endian writer; the fixed values of the format; the header, the
-// item list, the LinkInfo and the counted strings; the single-byte text
-// and the FAT times the items carry; the items themselves; the whole file.
+// item list, the LinkInfo, the counted strings and the extra data blocks;
+// the single-byte text and the FAT times the items carry; the items
+// themselves; the whole file.
 #include "platform/lnkfile.h"
 
 #include <algorithm>
-#include <stdexcept>
+
+#include "platform/platform.h"
 
 namespace platform::lnk {
 namespace {
@@ -37,6 +39,10 @@ class ByteWriter {
     out_[at] = static_cast<char>(v & 0xFF);
     out_[at + 1] = static_cast<char>(v >> 8);
   }
+  void PatchU32(std::size_t at, std::size_t v) {
+    PatchU16(at, static_cast<std::uint16_t>(v));
+    PatchU16(at + 2, static_cast<std::uint16_t>(v >> 16));
+  }
   std::size_t size() const { return out_.size(); }
   std::string& str() { return out_; }
 
@@ -47,14 +53,14 @@ class ByteWriter {
 // Every size in the item list is a 16-bit field; a value that does not fit
 // would make Windows read a different (corrupt) list, so refuse it instead.
 std::uint16_t Size16(std::size_t size, const char* what) {
-  if (size > 0xFFFF) throw std::length_error(std::string(what) + " is too long for a shell link");
+  if (size > 0xFFFF) throw LinkDataError(LinkDataError::Kind::kTooLong, std::string(what) + " is too long for a shell link");
   return static_cast<std::uint16_t>(size);
 }
 
 // The NUL-terminated fields would silently cut a string at an inner NUL.
 void RequireNoNul(std::u16string_view text, const char* what) {
   if (text.find(u'\0') != std::u16string_view::npos) {
-    throw std::invalid_argument(std::string(what) + " holds a NUL character");
+    throw LinkDataError(LinkDataError::Kind::kInvalid, std::string(what) + " holds a NUL character");
   }
 }
 
@@ -93,10 +99,21 @@ constexpr std::uint32_t kHasWorkingDir = 0x10;
 constexpr std::uint32_t kHasArguments = 0x20;
 constexpr std::uint32_t kHasIconLocation = 0x40;
 constexpr std::uint32_t kIsUnicode = 0x80;
+constexpr std::uint32_t kForceNoLinkInfo = 0x100;
+constexpr std::uint32_t kHasExpString = 0x200;
 constexpr std::uint32_t kRunAsUser = 0x2000;
+constexpr std::uint32_t kHasExpIcon = 0x4000;
+constexpr std::uint32_t kPreferEnvironmentPath = 0x02000000;
 
 constexpr std::uint32_t kDriveFixed = 3;
 constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
+constexpr std::uint32_t kNetworkLinkAndPathSuffix = 0x02;
+constexpr std::uint32_t kValidNetType = 0x02;
+constexpr std::uint32_t kNetLanman = 0x00020000;  // WNNC_NET_LANMAN, as Windows writes for any share
+
+constexpr std::uint32_t kEnvironmentBlock = 0xA0000001;
+constexpr std::uint32_t kIconEnvironmentBlock = 0xA0000007;
+constexpr std::size_t kMaxPath = 260;  // the environment blocks' fields, NUL included
 
 constexpr std::uint8_t kClassRoot = 0x1F;
 constexpr std::uint8_t kSortIndexMyComputer = 0x50;
@@ -145,7 +162,7 @@ void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
 // The drive as Windows names it, in upper case.
 char16_t DriveLetter(char16_t drive) {
   if (drive >= u'a' && drive <= u'z') drive = static_cast<char16_t>(drive - u'a' + u'A');
-  if (drive < u'A' || drive > u'Z') throw std::invalid_argument("the drive is not a letter A to Z");
+  if (drive < u'A' || drive > u'Z') throw LinkDataError(LinkDataError::Kind::kInvalid, "the drive is not a letter A to Z");
   return drive;
 }
 
@@ -193,12 +210,85 @@ void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path
   w.Bytes(ToWindows1252(path));  // ASCII: the same bytes in every code page
   w.U8(0);
   w.U8(0);  // empty common path suffix
-  if (w.size() - start != total) throw std::logic_error("LinkInfo size mismatch");
+  if (w.size() - start != total) throw LinkDataError(LinkDataError::Kind::kInvalid, "LinkInfo size mismatch");
+}
+
+// A NUL-terminated field, single-byte or UTF-16; the UTF-16 one on an even
+// offset (after a zero byte if need be), as Windows places it, and answers
+// where it starts.
+void PutAnsi(ByteWriter& w, std::u16string_view text) {
+  w.Bytes(ToWindows1252(text));
+  w.U8(0);
+}
+std::size_t PutUnicode(ByteWriter& w, std::u16string_view text) {
+  if (w.size() % 2 != 0) w.U8(0);
+  const std::size_t at = w.size();
+  w.Utf16(text);
+  w.U16(0);
+  return at;
+}
+
+// A network target: the share (CommonNetworkRelativeLink) and the path
+// below it, no VolumeID, as Windows stores a link to \\server\share\file,
+// the share's name in upper case.  The single-byte fields are read in the
+// reader's code page, so when the share or the path is not plain ASCII the
+// Unicode copies follow them, in the longer headers (LinkInfo header size
+// 0x24, NetNameOffset 0x1C).  Windows adds them only when its own code page
+// cannot hold the text, but the reader's code page may be another: this is
+// the test of the local path, whose LinkInfo is left out for such a path.
+void WriteNetworkLinkInfo(ByteWriter& w, const LinkData& data) {
+  const std::u16string net = platform::UpperCase(data.netName);
+  const bool unicode = !IsPlainAscii(net) || !IsPlainAscii(data.pathSuffix);
+  const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+
+  ByteWriter link;  // the CommonNetworkRelativeLink
+  link.U32(0);      // size, set below
+  link.U32(kValidNetType);
+  link.U32(unicode ? 0x1C : 0x14);  // NetNameOffset
+  link.U32(0);                      // no device
+  link.U32(kNetLanman);
+  if (unicode) link.Zeros(8);  // NetNameOffsetUnicode (set below), no device
+  PutAnsi(link, net);
+  if (unicode) link.PatchU32(0x14, PutUnicode(link, net));
+  link.PatchU32(0, link.size());
+
+  ByteWriter info;
+  info.U32(0);  // size, set below
+  info.U32(headerSize);
+  info.U32(kNetworkLinkAndPathSuffix);
+  info.U32(0);  // no VolumeID
+  info.U32(0);  // no local base path
+  info.U32(headerSize);
+  info.U32(static_cast<std::uint32_t>(headerSize + link.size()));
+  if (unicode) info.Zeros(8);  // no Unicode local base path; the suffix's, set below
+  info.Bytes(link.str());
+  PutAnsi(info, data.pathSuffix);
+  if (unicode) info.PatchU32(0x20, PutUnicode(info, data.pathSuffix));
+  info.PatchU32(0, info.size());
+  w.Bytes(info.str());
 }
 
 void WriteString(ByteWriter& w, std::u16string_view text, const char* what) {
   w.U16(Size16(text.size(), what));
   w.Utf16(text);
+}
+
+// EnvironmentVariableDataBlock and IconEnvironmentDataBlock: the text in
+// two fixed fields of MAX_PATH, single-byte and UTF-16, zero-filled as
+// Windows since Vista fills them.
+void WriteEnvironmentBlock(ByteWriter& w, std::uint32_t signature, std::u16string_view text) {
+  w.U32(static_cast<std::uint32_t>(8 + 3 * kMaxPath));
+  w.U32(signature);
+  w.Bytes(ToWindows1252(text));  // one byte per UTF-16 unit
+  w.Zeros(kMaxPath - text.size());
+  w.Utf16(text);
+  w.Zeros(2 * (kMaxPath - text.size()));
+}
+
+// What an environment block can hold: up to MAX_PATH - 1 units and a NUL.
+void RequireEnvironmentText(std::u16string_view text, const char* what) {
+  RequireNoNul(text, what);
+  if (text.size() >= kMaxPath) throw LinkDataError(LinkDataError::Kind::kTooLong, std::string(what) + " is too long for a shell link");
 }
 
 }  // namespace
@@ -259,7 +349,7 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime) {
 // well, and Wine 8 reads no 0x35/0x36 item at all.
 std::string BuildFileEntryItem(const LinkItem& item, bool asFolder) {
   RequireNoNul(item.name, "a path component");
-  if (item.name.empty()) throw std::invalid_argument("a path component is empty");
+  if (item.name.empty()) throw LinkDataError(LinkDataError::Kind::kInvalid, "a path component is empty");
 
   ByteWriter w;
   w.U16(0);  // size, set below
@@ -291,7 +381,7 @@ std::string BuildFileEntryItem(const LinkItem& item, bool asFolder) {
   w.Utf16(item.name);
   w.U16(0);
   w.U16(static_cast<std::uint16_t>(blockStart));  // where the first block starts
-  if (w.size() - blockStart != blockSize) throw std::logic_error("extension block size mismatch");
+  if (w.size() - blockStart != blockSize) throw LinkDataError(LinkDataError::Kind::kInvalid, "extension block size mismatch");
 
   w.PatchU16(0, Size16(w.size(), "a path component"));
   return std::move(w.str());
@@ -312,12 +402,22 @@ std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items) {
     list.Bytes(BuildFileEntryItem(items[i], !last || items[i].isFolder));
   }
   list.U16(0);  // terminal item
+  // The link stores the list's size in 16 bits: a longer list fits no link.
+  Size16(list.size(), "the target path");
   return std::move(list.str());
 }
 
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
+  RequireEnvironmentText(data.environmentTarget, "the target with variables");
+  RequireEnvironmentText(data.environmentIcon, "the icon location with variables");
+  const bool network = data.location == LinkData::Location::kNetwork;
+  if (network) {
+    RequireNoNul(data.netName, "the network share");
+    RequireNoNul(data.pathSuffix, "the path on the network share");
+    if (data.netName.empty()) throw LinkDataError(LinkDataError::Kind::kInvalid, "the network share is empty");
+  }
   const std::u16string path = WithUpperDrive(StoredTargetPath(data.targetPath));
   const std::u16string workingDir = WithUpperDrive(data.workingDir);
 
@@ -328,26 +428,37 @@ std::string BuildLinkFile(const LinkData& data) {
   // has no LinkInfo; readers then take the target from the item list,
   // whose long names are UTF-16 (Windows does, and Wine does), or from the
   // relative path.  The LinkInfo only helps find a target that has moved.
-  const bool linkInfo = IsPlainAscii(path);
-  std::uint32_t flags = kHasLinkTargetIdList | kIsUnicode;
-  if (linkInfo) flags |= kHasLinkInfo;
+  // A link for another machine may have none (kNone), or the network
+  // share's (kNetwork), and may go without the item list.
+  const bool localInfo = data.location == LinkData::Location::kLocal && IsPlainAscii(path);
+  std::uint32_t flags = kIsUnicode;
+  if (data.idList) flags |= kHasLinkTargetIdList;
+  if (localInfo || network) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
   if (!data.workingDir.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
   if (!data.iconLocation.empty()) flags |= kHasIconLocation;
+  if (data.forceNoLinkInfo) flags |= kForceNoLinkInfo;
+  if (!data.environmentTarget.empty()) flags |= kHasExpString;
   if (data.runAsUser) flags |= kRunAsUser;
+  if (!data.environmentIcon.empty()) flags |= kHasExpIcon;
+  if (data.preferEnvironmentPath) flags |= kPreferEnvironmentPath;
 
   ByteWriter w;
   WriteHeader(w, data, flags);
-  WriteIdList(w, data);
-  if (linkInfo) WriteLinkInfo(w, data, path);
+  if (flags & kHasLinkTargetIdList) WriteIdList(w, data);
+  if (localInfo) WriteLinkInfo(w, data, path);
+  if (network) WriteNetworkLinkInfo(w, data);
   // The counted strings, in the order the format fixes.
   if (flags & kHasName) WriteString(w, data.description, "the description");
   if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");
   if (flags & kHasWorkingDir) WriteString(w, workingDir, "the working directory");
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
+  // The extra data blocks, then the terminal one.
+  if (flags & kHasExpString) WriteEnvironmentBlock(w, kEnvironmentBlock, data.environmentTarget);
+  if (flags & kHasExpIcon) WriteEnvironmentBlock(w, kIconEnvironmentBlock, data.environmentIcon);
   w.U32(0);  // terminal extra-data block
   return std::move(w.str());
 }

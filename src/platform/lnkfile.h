@@ -13,12 +13,17 @@
 // Computer, the drive, then one file-system item per path component); the
 // LinkInfo with the volume and the local path, for a path of plain ASCII
 // only (a reader decodes that path in its own code page, and only ASCII is
-// the same in all of them); the counted strings that are set; the terminal
-// extra-data block.  Drive letters are stored in upper case.
+// the same in all of them), or with a network share and the path below it,
+// whose text that is not plain ASCII gets its Unicode copy too; the counted
+// strings that are set; the environment blocks of a target and an icon
+// location with %VARIABLES%; the terminal extra-data block.  Drive letters
+// are stored in upper case, and so is a network share's name.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -70,23 +75,42 @@ struct LinkData {
   Location location = Location::kLocal;
   bool idList = true;                  // false: no item list (HasLinkTargetIDList clear)
   std::u16string netName;              // kNetwork: "\\server\share" as typed; stored in upper case
+                                       // (platform::UpperCase, Windows' own table)
   std::u16string pathSuffix;           // kNetwork: the path below the share, "" for the share itself
   // The target, and the icon location, as typed with %VARIABLES%: the
   // HasExpString / HasExpIcon flag and the environment data block
-  // (0xA0000001 / 0xA0000007) that holds them.  "" = none.
+  // (0xA0000001 / 0xA0000007) that holds them, up to 259 UTF-16 units.
+  // "" = none.
   std::u16string environmentTarget;
   std::u16string environmentIcon;
   bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
   bool preferEnvironmentPath = false;  // PreferEnvironmentPath (0x02000000)
 };
 
-// The whole .lnk file's bytes.
-//
-// Throws std::invalid_argument when the data cannot make a sound link (a
-// drive that is not a letter A-Z or a-z, a NUL inside a name or path, which the
-// file's NUL-terminated fields cannot carry), and std::length_error when a
-// name, string or the item list is too long for its 16-bit size field.
-// Nothing is written half-way: either the complete bytes or an exception.
+// What the builder throws when the data cannot make a sound link: a plain
+// exception with its text.  (Not one of the library's logic errors, whose
+// text would bring a second string implementation into the Windows
+// program, 90 KB of it.)
+class LinkDataError : public std::exception {
+ public:
+  enum class Kind {
+    kInvalid,  // a drive that is not a letter A-Z or a-z, a NUL inside a name or path, which the
+               // file's NUL-terminated fields cannot carry, a network link without a share
+    kTooLong,  // a name, string or the item list too long for its 16-bit size field, or text
+               // with variables for its block (260 units)
+  };
+  LinkDataError(Kind kind, std::string what) : kind_(kind), what_(std::move(what)) {}
+  const char* what() const noexcept override { return what_.c_str(); }
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+  std::string what_;
+};
+
+// The whole .lnk file's bytes.  Throws LinkDataError when the data cannot
+// make a sound link.  Nothing is written half-way: either the complete
+// bytes or an exception.
 std::string BuildLinkFile(const LinkData& data);
 
 // The item list alone, as IShellLink::SetIDList takes it: My Computer, the

@@ -155,7 +155,7 @@ class Tool:
         Answers marker.exe's lines (its own path, the directory it ran in and
         its arguments), or None when it did not run within `wait` seconds.  `start`
         can return before the program has run, so the file is waited for."""
-        env = dict(os.environ, MKLNK_WINE_LOCALE=locale, MKLNK_MARKER=win_path(marker))
+        env = dict(os.environ, MKLNK_WINE_LOCALE=locale, MKLNK_MARKER=win_path(marker), MKLNK_WINE_BITS=str(self.bits))
         subprocess.run([self.wine_run, "start", "/wait", win_path(unix_path)], env=env, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, timeout=120)
         deadline = time.monotonic() + wait
@@ -165,6 +165,24 @@ class Tool:
             return None
         with open(marker, encoding="utf-8") as f:
             return f.read().splitlines()
+
+    @property
+    def bits(self):
+        """Which of Wine's loaders the tests open links with: the Windows
+        build's own (its prefix is the one mklnk.exe sees), else the 64-bit
+        one, which runs everywhere."""
+        if self.wine:
+            with open(self.exe, "rb") as f:
+                head = f.read(4096)
+            at = int.from_bytes(head[60:64], "little")
+            return 32 if head[at + 4:at + 6] == b"\x4c\x01" else 64
+        return 64
+
+    def wine_prefix(self):
+        """The prefix `wine-run` opens links in: where a test puts a target
+        for a link to find."""
+        return (os.environ.get("MKLNK_WINEPREFIX%d" % self.bits) or os.environ.get("MKLNK_WINEPREFIX") or
+                os.path.join(os.environ.get("HOME") or "/tmp", ".cache", "mklnk-wine%d" % self.bits))
 
     def assert_loads(self, test, unix_path, target, workdir, path=None):
         """Natively, where Wine runs: Wine's loader reads the link made at

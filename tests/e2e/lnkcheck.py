@@ -25,6 +25,12 @@ Windows writes (the version-3 0xbeef0004 block in every file item) are left
 out: a link that Wine's Shell wrote has items of Wine's own form, and an
 item's name is then its primary name.
 
+What pylnk reads of a link for another machine: network_path (the share
+and the path below it, the Unicode copies where the link has them),
+environment_variables_location (the target's environment block), and as
+icon_location the icon environment block's text where there is one.  A
+link whose flags name no item ID list has "items": [].
+
 Known quirk of Debian's liblnk/libfwsi 20181227: a character outside the
 Basic Multilingual Plane (a UTF-16 surrogate pair) is decoded to a wrong
 code point; it is still one character in the right place.  Show command,
@@ -98,6 +104,15 @@ def read_link(path, ours=True):
     result = {"path": path, "errors": []}
     errors = result["errors"]
 
+    # The header's fixed fields that liblnk 20181227 misreads: the icon
+    # index, the show command and the hot key, straight from the bytes; and
+    # whether the flags say there is an item ID list.
+    with open(path, "rb") as f:
+        header = f.read(0x4C)
+    has_idlist = len(header) == 0x4C and bool(header[20] & 0x01)
+    if len(header) == 0x4C:
+        result["icon_index"], result["show_command"], result["hot_key"] = struct.unpack_from("<iIH", header, 0x38)
+
     try:
         link = pylnk.file()
         link.open(path)
@@ -109,6 +124,8 @@ def read_link(path, ours=True):
     if link is not None:
         result.update({
             "local_base_path": link.local_path,
+            "network_path": link.network_path,
+            "environment_variables_location": link.environment_variables_location,
             "working_directory": link.working_directory,
             "command_line_arguments": link.command_line_arguments,
             "description": link.description,
@@ -126,15 +143,10 @@ def read_link(path, ours=True):
         })
         idlist = link.link_target_identifier_data
         link.close()
-        if idlist is None:
+        if has_idlist and idlist is None:
             errors.append("pylnk: the link has no item ID list")
-
-    # The header's fixed fields that liblnk 20181227 misreads: the icon
-    # index, the show command and the hot key, straight from the bytes.
-    with open(path, "rb") as f:
-        header = f.read(0x4C)
-    if len(header) == 0x4C:
-        result["icon_index"], result["show_command"], result["hot_key"] = struct.unpack_from("<iIH", header, 0x38)
+        elif idlist is not None and not has_idlist:
+            errors.append("pylnk: an item ID list the flags do not name")
 
     items = []
     if idlist is not None:

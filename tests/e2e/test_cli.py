@@ -60,6 +60,7 @@ class Usage(unittest.TestCase):
                                         b'shell32.dll,3: "x,abc".\r\n'),
             (["/admin:1", "a", "b"], b"Error: /admin takes no value.\r\n"),
             (["/ARGS:a", "b", "c", "/Args:d"], b"Error: /Args is given twice.\r\n"),
+            (["/TYPE:disk", "a", "b"], b'Error: /TYPE takes file or folder: "disk".\r\n'),
         ]
         if not harness.TOOL.wine:
             rows.append((["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'))
@@ -118,6 +119,7 @@ class Echo(unittest.TestCase):
         (["/ARGS:x", "a", "b", "/showargs"], b"Parameters: a b\r\nArguments: x\r\n"),
         (["/SHOW:max", "/HOTKEY:alt+F4", "a", "b", "/showargs", "/admin"],
          b"Parameters: a b\r\nShow: maximized\r\nHot key: Alt+F4\r\nRun as administrator\r\n"),
+        (["/type:Folder", "a", "b", "/showargs"], b"Parameters: a b\r\nTarget type: folder\r\n"),
     ]
 
     def test_echo(self):

@@ -241,6 +241,127 @@ class Properties(unittest.TestCase):
             self.assertEqual(ran, [win_path(program), workdir, arguments])
 
 
+class ForAnotherMachine(unittest.TestCase):
+    """Links for targets that are not on this machine (/TYPE): stored as
+    Windows stores them, read back by pylnk, lnkinfo and Wine's own link
+    object, and opened by Wine's `start` once the target is there."""
+
+    def setUp(self):
+        self.tmp = TempDir()
+        self.d = self.tmp.__enter__()
+        os.makedirs(os.path.join(self.d, "links"))
+
+    def tearDown(self):
+        self.tmp.__exit__(None, None, None)
+
+    def make(self, args, printed, env=None):
+        out, rc = harness.TOOL.run(args, cwd=self.d, env=env)
+        self.assertEqual((out, rc), (encode(printed), 0))
+        info = lnkcheck.read_link(os.path.join(self.d, "links", args[0].split("\\")[-1] + ".lnk"),
+                                  ours=not harness.TOOL.wine)
+        self.assertEqual(info["errors"], [])
+        return info
+
+    def test_targets_on_a_drive_not_here(self):
+        # Unique names in Wine's prefix, where the target goes once the link is made.
+        unique = os.path.basename(self.d)
+        rows = [
+            # target, /TYPE, items after the drive, working directory
+            ("C:\\Program Files\\%s\\app.exe" % unique, "FILE",
+             [("folder", "Program Files"), ("folder", unique), ("file", "app.exe")],
+             "C:\\Program Files\\%s\\" % unique),
+            ("C:\\Data \u00e9t\u00e9 %s\\Reports" % unique, "folder",
+             [("folder", "Data \u00e9t\u00e9 " + unique), ("folder", "Reports")], "C:\\Data \u00e9t\u00e9 %s\\Reports" % unique),
+        ]
+        for target, kind, items, workdir in rows:
+            with self.subTest(target=target):
+                name = "app" if kind == "FILE" else "reports"
+                info = self.make(["links\\" + name, target, "/TYPE:" + kind],
+                                 'shortcut created for links\\%s <<===>> "%s"\r\n' % (name, target))
+                self.assertEqual([(i["kind"], i["name"]) for i in info["items"]][1:],
+                                 [("volume", "C:\\")] + items)
+                self.assertEqual(info["working_directory"], workdir)
+                if not harness.TOOL.wine:
+                    # As Windows stores a path it cannot look at.
+                    self.assertEqual([info[k] for k in ("local_base_path", "relative_path", "file_size",
+                                                        "creation_time", "file_attribute_flags")],
+                                     [None, None, 0, 0, 0])
+                    self.assertEqual({i["file_size"] for i in info["items"][2:]}, {0})
+                if not harness.TOOL.wine_reads():
+                    continue
+                loaded = harness.TOOL.load_link(os.path.join(self.d, "links", name + ".lnk"))
+                self.assertEqual((loaded["idlist"], loaded["workdir"]), (target, workdir))
+                if kind != "FILE":
+                    continue
+                # The target there: Wine's start finds it from the item list.
+                there = os.path.join(harness.TOOL.wine_prefix(), "drive_c", "Program Files", unique)
+                os.makedirs(there)
+                self.addCleanup(shutil.rmtree, there)
+                shutil.copy(harness.TOOL.marker, os.path.join(there, "app.exe"))
+                ran = harness.TOOL.open_link(os.path.join(self.d, "links", "app.lnk"), os.path.join(self.d, "ran"),
+                                             "C.UTF-8")
+                self.assertEqual(ran, [target, workdir.rstrip("\\"), ""])
+
+    def test_shares_and_variables(self):
+        # How the Linux writer stores them, field by field: a network link as
+        # Windows writes one, a path of variables with what it leads to here
+        # or without.  (Wine takes no path from the first kind.)
+        if harness.TOOL.wine:
+            self.skipTest("mklnk.exe hands these to the Shell, whose forms they are")
+        prefix = os.path.join(self.d, "prefix")
+        os.makedirs(os.path.join(prefix, "drive_c", "windows"))
+        os.makedirs(os.path.join(prefix, "dosdevices", "unc", "fileserver", "public"))
+        os.symlink("../drive_c", os.path.join(prefix, "dosdevices", "c:"))
+        open(os.path.join(prefix, "drive_c", "windows", "notepad.exe"), "w").close()
+        with open(os.path.join(prefix, "dosdevices", "unc", "fileserver", "public", "here.txt"), "w") as f:
+            f.write("here\n")
+        env = dict(os.environ, WINEPREFIX=prefix, USER="ann")
+        rows = [
+            # args; local path, network path, variables, relative path, working directory, items
+            (["links\\share", "\\\\fileserver\\public\\report.xlsx", "/TYPE:FILE"],
+             None, "\\\\FILESERVER\\PUBLIC\\report.xlsx", "\\\\fileserver\\public\\report.xlsx", None,
+             "\\\\fileserver\\public\\", None),
+            (["links\\reached", "\\\\fileserver\\public\\here.txt"],
+             None, "\\\\FILESERVER\\PUBLIC\\here.txt", "\\\\fileserver\\public\\here.txt", None,
+             "\\\\fileserver\\public\\", None),
+            (["links\\notepad", "%windir%\\notepad.exe"],
+             "C:\\windows\\notepad.exe", None, "%windir%\\notepad.exe", None, "%windir%\\",
+             [("folder", "windows"), ("file", "notepad.exe")]),
+            (["links\\gone", "%windir%\\gone.exe", "/TYPE:FILE"],
+             None, None, "%windir%\\gone.exe", None, "%windir%\\", None),
+            (["links\\mine", "%MYAPPS%\\x.exe", "/TYPE:FILE"], None, None, "%MYAPPS%\\x.exe", None, "%MYAPPS%\\", None),
+        ]
+        for args, local, network, variables, relative, workdir, items in rows:
+            with self.subTest(args=args):
+                shown = ['"%s"' % a if " " in a else a for a in args[:2]]
+                info = self.make(args, "shortcut created for %s <<===>> %s\r\n" % tuple(shown), env=env)
+                self.assertEqual([info[k] for k in ("local_base_path", "network_path", "environment_variables_location",
+                                                    "working_directory")], [local, network, variables, workdir])
+                if items:
+                    self.assertEqual([(i["kind"], i["name"]) for i in info["items"]][2:], items)
+        # A path of variables that leads nowhere here: Windows 7's form, the
+        # variables alone, and the way to where they lead when that is known.
+        with open(os.path.join(self.d, "links", "gone.lnk"), "rb") as f:
+            flags = int.from_bytes(f.read()[20:24], "little")
+        self.assertEqual(flags & 0x02000303, 0x02000300)  # PreferEnvironmentPath, HasExpString, ForceNoLinkInfo
+
+    def test_wine_opens_a_path_of_variables(self):
+        # Made in Wine's own prefix, where %windir% is C:\windows: the Linux
+        # build's link holds the path as it leads there too, and mklnk.exe's
+        # is made by Wine's link object, which is given that path.
+        if not harness.TOOL.wine_reads():
+            self.skipTest(harness.TOOL.no_wine)
+        name = os.path.basename(self.d) + ".exe"
+        program = os.path.join(harness.TOOL.wine_prefix(), "drive_c", "windows", name)
+        shutil.copy(harness.TOOL.marker, program)
+        self.addCleanup(os.unlink, program)
+        self.make(["links\\var", "%windir%\\" + name],
+                  "shortcut created for links\\var <<===>> %windir%\\" + name + "\r\n",
+                  env=dict(os.environ, WINEPREFIX=harness.TOOL.wine_prefix()))
+        ran = harness.TOOL.open_link(os.path.join(self.d, "links", "var.lnk"), os.path.join(self.d, "ran"), "C.UTF-8")
+        self.assertEqual(ran, ["C:\\windows\\" + name, "C:\\windows", ""])
+
+
 class OlderEntries(unittest.TestCase):
     """What stands under the link's name is replaced as itself, in one step,
     or, when several names would do, refused; nothing else is ever touched:
@@ -318,6 +439,9 @@ class Failures(unittest.TestCase):
         rows = [
             # args, the line printed or its start (a function of the folder)
             (["links\\doc", "missing.txt"], "Error: missing.txt not found.\r\n"),
+            # A target that is here must be what /TYPE says it is.
+            (["links\\doc", "data\\report.txt", "/TYPE:FOLDER"], "Error: data\\report.txt is a file, not a folder.\r\n"),
+            (["links\\doc", "data", "/TYPE:FILE"], "Error: data is a folder, not a file.\r\n"),
             (["links\\doc", ""], "Error:  not found.\r\n"),
             (["a", "c d"], 'Error: "c d" not found.\r\n'),
             (["nowhere\\doc", "data\\report.txt"], "Error: Object variable not set: the link folder"),

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,14 @@ std::uint32_t U16At(const std::string& b, std::size_t at) {
 }
 std::uint32_t U32At(const std::string& b, std::size_t at) { return U16At(b, at) | U16At(b, at + 2) << 16; }
 
+// NUL-terminated single-byte and UTF-16 text.
+std::string Nul(std::string_view text) { return std::string(text) + '\0'; }
+std::string Utf16Nul(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return out + std::string(2, '\0');
+}
+
 // A target below Z:\ built from its components; the last is a folder when
 // `folder_target`.
 LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
@@ -68,6 +77,17 @@ LinkData MakeData(std::vector<std::u16string> names, bool folder_target) {
   return d;
 }
 
+// What the builder refused the data for; a test fails when it took it.
+template <class F>
+std::optional<LinkDataError::Kind> ThrownKind(F&& build) {
+  try {
+    build();
+  } catch (const LinkDataError& e) {
+    return e.kind();
+  }
+  return std::nullopt;
+}
+
 // An independent walk over the file's structure: every size field must
 // lead exactly to the next part, and the file must end with the terminal
 // block.  Fails the test (and returns false) on the first disagreement.
@@ -76,44 +96,54 @@ struct Layout {
   std::vector<std::string> items;  // raw shell items, size field included
   std::size_t link_info = 0;       // offset of LinkInfo, 0 when there is none
   std::vector<std::u16string> strings;
+  std::vector<std::uint32_t> blocks;  // the extra data blocks' signatures
 };
 
 ::testing::AssertionResult Walk(const std::string& b, Layout& out) {
-  if (b.size() < 0x4C + 2 || U32At(b, 0) != 0x4C) return ::testing::AssertionFailure() << "header";
+  if (b.size() < 0x4C || U32At(b, 0) != 0x4C) return ::testing::AssertionFailure() << "header";
   out.flags = U32At(b, 20);
   std::size_t at = 0x4C;
-  const std::size_t list_size = U16At(b, at);
-  at += 2;
-  const std::size_t list_end = at + list_size;
-  std::size_t sum = 0;
-  while (true) {
-    if (at + 2 > list_end) return ::testing::AssertionFailure() << "item list overruns its size";
-    const std::size_t size = U16At(b, at);
-    if (size == 0) break;
-    out.items.push_back(b.substr(at, size));
-    sum += size;
-    at += size;
-  }
-  at += 2;
-  if (at != list_end || sum + 2 != list_size) {
-    return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
-  }
-  out.link_info = out.flags & 0x02 ? at : 0;
-  const std::uint32_t info_size = out.link_info ? U32At(b, at) : 0;
-  const std::uint32_t headerSize = out.link_info ? U32At(b, at + 4) : 0;
-  // Every offset in the LinkInfo header points inside the LinkInfo.
-  for (std::size_t field = 12; field < headerSize; field += 4) {
-    if (field == 20) continue;  // network share offset, 0
-    const std::uint32_t offset = U32At(b, at + field);
-    if (offset < headerSize || offset >= info_size) {
-      return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
+  if (out.flags & 0x01) {
+    const std::size_t list_size = U16At(b, at);
+    at += 2;
+    const std::size_t list_end = at + list_size;
+    std::size_t sum = 0;
+    while (true) {
+      if (at + 2 > list_end) return ::testing::AssertionFailure() << "item list overruns its size";
+      const std::size_t size = U16At(b, at);
+      if (size == 0) break;
+      out.items.push_back(b.substr(at, size));
+      sum += size;
+      at += size;
+    }
+    at += 2;
+    if (at != list_end || sum + 2 != list_size) {
+      return ::testing::AssertionFailure() << "item sizes sum to " << sum << ", list size " << list_size;
     }
   }
-  const std::uint32_t volume = at + U32At(b, at + 12);
-  if (out.link_info && U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, volume)) {
-    return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
+  if (out.flags & 0x02) {
+    out.link_info = at;
+    const std::uint32_t info_size = U32At(b, at), header_size = U32At(b, at + 4), parts = U32At(b, at + 8);
+    const bool local = parts & 1, network = parts & 2;
+    if (header_size != 0x1C && header_size != 0x24) return ::testing::AssertionFailure() << "LinkInfo header";
+    // Each offset in the header points inside the LinkInfo, or is 0 for a
+    // part that is not there: VolumeID, local path, network share, path
+    // suffix, and in the longer header the Unicode local path and suffix.
+    const bool present[] = {local, local, network, true, local, true};
+    for (std::size_t field = 12; field < header_size; field += 4) {
+      const std::uint32_t offset = U32At(b, at + field);
+      if (present[(field - 12) / 4] ? offset < header_size || offset >= info_size : offset != 0) {
+        return ::testing::AssertionFailure() << "LinkInfo offset at " << field << " is " << offset;
+      }
+    }
+    if (local && U32At(b, at + 16) != U32At(b, at + 12) + U32At(b, at + U32At(b, at + 12))) {
+      return ::testing::AssertionFailure() << "VolumeID size does not lead to the local path";
+    }
+    if (network && U32At(b, at + 24) != U32At(b, at + 20) + U32At(b, at + U32At(b, at + 20))) {
+      return ::testing::AssertionFailure() << "the network share's size does not lead to the path suffix";
+    }
+    at += info_size;
   }
-  at += info_size;
   for (std::uint32_t bit : {0x04u, 0x08u, 0x10u, 0x20u, 0x40u}) {
     if (!(out.flags & bit)) continue;
     const std::size_t count = U16At(b, at);
@@ -121,6 +151,10 @@ struct Layout {
     for (std::size_t i = 0; i < count; ++i) s.push_back(static_cast<char16_t>(U16At(b, at + 2 + 2 * i)));
     out.strings.push_back(s);
     at += 2 + 2 * count;
+  }
+  for (std::uint32_t size; (size = U32At(b, at)) >= 4; at += size) {
+    if (size < 8 || at + size > b.size()) return ::testing::AssertionFailure() << "block of " << size << " at " << at;
+    out.blocks.push_back(U32At(b, at + 4));
   }
   if (at + 4 != b.size() || U32At(b, at) != 0) {
     return ::testing::AssertionFailure() << "no terminal block at " << at << " of " << b.size();
@@ -138,6 +172,7 @@ TEST(LnkFile, HeaderBytes) {
     std::string flags_attrs;
     std::string times_size;
     std::string icon_show_key = "00000000 01000000 0000";
+    bool foreign = false;  // a target Windows cannot look at: no attributes, no LinkInfo
   };
   const std::string times = "0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 0000 5af6 4cf5 d401 d2040000";
   const Case cases[] = {
@@ -147,11 +182,17 @@ TEST(LnkFile, HeaderBytes) {
       // Icon location (0x40) and run as administrator (0x2000); the icon's
       // index (a resource id, negative), minimized, Ctrl+Alt+K.
       {"every property", true, true, "ff200000 20000000", times, "feffffff 07000000 4b06"},
+      {"target for another machine", false, false, "81000000 00000000", std::string(56, '0'),
+       "00000000 01000000 0000", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData({u"a.txt"}, false);
     d.targetExists = c.exists;
+    if (c.foreign) {
+      d.targetAttributes = 0;
+      d.location = LinkData::Location::kNone;
+    }
     if (c.strings) {
       d.description = u"d";
       d.relativePath = u".\\a.txt";
@@ -183,6 +224,22 @@ TEST(LnkFile, RootAndDriveItemBytes) {
   EXPECT_EQ(b.substr(0x4E + 20, 25), Hex("1900 2f 433a5c00") + std::string(18, '\0'));
 }
 
+// The item list alone, as IShellLink::SetIDList takes it, is the list the
+// link holds, without the 16-bit size in front of it.
+TEST(LnkFile, IdListAloneIsTheLinksList) {
+  EXPECT_EQ(BuildIdList(u'c', {}), Hex("1400 1f 50 e04fd020 ea3a 6910 a2d8 08002b30309d 1900 2f 433a5c00") +
+                                       std::string(18, '\0') + Hex("0000"));
+  for (const auto& names : {std::vector<std::u16string>{}, {u"tmp", u"My Data", u"report.txt"}}) {
+    const LinkData d = MakeData(names, false);
+    const std::string b = BuildLinkFile(d), list = BuildIdList(d.drive, d.items);
+    EXPECT_EQ(U16At(b, 0x4C), list.size());
+    EXPECT_EQ(b.substr(0x4E, list.size()), list);
+  }
+  EXPECT_EQ(ThrownKind([] { BuildIdList(u'1', {}); }), LinkDataError::Kind::kInvalid);
+  EXPECT_EQ(ThrownKind([] { BuildIdList(u'Z', std::vector<LinkItem>(300, LinkItem{std::u16string(100, u'x'), true})); }),
+            LinkDataError::Kind::kTooLong);
+}
+
 TEST(LnkFile, FileEntryItemBytes) {
   struct Case {
     const char* what;
@@ -211,6 +268,18 @@ TEST(LnkFile, FileEntryItemBytes) {
        false,
        Hex("2e00 32 00 00000000 00000000 2000 e93f00 00"
            "1c00 0300 0400efbe 00000000 00000000 1400 0000 e9002d4e 0000 1200")},
+      // A target Windows cannot look at: no size or times, the folder bit
+      // alone, and a file without any attribute, as Windows writes them.
+      {"folder for another machine",
+       {u"Tools", true, 0, 0, 0, 0, 0x10},
+       true,
+       Hex("3600 31 00 00000000 00000000 1000 546f6f6c7300"
+           "2200 0300 0400efbe 00000000 00000000 1400 0000 54006f006f006c007300 0000 1400")},
+      {"file for another machine: no archive bit added",
+       {u"run.exe", false, 0, 0, 0, 0, 0},
+       false,
+       Hex("3c00 32 00 00000000 00000000 0000 72756e2e65786500"
+           "2600 0300 0400efbe 00000000 00000000 1400 0000 720075006e002e00650078006500 0000 1600")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -259,6 +328,103 @@ TEST(LnkFile, Windows1252) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ToWindows1252(c.in), c.out) << ::testing::PrintToString(c.out);
+  }
+}
+
+// A link to a file on a network share: the share's name in upper case, the
+// path below it as it is, no VolumeID; for text that is not plain ASCII
+// the longer headers and the Unicode copies, each on an even offset.
+TEST(LnkFile, NetworkLinkInfoBytes) {
+  struct Case {
+    const char* what;
+    std::u16string net, suffix;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"ASCII", u"\\\\server\\share", u"Docs\\Report.txt",
+       Hex("4f000000 1c000000 02000000 00000000 00000000 1c000000 3f000000"
+           "23000000 02000000 14000000 00000000 00000200") +
+           Nul("\\\\SERVER\\SHARE") + Nul("Docs\\Report.txt")},
+      {"the share itself", u"\\\\nas\\Public", u"",
+       Hex("3e000000 1c000000 02000000 00000000 00000000 1c000000 3d000000"
+           "21000000 02000000 14000000 00000000 00000200") +
+           Nul("\\\\NAS\\PUBLIC") + Nul("")},
+      {"Windows-1252, the share's Unicode name padded", u"\\\\fs\\qualit\u00e9", u"B\u00fcro\\Plan.txt",
+       Hex("92000000 24000000 02000000 00000000 00000000 24000000 68000000 00000000 76000000"
+           "44000000 02000000 1c000000 00000000 00000200 2a000000 00000000") +
+           Nul("\\\\FS\\QUALIT\xc9") + '\0' + Utf16Nul(u"\\\\FS\\QUALIT\u00c9") + Nul("B\xfcro\\Plan.txt") +
+           Utf16Nul(u"B\u00fcro\\Plan.txt")},
+      {"Cyrillic, the Unicode suffix padded",
+       u"\\\\\u0441\u0435\u0440\u0432\u0435\u0440\\\u043e\u0431\u043c\u0435\u043d",
+       u"\u041e\u0442\u0447\u0451\u0442\u044b.txt",
+       Hex("90000000 24000000 02000000 00000000 00000000 24000000 6e000000 00000000 7a000000"
+           "4a000000 02000000 1c000000 00000000 00000200 2c000000 00000000") +
+           Nul("\\\\??????\\?????") + '\0' +
+           Utf16Nul(u"\\\\\u0421\u0415\u0420\u0412\u0415\u0420\\\u041e\u0411\u041c\u0415\u041d") +
+           Nul("??????.txt") + '\0' + Utf16Nul(u"\u041e\u0442\u0447\u0451\u0442\u044b.txt")},
+      {"ASCII share, a suffix that is not", u"\\\\nas\\x", u"\u00e9",
+       Hex("5e000000 24000000 02000000 00000000 00000000 24000000 58000000 00000000 5a000000"
+           "34000000 02000000 1c000000 00000000 00000200 24000000 00000000") +
+           Nul("\\\\NAS\\X") + Utf16Nul(u"\\\\NAS\\X") + Nul("\xe9") + Utf16Nul(u"\u00e9")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d;
+    d.idList = false;
+    d.location = LinkData::Location::kNetwork;
+    d.netName = c.net;
+    d.pathSuffix = c.suffix;
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, 0x82u);
+    EXPECT_EQ(b.substr(0x4C, b.size() - 0x4C - 4), c.expected);
+  }
+}
+
+// The target and the icon location with %VARIABLES%: one block each after
+// the strings, the target's first; the text single-byte ('?' for what
+// Windows-1252 lacks) and UTF-16, each zero-filled to MAX_PATH.
+std::string EnvironmentBlock(const char* signature, const std::string& ansi, std::u16string_view text) {
+  const std::string unicode = Utf16Nul(text);
+  return Hex("14030000") + Hex(signature) + ansi + std::string(260 - ansi.size(), '\0') + unicode +
+         std::string(520 - unicode.size(), '\0');
+}
+
+TEST(LnkFile, EnvironmentBlockBytes) {
+  struct Case {
+    const char* what;
+    std::u16string target, icon;
+    std::uint32_t flags;
+    std::string blocks;
+  };
+  const std::u16string longest(259, u'x');
+  const Case cases[] = {
+      {"target", u"%windir%\\notepad.exe", u"", 0x281,
+       EnvironmentBlock("010000a0", "%windir%\\notepad.exe", u"%windir%\\notepad.exe")},
+      {"icon", u"", u"%SystemRoot%\\a.dll", 0x40c1,
+       EnvironmentBlock("070000a0", "%SystemRoot%\\a.dll", u"%SystemRoot%\\a.dll")},
+      {"both, beyond Windows-1252", u"%USERPROFILE%\\\u6587\\\u00e9.txt", u"%APPDATA%\\\U0001F600.ico", 0x42c1,
+       EnvironmentBlock("010000a0", "%USERPROFILE%\\?\\\xe9.txt", u"%USERPROFILE%\\\u6587\\\u00e9.txt") +
+           EnvironmentBlock("070000a0", "%APPDATA%\\??.ico", u"%APPDATA%\\\U0001F600.ico")},
+      {"the longest that fits", longest, longest, 0x42c1,
+       EnvironmentBlock("010000a0", std::string(259, 'x'), longest) +
+           EnvironmentBlock("070000a0", std::string(259, 'x'), longest)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"a.txt"}, false);
+    d.location = LinkData::Location::kNone;
+    d.environmentTarget = c.target;
+    d.environmentIcon = c.icon;
+    if (!c.icon.empty()) d.iconLocation = u"C:\\a.dll";
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, c.flags);
+    const std::string tail = c.blocks + Hex("00000000");
+    ASSERT_GT(b.size(), tail.size());
+    EXPECT_EQ(b.substr(b.size() - tail.size()), tail);
   }
 }
 
@@ -357,6 +523,54 @@ TEST(LnkFile, LinkInfoOnlyForAsciiPaths) {
   }
 }
 
+// What tells a reader where the target is besides the item list, and the
+// flags: each form walks, with exactly the parts its flags name.
+TEST(LnkFile, LocationsAndFlags) {
+  constexpr auto kLocal = LinkData::Location::kLocal, kNone = LinkData::Location::kNone,
+                 kNetwork = LinkData::Location::kNetwork;
+  struct Case {
+    const char* what;
+    LinkData::Location location;
+    bool idList, forceNoLinkInfo, preferEnvironmentPath;
+    std::u16string target, icon;  // with variables
+    std::uint32_t flags;
+    std::size_t items;
+    std::uint32_t link_info;  // its LinkInfoFlags, 0 for none
+    std::vector<std::uint32_t> blocks;
+  };
+  const Case cases[] = {
+      {"local", kLocal, true, false, false, u"", u"", 0x83, 4, 1, {}},
+      {"none", kNone, true, false, false, u"", u"", 0x81, 4, 0, {}},
+      {"none, ForceNoLinkInfo", kNone, true, true, false, u"", u"", 0x181, 4, 0, {}},
+      {"none, PreferEnvironmentPath", kNone, true, false, true, u"", u"", 0x02000081, 4, 0, {}},
+      {"neither item list nor LinkInfo", kNone, false, false, false, u"", u"", 0x80, 0, 0, {}},
+      {"network, no item list", kNetwork, false, false, false, u"", u"", 0x82, 0, 2, {}},
+      {"network and the item list", kNetwork, true, false, false, u"", u"", 0x83, 4, 2, {}},
+      {"the environment block alone", kNone, false, true, true, u"%windir%\\a.exe", u"", 0x02000380, 0, 0, {0xA0000001}},
+      {"local, both environment blocks", kLocal, true, false, false, u"%windir%\\a.exe", u"%windir%\\a.dll", 0x42C3, 4, 1,
+       {0xA0000001, 0xA0000007}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LinkData d = MakeData({u"dir", u"a.txt"}, false);
+    d.location = c.location;
+    d.netName = u"\\\\srv\\s";
+    d.idList = c.idList;
+    d.forceNoLinkInfo = c.forceNoLinkInfo;
+    d.preferEnvironmentPath = c.preferEnvironmentPath;
+    d.environmentTarget = c.target;
+    d.environmentIcon = c.icon;
+    if (!c.icon.empty()) d.iconLocation = u"C:\\Windows\\a.dll";
+    const std::string b = BuildLinkFile(d);
+    Layout layout;
+    ASSERT_TRUE(Walk(b, layout));
+    EXPECT_EQ(layout.flags, c.flags);
+    EXPECT_EQ(layout.items.size(), c.items);
+    EXPECT_EQ(layout.link_info ? U32At(b, layout.link_info + 8) : 0u, c.link_info);
+    EXPECT_EQ(layout.blocks, c.blocks);
+  }
+}
+
 // A link to a path of plain ASCII keeps, byte for byte, what the writer
 // has always written (all fields set, a volume label).
 TEST(LnkFile, AsciiLinkBytesUnchanged) {
@@ -413,7 +627,7 @@ TEST(LnkFile, RefusesWhatCannotBeStored) {
   struct Case {
     const char* what;
     void (*spoil)(LinkData&);
-    bool length;  // std::length_error, else std::invalid_argument
+    bool length;  // too long, else invalid
   };
   const Case cases[] = {
       {"drive not a letter", [](LinkData& d) { d.drive = u'1'; }, false},
@@ -425,16 +639,23 @@ TEST(LnkFile, RefusesWhatCannotBeStored) {
        [](LinkData& d) { d.items.assign(300, LinkItem{std::u16string(100, u'x'), true}); }, true},
       {"arguments past their count", [](LinkData& d) { d.arguments.assign(65536, u'a'); }, true},
       {"description past its count", [](LinkData& d) { d.description.assign(70000, u'a'); }, true},
+      {"target with variables past MAX_PATH", [](LinkData& d) { d.environmentTarget.assign(260, u'a'); }, true},
+      {"icon with variables past MAX_PATH", [](LinkData& d) { d.environmentIcon.assign(260, u'a'); }, true},
+      {"NUL in the target with variables", [](LinkData& d) { d.environmentTarget.assign(1, u'\0'); }, false},
+      {"network link without a share", [](LinkData& d) { d.location = LinkData::Location::kNetwork; }, false},
+      {"NUL in the share",
+       [](LinkData& d) { d.location = LinkData::Location::kNetwork; d.netName = std::u16string(u"\\\\s\0\\t", 6); },
+       false},
+      {"NUL in the path below the share",
+       [](LinkData& d) { d.location = LinkData::Location::kNetwork; d.netName = u"\\\\s\\t"; d.pathSuffix.assign(1, u'\0'); },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     LinkData d = MakeData({u"tmp", u"a.txt"}, false);
     c.spoil(d);
-    if (c.length) {
-      EXPECT_THROW(BuildLinkFile(d), std::length_error);
-    } else {
-      EXPECT_THROW(BuildLinkFile(d), std::invalid_argument);
-    }
+    EXPECT_EQ(ThrownKind([&d] { BuildLinkFile(d); }),
+              c.length ? LinkDataError::Kind::kTooLong : LinkDataError::Kind::kInvalid);
   }
   // The largest counted string that fits is still written.
   LinkData d = MakeData({u"a.txt"}, false);
@@ -505,12 +726,36 @@ class LnkOracle : public ::testing::Test {
   int count_ = 0;
 };
 
+std::string JsonOrNull(std::u16string_view text) { return text.empty() ? "null" : JsonString(text); }
+
+// Links for another machine: to a share, and with %VARIABLES% for a target
+// Windows cannot look at.
+void ToShare(LinkData& d, std::u16string net, std::u16string suffix) {
+  d.location = LinkData::Location::kNetwork;
+  d.idList = false;
+  d.workingDir = net;
+  d.environmentTarget = net + u"\\" + suffix;
+  d.netName = std::move(net);
+  d.pathSuffix = std::move(suffix);
+}
+void WithVariables(LinkData& d) {
+  d.location = LinkData::Location::kNone;
+  d.targetExists = false;
+  d.targetAttributes = 0;
+  for (LinkItem& item : d.items) item = {item.name, item.isFolder, 0, 0, 0, 0, item.isFolder ? 0x10u : 0u};
+  d.environmentTarget = u"%PUBLIC%\\run.exe";
+  d.iconLocation = u"C:\\Windows\\a.dll";
+  d.environmentIcon = u"%SystemRoot%\\a.dll";
+}
+
 TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
   struct Case {
     const char* what;
     std::vector<std::u16string> names;
     bool folder;
     bool strings;
+    void (*form)(LinkData&) = nullptr;
+    const char16_t* network_path = u"";
   };
   const Case cases[] = {
       {"file three deep, no strings", {u"tmp", u"data", u"report.txt"}, false, false},
@@ -520,6 +765,18 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
       {"drive root", {}, true, false},
       {"\u00e9, CJK and emoji", {u"caf\u00e9", u"\u4e2d\u6587", u"x \U0001F600 \u00e9\u4e2d.txt"}, false, true},
       {"\u00e9, CJK and emoji, no strings", {u"caf\u00e9 \u4e2d", u"\U0001F600"}, true, false},
+      {"on a share", {u"Docs", u"a.txt"}, false, false,
+       [](LinkData& d) { ToShare(d, u"\\\\server\\share", u"Docs\\a.txt"); }, u"\\\\SERVER\\SHARE\\Docs\\a.txt"},
+      {"on a share, Cyrillic", {u"a.txt"}, false, false,
+       [](LinkData& d) { ToShare(d, u"\\\\\u0441\u0435\u0440\u0432\u0435\u0440\\x", u"\u043f\u043b\u0430\u043d.txt"); },
+       u"\\\\\u0421\u0415\u0420\u0412\u0415\u0420\\X\\\u043f\u043b\u0430\u043d.txt"},
+      {"with variables", {u"Users", u"Public", u"run.exe"}, false, false, WithVariables},
+      {"with variables, nothing else", {u"Users", u"Public", u"run.exe"}, false, false,
+       [](LinkData& d) {
+         WithVariables(d);
+         d.idList = false;
+         d.forceNoLinkInfo = d.preferEnvironmentPath = true;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -531,31 +788,40 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
       d.workingDir = u"Z:\\tmp";
       d.arguments = u"/x \"a b\" \u4e2d";
     }
+    if (c.form) c.form(d);
     std::u16string path = d.targetPath;
     if (path.size() > 3 && path.back() == u'\\') path.pop_back();
-    const bool ascii = std::all_of(path.begin(), path.end(), [](char16_t ch) { return ch < 0x80; });
-    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + (ascii ? JsonString(path) : "null") +
-                           ", \"file_size\": " + (c.folder ? "0" : "1234") +
-                           ", \"file_attribute_flags\": " + (c.folder ? "16" : "32") +
-                           ", \"modification_time\": " + std::to_string(kTime) +
-                           (ascii ? ", \"drive_serial_number\": " + std::to_string(0x12345678) +
+    const bool local = d.location == LinkData::Location::kLocal &&
+                       std::all_of(path.begin(), path.end(), [](char16_t ch) { return ch < 0x80; });
+    std::string expected = "{\"lnkinfo_status\": 0, \"local_base_path\": " + (local ? JsonString(path) : "null") +
+                           ", \"network_path\": " + JsonOrNull(c.network_path) +
+                           ", \"environment_variables_location\": " + JsonOrNull(d.environmentTarget) +
+                           ", \"icon_location\": " + JsonOrNull(d.environmentIcon.empty() ? d.iconLocation : d.environmentIcon) +
+                           ", \"file_size\": " + std::to_string(d.targetExists ? d.targetSize : 0) +
+                           ", \"file_attribute_flags\": " + std::to_string(d.targetAttributes) +
+                           ", \"modification_time\": " + std::to_string(d.targetExists ? kTime : 0) +
+                           (local ? ", \"drive_serial_number\": " + std::to_string(0x12345678) +
                                         ", \"volume_label\": \"root\""
-                                  : ", \"drive_serial_number\": null, \"volume_label\": null");
+                                  // liblnk answers 0 for a LinkInfo without a VolumeID
+                                  : std::string(", \"drive_serial_number\": ") + (c.network_path[0] ? "0" : "null") +
+                                        ", \"volume_label\": null");
     const std::pair<const char*, const std::u16string*> strings[] = {
         {"description", &d.description},
         {"relative_path", &d.relativePath},
         {"working_directory", &d.workingDir},
         {"command_line_arguments", &d.arguments}};
-    for (const auto& [key, value] : strings) {
-      expected += std::string(", \"") + key + "\": " + (c.strings ? JsonString(*value) : "null");
-    }
-    expected += ", \"items\": [{\"kind\": \"root\", \"class_type\": 31, "
-                "\"name\": \"20d04fe0-3aea-1069-a2d8-08002b30309d\"}, "
-                "{\"kind\": \"volume\", \"class_type\": 47, \"name\": \"Z:\\\\\"}";
-    for (std::size_t i = 0; i < c.names.size(); ++i) {
-      const bool folder = c.folder || i + 1 < c.names.size();
-      expected += std::string(", {\"kind\": ") + (folder ? "\"folder\", \"class_type\": 49" : "\"file\", \"class_type\": 50") +
-                  ", \"name\": " + JsonString(c.names[i]) + "}";
+    for (const auto& [key, value] : strings) expected += std::string(", \"") + key + "\": " + JsonOrNull(*value);
+    expected += ", \"items\": [";
+    if (d.idList) {
+      expected += "{\"kind\": \"root\", \"class_type\": 31, \"name\": \"20d04fe0-3aea-1069-a2d8-08002b30309d\"}, "
+                  "{\"kind\": \"volume\", \"class_type\": 47, \"name\": \"Z:\\\\\"}";
+      for (std::size_t i = 0; i < c.names.size(); ++i) {
+        const bool folder = c.folder || i + 1 < c.names.size();
+        expected += std::string(", {\"kind\": ") +
+                    (folder ? "\"folder\", \"class_type\": 49" : "\"file\", \"class_type\": 50") +
+                    ", \"name\": " + JsonString(c.names[i]) + ", \"file_size\": " +
+                    (folder || !d.targetExists ? "0" : "1234") + "}";
+      }
     }
     expected += "]}";
     std::string report;

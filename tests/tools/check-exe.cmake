@@ -16,20 +16,23 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 130 KB for the 32-bit product, which the build meets with
-# 128,512 bytes; the 64-bit one (101,888 bytes) within 102 KB.  They were
+# The budgets: 140 KB for the 32-bit product, which the build meets with
+# 137,216 bytes; the 64-bit one (111,104 bytes) within 112 KB.  They were
 # 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
-# case, the flush) and before the options that say what else a link holds
-# (16 KB: the option reader, 11 KB of it, and the link object's new
-# properties).  A larger executable means something new was linked in; the
-# linker's map (-Wl,-Map=...) tells what and why.
+# case, the flush), before the options that say what else a link holds
+# (17 KB: the option reader, 11 KB of it, and the link object's new
+# properties) and before links for another machine (8 KB: the item list
+# of a target that is not here, environment variables).  A larger
+# executable means something new was linked in; the linker's map
+# (-Wl,-Map=...) tells what and why: the library's logic errors, say,
+# whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 130)
+  set(budget_kb 140)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 102)
+  set(budget_kb 112)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()

@@ -92,7 +92,7 @@ std::u16string UpperCase(std::u16string_view text) {
 }
 
 std::u16string ExpandVariables(std::u16string_view text) {
-  const std::u16string in(text);
+  std::u16string in(text);
   std::u16string out(in.size() + 1, u'\0');
   for (int tries = 0; tries < 3; ++tries) {
     const DWORD needed = ::ExpandEnvironmentStringsW(reinterpret_cast<const wchar_t*>(in.c_str()),
