@@ -339,6 +339,17 @@ class ForAnotherMachine(unittest.TestCase):
                                                     "working_directory")], [local, network, variables, workdir])
                 if items:
                     self.assertEqual([(i["kind"], i["name"]) for i in info["items"]][2:], items)
+        # An icon path of variables: as they lead here, in its own block as
+        # typed; as typed where they lead nowhere.
+        for icon, location, block in (("%SystemRoot%\\System32\\shell32.dll", b"C:\\windows\\System32\\shell32.dll", True),
+                                      ("%MYICONS%\\a.ico", b"%MYICONS%\\a.ico", False)):
+            with self.subTest(icon=icon):
+                self.make(["links\\icon", "\\\\fileserver\\public\\here.txt", "/ICON:%s,3" % icon],
+                          "shortcut created for links\\icon <<===>> \\\\fileserver\\public\\here.txt\r\n", env=env)
+                with open(os.path.join(self.d, "links", "icon.lnk"), "rb") as f:
+                    raw = f.read()
+                self.assertIn(location.decode().encode("utf-16-le"), raw)
+                self.assertEqual(b"\x07\x00\x00\xa0" in raw, block)  # the icon's environment block
         # A path of variables that leads nowhere here: Windows 7's form, the
         # variables alone, and the way to where they lead when that is known.
         with open(os.path.join(self.d, "links", "gone.lnk"), "rb") as f:
