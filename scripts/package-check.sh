@@ -45,7 +45,8 @@ check_help_and_version() {
   out=$("$bin" --version) || fail "$bin --version: exit status $?"
   [ "${out%$'\r'}" = "mklnk $version" ] || fail "$bin --version: $(printf '%q' "$out")"
   out=$("$bin" --help) || fail "$bin --help: exit status $?"
-  [ "$out" = "$("$bin")" ] || fail "$bin --help: not the usage text: $(printf '%q' "$out")"
+  # The usage text, then the options.
+  [[ $out == "$("$bin")"$'\n\r\nOptions'* ]] || fail "$bin --help: not the usage text and the options: $(printf '%q' "$out")"
 }
 
 # A manual page that groff formats without a single warning and man shows.
