@@ -98,7 +98,7 @@ std::optional<std::uint16_t> HotKey(std::u16string_view text, std::u16string& sh
 
 }  // namespace
 
-struct OptionSpec {
+struct KnownOption {
   Id id;
   std::u16string_view slash;  // after the "/", in capitals
   std::u16string_view gnu;    // after the "--"
@@ -107,7 +107,7 @@ struct OptionSpec {
 
 namespace {
 
-constexpr OptionSpec kSpecs[] = {
+constexpr KnownOption kKnownOptions[] = {
     {Id::Args, u"ARGS", u"arguments", true},
     {Id::WorkDir, u"WORKDIR", u"working-directory", true},
     {Id::Desc, u"DESC", u"description", true},
@@ -120,13 +120,13 @@ constexpr OptionSpec kSpecs[] = {
 
 // The option that a word beginning with "/" names, and where its name ends
 // (at a colon, a space or the end); null for any other word.
-const OptionSpec* SlashOption(std::u16string_view text, std::size_t& end) {
+const KnownOption* SlashOption(std::u16string_view text, std::size_t& end) {
   end = 1;
   while (end < text.size() && text[end] != u':' && text[end] != u' ') ++end;
   const std::u16string_view name = text.substr(1, end - 1);
-  const OptionSpec* spec = std::find_if(std::begin(kSpecs), std::end(kSpecs),
-                                        [name](const OptionSpec& s) { return SameLetters(name, s.slash); });
-  return spec == std::end(kSpecs) ? nullptr : spec;
+  const KnownOption* option = std::find_if(std::begin(kKnownOptions), std::end(kKnownOptions),
+                                           [name](const KnownOption& known) { return SameLetters(name, known.slash); });
+  return option == std::end(kKnownOptions) ? nullptr : option;
 }
 
 // One text of several parts, built in one place: the error lines and the
@@ -139,17 +139,17 @@ std::u16string Cat(std::initializer_list<std::u16string_view> parts) {
 
 }  // namespace
 
-void OptionReader::Apply(const OptionSpec& spec, std::u16string_view given, const std::u16string* value) {
+void OptionReader::Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value) {
   // What the option takes, for the error line when the value is not it.
   std::u16string_view takes;
   std::size_t most = 0;  // the longest value, when it has a limit
-  const std::uint32_t bit = 1u << static_cast<unsigned>(spec.id);
+  const std::uint32_t bit = 1u << static_cast<unsigned>(option.id);
   if ((seen_ & bit) != 0) {
     takes = u"is given twice";
-  } else if (spec.takesValue && value == nullptr) {
+  } else if (option.takesValue && value == nullptr) {
     error_ = Cat({given, u" takes a value, as in ", given, given[0] == u'/' ? u":" : u"=", u"VALUE."});
     return;
-  } else if (!spec.takesValue && value != nullptr) {
+  } else if (!option.takesValue && value != nullptr) {
     takes = u"takes no value";
   }
   seen_ |= bit;
@@ -159,7 +159,7 @@ void OptionReader::Apply(const OptionSpec& spec, std::u16string_view given, cons
   }
   platform::LinkProperties& link = options_.link;
   std::u16string echo;
-  switch (spec.id) {
+  switch (option.id) {
     case Id::Args:
       most = kMaxArguments;
       link.arguments = *value;
@@ -247,8 +247,8 @@ std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
   std::size_t i = 0;
   while (i < raw.size() && error_.empty()) {
     std::size_t end = 0;
-    const OptionSpec* spec = raw[i] == u'/' && (i == 0 || raw[i - 1] == u' ') ? SlashOption(raw.substr(i), end) : nullptr;
-    if (spec == nullptr) {
+    const KnownOption* option = raw[i] == u'/' && (i == 0 || raw[i - 1] == u' ') ? SlashOption(raw.substr(i), end) : nullptr;
+    if (option == nullptr) {
       ++i;
       continue;
     }
@@ -274,7 +274,7 @@ std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
         break;
       }
     }
-    Apply(*spec, raw.substr(i, end - i), hasValue ? &value : nullptr);
+    Apply(*option, raw.substr(i, end - i), hasValue ? &value : nullptr);
     // The word goes with the space before it, or, when none is left before
     // it, the one after it.
     std::size_t from = i;
@@ -294,13 +294,13 @@ void OptionReader::TakeSlashOptions(std::vector<std::u16string>& words) {
   std::vector<std::u16string> kept;
   for (std::u16string& word : words) {
     std::size_t end = 0;
-    const OptionSpec* spec = error_.empty() && word.starts_with(u'/') ? SlashOption(word, end) : nullptr;
-    if (spec == nullptr || (end < word.size() && word[end] == u' ')) {
+    const KnownOption* option = error_.empty() && word.starts_with(u'/') ? SlashOption(word, end) : nullptr;
+    if (option == nullptr || (end < word.size() && word[end] == u' ')) {
       kept.push_back(std::move(word));
       continue;
     }
     const std::u16string value = end < word.size() ? word.substr(end + 1) : std::u16string();
-    Apply(*spec, std::u16string_view(word).substr(0, end), end < word.size() ? &value : nullptr);
+    Apply(*option, std::u16string_view(word).substr(0, end), end < word.size() ? &value : nullptr);
   }
   words = std::move(kept);
 }
@@ -319,9 +319,9 @@ void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
     }
     const std::size_t equals = word.find(u'=');
     const std::u16string_view name = std::u16string_view(word).substr(2, equals == std::u16string::npos ? equals : equals - 2);
-    const OptionSpec* found =
-        std::find_if(std::begin(kSpecs), std::end(kSpecs), [name](const OptionSpec& s) { return name == s.gnu; });
-    if (found == std::end(kSpecs)) {
+    const KnownOption* found = std::find_if(std::begin(kKnownOptions), std::end(kKnownOptions),
+                                            [name](const KnownOption& known) { return name == known.gnu; });
+    if (found == std::end(kKnownOptions)) {
       kept.push_back(std::move(word));
       continue;
     }

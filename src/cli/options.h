@@ -29,7 +29,7 @@ struct Options {
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
 };
 
-struct OptionSpec;  // one option: its names, whether it takes a value
+struct KnownOption;  // one option: its names, whether it takes a value
 
 // Reads options, from one command line, in one or more goes: an option
 // given twice is refused whichever goes found it.
@@ -59,7 +59,7 @@ class OptionReader {
   bool any() const { return seen_ != 0; }
 
  private:
-  void Apply(const OptionSpec& spec, std::u16string_view given, const std::u16string* value);
+  void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);
 
   Options options_;
   std::u16string error_;
