@@ -36,7 +36,6 @@ echo "setup: installing ${missing[*]}"
 if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" >/dev/null
+source "$(dirname "$0")/install.sh"
+apt_install "${missing[@]}"
 [ "${1:-}" = native ] || locales
