@@ -20,18 +20,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "utf8.h"
 
-std::string Utf8(const std::wstring& text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
-                          nullptr);
-  }
-  return bytes;
-}
+namespace {
 
 // Long enough for any path: a target of MAX_PATH characters or more is
 // what some of the tests are about.

@@ -298,29 +298,49 @@ std::string FullWindowsPath(std::string_view path) {
   return FullWindowsPath(path, *cwd);
 }
 
+std::optional<Root> RootOf(std::string_view fullPath) {
+  // A drive's folder, or a share's where Wine keeps it.  A drive that is
+  // not mapped names nothing.
+  if (IsFullDrivePath(fullPath)) {
+    std::optional<std::string> folder = DriveRoot(fullPath[0]);
+    if (!folder) return std::nullopt;
+    return Root{std::move(*folder), 3};
+  }
+  const std::optional<Rooted> unc = IsUnc(fullPath) ? SplitFull(fullPath) : std::nullopt;
+  if (!unc || unc->root.find('\\', 2) == std::string::npos || fullPath[2] == '?' || fullPath[2] == '.' ||
+      WinePrefix().empty()) {
+    return std::nullopt;
+  }
+  std::string folder = WinePrefix() + "/dosdevices/unc/" + unc->root.substr(2);
+  folder.replace(folder.rfind('\\'), 1, "/");
+  return Root{std::move(folder), unc->root.size() + 1};
+}
+
 std::optional<std::string> ToUnixPath(std::string_view windowsPath) {
   const std::string full = FullWindowsPath(windowsPath);
-  // A drive's folder, or a share's where Wine keeps it; below them every
-  // '\' becomes '/'.  A drive that is not mapped names nothing.
-  std::optional<std::string> root;
-  std::size_t below = 3;
-  if (HasDrive(full)) {
-    root = DriveRoot(full[0]);
-  } else if (const std::optional<Rooted> unc = IsUnc(full) ? SplitFull(full) : std::nullopt;
-             unc && unc->root.find('\\', 2) != std::string::npos && full[2] != '?' && full[2] != '.' &&
-             !WinePrefix().empty()) {
-    root = WinePrefix() + "/dosdevices/unc/" + unc->root.substr(2);
-    root->replace(root->rfind('\\'), 1, "/");
-    below = unc->root.size() + 1;
-  }
+  const std::optional<Root> root = RootOf(full);
   if (!root) {
     errno = ENOENT;
     return std::nullopt;
   }
-  std::string out = *root;
-  if (full.size() > below && out.back() != '/') out += '/';
-  for (std::size_t i = below; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
+  // Below the root every '\' becomes '/'.
+  std::string out = root->folder;
+  if (full.size() > root->below && out.back() != '/') out += '/';
+  for (std::size_t i = root->below; i < full.size(); ++i) out += full[i] == '\\' ? '/' : full[i];
   return out;
+}
+
+std::string JoinUnix(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+int OpenFolderAt(int at, const char* path) {
+#ifdef O_PATH
+  return openat(at, path, O_PATH | O_DIRECTORY | O_CLOEXEC);  // needs no read permission
+#else
+  return openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
 }
 
 namespace {
@@ -480,13 +500,8 @@ int HoldFolder(std::string& folder) {
     g_listing.held = true;
     return g_listing.fd;
   }
-#ifdef O_PATH
-  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
-#else
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
   int fd = -1;
-  OnDisk(folder, [&](const char* p) { return (fd = open(p, kFlags)) >= 0; });
+  OnDisk(folder, [&](const char* p) { return (fd = OpenFolderAt(AT_FDCWD, p)) >= 0; });
   return fd;
 }
 

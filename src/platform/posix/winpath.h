@@ -4,7 +4,8 @@
 // $WINEPREFIX/dosdevices/x: leads to (the prefix defaults to $HOME/.wine);
 // a letter with no such entry names nothing.  Both separators, '\' and '/',
 // are accepted on the way in, as the Windows file calls accept them; paths
-// going out use '\'.  A UNC path (\\server\share) names nothing here: there
+// going out use '\'.  A UNC path (\\server\share) is what Wine keeps of
+// that share in the prefix, $WINEPREFIX/dosdevices/unc/server/share; there
 // is no network redirector behind us.
 //
 // Every path is made full first (GetFullPathName's rules: relative names
@@ -64,9 +65,20 @@ std::string FullWindowsPath(std::string_view path, std::string_view cwd);
 // The same against the process's current directory.
 std::string FullWindowsPath(std::string_view path);
 
+// Where a full Windows path starts on Linux: the folder of its drive, or of
+// its share where Wine keeps shares in the prefix (dosdevices/unc/server/
+// share), and the position in the path where the names below it begin.
+// nullopt when it starts nowhere here (an unmapped drive, a share without
+// a prefix, the "\\?\" and "\\.\" forms).
+struct Root {
+  std::string folder;
+  std::size_t below;
+};
+std::optional<Root> RootOf(std::string_view fullPath);
+
 // The Linux path that a Windows path names, nullopt when it names nothing
-// (empty, a zero byte, UNC, an unmapped drive, or relative while the current
-// directory cannot be read), with errno ENOENT.  A trailing separator
+// (empty, a zero byte, where RootOf finds no start, or relative while the
+// current directory cannot be read), with errno ENOENT.  A trailing separator
 // stays, as "/", so the system still insists on a directory there.
 std::optional<std::string> ToUnixPath(std::string_view windowsPath);
 
@@ -107,6 +119,13 @@ std::optional<unsigned char> ListedType(const std::string& folder, const std::st
 // ReleaseFolder gives it back.
 int HoldFolder(std::string& unixFolder);
 void ReleaseFolder(int fd);
+
+// `name` in the folder `folder`, both Linux paths.
+std::string JoinUnix(const std::string& folder, const std::string& name);
+
+// A folder, by a descriptor that needs no read permission where the system
+// has such descriptors (O_PATH); -1 with errno when it cannot be opened.
+int OpenFolderAt(int at, const char* path);
 
 // Runs `call` (a system call on a path, true when it succeeded) on the path
 // as written, and, when that found no such file or folder, once more on
