@@ -630,7 +630,7 @@ class CrashPoints(Sandbox):
             points = [(occurrence(calls, i), "signal=" + sig) for i in range(1, len(calls))
                       for sig in ("KILL", "INT", "TERM", "HUP")]
             points += [(occurrence(calls, i), "error=" + err) for i, (name, _) in enumerate(calls)
-                       if name in ("write", "fsync", "rename", "renameat", "renameat2", "openat")
+                       if name in ("write", "fsync", "close", "rename", "renameat", "renameat2", "openat")
                        for err in ("ENOSPC", "EIO")]
             for (name, n), what in points:
                 reset(older)

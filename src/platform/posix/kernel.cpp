@@ -265,7 +265,14 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) return 0;
   posix::NoteNewFile(*HeldPath(folder), name);
-  return close(fd) == 0 ? 1 : 0;
+  if (close(fd) == 0) return 1;
+  // A close can fail (NFS reports a failed write-back there): the file is
+  // made, but the caller hears of a failure and never learns its name.
+  const int error = errno;
+  unlinkat(Fd(folder), name.c_str(), 0);
+  posix::ForgetListings();
+  errno = error;
+  return 0;
 }
 
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {

@@ -260,7 +260,13 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  return ::CloseHandle(file) ? 1 : 0;
+  if (::CloseHandle(file)) return 1;
+  // The file is made, but the caller hears of a failure and never learns
+  // its name: it goes again.
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(W(In(*Held(folder), name)));
+  ::SetLastError(error);
+  return 0;
 }
 
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
