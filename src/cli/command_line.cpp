@@ -220,13 +220,22 @@ int Main() {
     }
     // Where every command answers them (Linux), and only then: on Windows
     // they go the way of any other argument string.
-    if (platform::AnswersLongOptions() && raw == u"--help") {
-      console::ConsoleWriteLine(UsageText() + u"\r\n\r\n" + OptionsText());
-      return kExitOk;
-    }
-    if (platform::AnswersLongOptions() && raw == u"--version") {
-      console::ConsoleWriteLine(u"mklnk " + platform::ProductVersion());
-      return kExitOk;
+    // They are its own words wherever they stand before "--", as GNU
+    // commands answer them.
+    if (platform::AnswersLongOptions()) {
+      std::vector<std::u16string> words;
+      platform::ArgumentWords(words);
+      for (const std::u16string& word : words) {
+        if (word == u"--") break;
+        if (word == u"--help") {
+          console::ConsoleWriteLine(UsageText() + u"\r\n\r\n" + OptionsText());
+          return kExitOk;
+        }
+        if (word == u"--version") {
+          console::ConsoleWriteLine(u"mklnk " + platform::ProductVersion());
+          return kExitOk;
+        }
+      }
     }
     return RunCommandLine();
   } catch (const std::exception& e) {

@@ -322,7 +322,9 @@ void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
     const KnownOption* found = std::find_if(std::begin(kKnownOptions), std::end(kKnownOptions),
                                             [name](const KnownOption& known) { return name == known.gnu; });
     if (found == std::end(kKnownOptions)) {
-      kept.push_back(std::move(word));
+      // A GNU-style command names what it does not know; a mistyped
+      // --arguments taken as part of a path makes the wrong link.
+      error_ = Cat({u"unknown option ", word, u"; mklnk --help lists them."});
       continue;
     }
     const std::u16string value = equals != std::u16string::npos ? word.substr(equals + 1) : std::u16string();

@@ -105,7 +105,8 @@ TEST(ReadOptions, Words) {
   const Row rows[] = {
       {{u"--arguments=x", u"a", u"b"}, {u"a", u"b"}, "args=x workdir= desc= icon=,0 show=1 hotkey=0 | Arguments: x"},
       {{u"a", u"--", u"--arguments=x", u"b"}, {u"a", u"--arguments=x", u"b"}, kNone},
-      {{u"--ARGUMENTS=x", u"-x", u"--help"}, {u"--ARGUMENTS=x", u"-x", u"--help"}, kNone},
+      {{u"-x", u"-", u"--", u"--x"}, {u"-x", u"-", u"--x"}, kNone},
+      {{u"-x", u"--ARGUMENTS=x"}, {}, "error: unknown option --ARGUMENTS=x; mklnk --help lists them."},
       {{u"--show=max", u"--run-as-admin"}, {}, "args= workdir= desc= icon=,0 show=3 hotkey=0 admin | Show: maximized "
                                                "| Run as administrator"},
       {{u"--run-as-admin=1"}, {}, "error: --run-as-admin takes no value."},

@@ -36,7 +36,12 @@ class Usage(unittest.TestCase):
         rows = [(["--help"], usage, 0), (["--version"], ("mklnk " + harness.VERSION + "\r\n").encode(), 0)]
         if tool.wine:
             rows = [(args, usage, 2) for args, _, _ in rows]
-        rows += [(["--HELP"], usage, 2), (["--version", "x"], b"Error: x not found.\r\n", 1)]
+            rows += [(["--HELP"], usage, 2), (["--version", "x"], b"Error: x not found.\r\n", 1)]
+        else:
+            # Wherever they stand; a word after -- is a path.
+            rows += [(["--HELP"], b"Error: unknown option --HELP; mklnk --help lists them.\r\n", 2),
+                     (["a", "--version", "x"], ("mklnk " + harness.VERSION + "\r\n").encode(), 0),
+                     (["--", "--version", "x"], b"Error: x not found.\r\n", 1)]
         for args, expected, status in rows:
             with self.subTest(args=args):
                 out, rc = tool.run(args)
@@ -63,7 +68,9 @@ class Usage(unittest.TestCase):
             (["/TYPE:disk", "a", "b"], b'Error: /TYPE takes file or folder: "disk".\r\n'),
         ]
         if not harness.TOOL.wine:
-            rows.append((["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'))
+            rows += [(["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'),
+                     (["a", "b", "--argument=-x"], b"Error: unknown option --argument=-x; mklnk --help lists them.\r\n"),
+                     (["--bogus", "a", "b", "--arguments=x"], b"Error: unknown option --bogus; mklnk --help lists them.\r\n")]
         for args, expected in rows:
             with self.subTest(args=args), TempDir() as d:
                 self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))
