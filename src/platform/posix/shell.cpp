@@ -26,7 +26,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
-#include "platform/lnkfile.h"
+#include "lnk/builder.h"
 #include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
@@ -273,7 +273,7 @@ class PosixLink final : public ShellLinkObject {
     if (share == std::string::npos) share = target.size();
     data.idList = false;
     data.location = LinkData::Location::kNetwork;
-    data.netName = FromAnsi(target.substr(0, share));
+    data.netName = UpperCase(FromAnsi(target.substr(0, share)));
     data.pathSuffix = FromAnsi(share < target.size() ? target.substr(share + 1) : std::string());
     while (!data.pathSuffix.empty() && data.pathSuffix.back() == u'\\') data.pathSuffix.pop_back();
     if (data.environmentTarget.empty()) data.environmentTarget = data.targetPath;

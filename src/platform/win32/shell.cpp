@@ -12,7 +12,7 @@
 // link object with its second route through the system's own link object
 // first.
 #include "platform/platform.h"
-#include "platform/lnkfile.h"
+#include "lnk/builder.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

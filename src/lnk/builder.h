@@ -17,7 +17,7 @@
 // whose text that is not plain ASCII gets its Unicode copy too; the counted
 // strings that are set; the environment blocks of a target and an icon
 // location with %VARIABLES%; the terminal extra-data block.  Drive letters
-// are stored in upper case, and so is a network share's name.
+// are stored in upper case.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::lnk {
+namespace lnk {
 
 // One path component after the drive, as the file system reports it.
 struct LinkItem {
@@ -74,8 +74,8 @@ struct LinkData {
   enum class Location { kLocal, kNone, kNetwork };
   Location location = Location::kLocal;
   bool idList = true;                  // false: no item list (HasLinkTargetIDList clear)
-  std::u16string netName;              // kNetwork: "\\server\share" as typed; stored in upper case
-                                       // (platform::UpperCase, Windows' own table)
+  std::u16string netName;              // kNetwork: "\\server\share", in upper case as the caller
+                                       // made it (Windows' own table; this file makes no system call)
   std::u16string pathSuffix;           // kNetwork: the path below the share, "" for the share itself
   // The target, and the icon location, as typed with %VARIABLES%: the
   // HasExpString / HasExpIcon flag and the environment data block
@@ -134,4 +134,4 @@ std::uint32_t ToDosDateTime(std::uint64_t filetime);
 // size field included.  Throws as BuildLinkFile does.
 std::string BuildFileEntryItem(const LinkItem& item, bool asFolder);
 
-}  // namespace platform::lnk
+}  // namespace lnk

@@ -1,15 +1,13 @@
-// The .lnk builder (see lnkfile.h).  This file is divided into: the
+// The .lnk builder (see builder.h).  This file is divided into: the
 // little-endian writer; the fixed values of the format; the header, the
 // item list, the LinkInfo, the counted strings and the extra data blocks;
 // the single-byte text and the FAT times the items carry; the items
 // themselves; the whole file.
-#include "platform/lnkfile.h"
+#include "lnk/builder.h"
 
 #include <algorithm>
 
-#include "platform/platform.h"
-
-namespace platform::lnk {
+namespace lnk {
 namespace {
 
 // ---- little-endian output ---------------------------------------------------
@@ -237,7 +235,7 @@ std::size_t PutUnicode(ByteWriter& w, std::u16string_view text) {
 // cannot hold the text, but the reader's code page may be another: this is
 // the test of the local path, whose LinkInfo is left out for such a path.
 void WriteNetworkLinkInfo(ByteWriter& w, const LinkData& data) {
-  const std::u16string net = platform::UpperCase(data.netName);
+  const std::u16string net = data.netName;
   const bool unicode = !IsPlainAscii(net) || !IsPlainAscii(data.pathSuffix);
   const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
 
@@ -463,4 +461,4 @@ std::string BuildLinkFile(const LinkData& data) {
   return std::move(w.str());
 }
 
-}  // namespace platform::lnk
+}  // namespace lnk

@@ -1,4 +1,4 @@
-#include "platform/lnkfile.h"
+#include "lnk/builder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 #ifndef _WIN32
 #include <sys/wait.h>
 #endif
 
-namespace platform::lnk {
+namespace lnk {
 namespace {
 
 // 2019-04-17 18:40:00 UTC: FAT date 0x4E91, time 0x9500.
@@ -370,7 +372,7 @@ TEST(LnkFile, NetworkLinkInfoBytes) {
     LinkData d;
     d.idList = false;
     d.location = LinkData::Location::kNetwork;
-    d.netName = c.net;
+    d.netName = platform::UpperCase(c.net);
     d.pathSuffix = c.suffix;
     const std::string b = BuildLinkFile(d);
     Layout layout;
@@ -672,7 +674,7 @@ class LnkOracle : public ::testing::Test {
     script_ = std::filesystem::path(__FILE__).parent_path() / "../e2e/lnkcheck.py";
     ASSERT_TRUE(std::filesystem::exists(script_)) << script_;
     dir_ = std::filesystem::temp_directory_path() /
-           ("lnkfile_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
+           ("builder_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     std::filesystem::create_directories(dir_);
   }
@@ -710,7 +712,7 @@ void ToShare(LinkData& d, std::u16string net, std::u16string suffix) {
   d.idList = false;
   d.workingDir = net;
   d.environmentTarget = net + u"\\" + suffix;
-  d.netName = std::move(net);
+  d.netName = platform::UpperCase(net);
   d.pathSuffix = std::move(suffix);
 }
 void WithVariables(LinkData& d) {
@@ -822,4 +824,4 @@ TEST_F(LnkOracle, CheckerCatchesAnExtensionBlockSizeOffByTwo) {
 #endif
 
 }  // namespace
-}  // namespace platform::lnk
+}  // namespace lnk
