@@ -118,6 +118,22 @@ std::u16string UsageText() {
 
 int RunLink(const std::u16string& link, const std::u16string& target, const Options& options) {
   const std::u16string bare = fs::StripQuotes(target);
+  // What /TYPE says must be a path that can be it: a share with a server and
+  // a share, no device, no folder's path (a trailing backslash) for a file.
+  if (options.targetType != TargetType::kUnsaid) {
+    std::u16string fault = fs::NetworkPathFault(bare);
+    if (fault.empty() && options.targetType == TargetType::kFile && !bare.empty()) {
+      if (bare.back() == u'\\') {
+        fault = u"the target " + target + u" ends in a backslash, which makes it a folder's path, but /TYPE says file";
+      } else if (bare.size() == 2 && bare[1] == u':') {
+        fault = u"the target " + target + u" is a drive's folder, but /TYPE says file";
+      }
+    }
+    if (!fault.empty()) {
+      console::ConsoleWriteLine(console::ErrorLine(fault));
+      return kExitUsage;
+    }
+  }
   // A target with %VARIABLES% is looked for where they lead here; it is
   // stored as typed, for the machine that opens the link to expand.
   const bool variables = fs::IsEnvironmentPath(bare);
@@ -125,8 +141,11 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
   // Both tests are always made.
   bool isFolder = fs::FolderExists(looked);
   platform::SetLastError(0);
-  const bool isFile = fs::FileExists(looked);
-  const std::uint32_t why = platform::GetLastError();
+  // Windows opens no file by a name with a backslash after it ("tool.exe\"):
+  // such a file is not there.
+  const bool found = fs::FileExists(looked);
+  const bool isFile = found && (variables ? looked : bare).back() != u'\\';
+  const std::uint32_t why = found ? 0 : platform::GetLastError();
   platform::LinkProperties properties = options.link;
   if (!isFolder && !isFile) {
     if (options.targetType == TargetType::kUnsaid || !platform::NotFound(why)) {

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "fs/paths.h"
+
 namespace mklnk::cli {
 
 namespace {
@@ -12,11 +14,22 @@ namespace {
 enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
-// link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
-// each with its terminating NUL.
+// link's description INFOTIPSIZE (1,024), each with its terminating NUL.
+// (A path's limit is the writer's, which counts the path made full.)
 constexpr std::size_t kMaxArguments = 32767;
 constexpr std::size_t kMaxDescription = 1023;
-constexpr std::size_t kMaxPath = 259;
+
+// Whether the text holds half of a UTF-16 pair alone: a byte that is not
+// UTF-8 on Linux, where a Windows program would see "?", and a link would
+// hold what no reader shows.
+bool LoneSurrogate(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF, low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
+    if (low || (high && (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF))) return true;
+    if (high) ++i;
+  }
+  return false;
+}
 
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
@@ -157,6 +170,10 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
     error_ = Cat({given, u" ", takes, u"."});
     return;
   }
+  if (value != nullptr && LoneSurrogate(*value)) {
+    error_ = Cat({given, u" holds bytes that are not UTF-8 text."});
+    return;
+  }
   platform::LinkProperties& link = options_.link;
   std::u16string echo;
   switch (option.id) {
@@ -166,8 +183,8 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       echo = Cat({u"Arguments: ", *value});
       break;
     case Id::WorkDir:
-      most = kMaxPath;
       if (value->empty()) takes = u"takes a folder";
+      if (const std::u16string bad = fs::InvalidName(*value); !bad.empty()) return RefuseName(given, bad, *value);
       link.workingDirectory = *value;
       echo = Cat({u"Working directory: ", *value});
       break;
@@ -185,10 +202,8 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       link.iconIndex = index.value_or(0);
       if (!index || link.iconPath.empty()) {
         takes = u"takes an icon file and, after a comma, the icon's index, as in shell32.dll,3";
-      } else if (link.iconPath.size() > kMaxPath) {
-        error_ = Cat({given, u" takes a file of at most 259 characters; this one has ",
-                      Decimal(static_cast<std::int64_t>(link.iconPath.size())), u"."});
-        return;
+      } else if (const std::u16string bad = fs::InvalidName(link.iconPath); !bad.empty()) {
+        return RefuseName(given, bad, *value);
       }
       echo = Cat({u"Icon: ", link.iconPath, u", index ", Decimal(link.iconIndex)});
       break;
@@ -239,6 +254,10 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
   } else {
     options_.echo.push_back(std::move(echo));
   }
+}
+
+void OptionReader::RefuseName(std::u16string_view given, std::u16string_view name, std::u16string_view value) {
+  error_ = Cat({given, u" holds the name \"", name, u"\", which Windows does not take in a path: \"", value, u"\"."});
 }
 
 std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
@@ -294,7 +313,9 @@ void OptionReader::TakeSlashOptions(std::vector<std::u16string>& words) {
   std::vector<std::u16string> kept;
   for (std::u16string& word : words) {
     std::size_t end = 0;
-    const KnownOption* option = error_.empty() && word.starts_with(u'/') ? SlashOption(word, end) : nullptr;
+    // After "--" every word is a path.
+    const bool paths = kept.size() >= pathsFrom_;
+    const KnownOption* option = error_.empty() && !paths && word.starts_with(u'/') ? SlashOption(word, end) : nullptr;
     if (option == nullptr || (end < word.size() && word[end] == u' ')) {
       kept.push_back(std::move(word));
       continue;
@@ -315,6 +336,7 @@ void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
     }
     if (word == u"--") {
       ended = true;
+      pathsFrom_ = kept.size();
       continue;
     }
     const std::size_t equals = word.find(u'=');

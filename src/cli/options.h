@@ -44,7 +44,8 @@ class OptionReader {
 
   // The same from the words the shell split a Linux command line into: a
   // word that begins with a slash option's name is that option, and its
-  // value is the rest of the word as it stands.
+  // value is the rest of the word as it stands; not after "--", which
+  // TakeLongOptions found.
   void TakeSlashOptions(std::vector<std::u16string>& words);
 
   // Linux's own form, GNU long options (--arguments=VALUE, --run-as-admin),
@@ -55,15 +56,15 @@ class OptionReader {
   // The error line's text for a value an option cannot take; "" when all
   // were good.  Reading stops at the first.
   const std::u16string& error() const { return error_; }
-  // Whether any option was given.
-  bool any() const { return seen_ != 0; }
-
  private:
   void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);
+  // The error line for a path that holds a name Windows does not take.
+  void RefuseName(std::u16string_view given, std::u16string_view name, std::u16string_view value);
 
   Options options_;
   std::u16string error_;
   std::uint32_t seen_ = 0;  // a bit for each option given
+  std::size_t pathsFrom_ = SIZE_MAX;  // the words from here on came after "--"
 };
 
 // The options, for the usage text of mklnk --help on Linux: lines ended by

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -48,20 +49,6 @@ bool FolderExists(const std::u16string& path) {
   return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrDirectory) != 0;
 }
 
-void KillFile(const std::u16string& path, bool clearReadOnly) {
-  // A path the code page cannot hold exactly could name another file.
-  const auto bytes = platform::ToAnsiExact(path);
-  if (!bytes) return;
-  const std::uint32_t attributes = platform::GetFileAttributesA(*bytes);
-  if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly) != 0) {
-    // The read-only file stays unless the caller asked to clear the flag;
-    // clearing sets the whole attribute word, hidden and system bits too.
-    if (!clearReadOnly) return;
-    if (platform::SetFileAttributesA(*bytes, platform::kAttrNormal) == 0) return;
-  }
-  platform::DeleteFileA(*bytes);
-}
-
 std::u16string GetCurDir() {
   const auto needed = static_cast<std::int32_t>(platform::GetCurrentDirectoryA(0, nullptr));
   if (needed <= 0) return {};
@@ -91,14 +78,6 @@ PathParts SplitPath(const std::u16string& path, std::optional<bool> isFolder) {
   if (path.find(u'\\') == std::u16string::npos) return {GetCurDir(), path};
   const bool folder = isFolder ? *isFolder : FolderExists(path);
   return {FolderPartOf(path, folder, {}), FilePartOf(path, folder)};
-}
-
-std::u16string GetFolderPart(const std::u16string& path) { return SplitPath(path).folder; }
-
-// The name part needs no current directory.
-std::u16string GetFilePart(const std::u16string& path) {
-  const bool bare = path.find(u'\\') == std::u16string::npos;
-  return FilePartOf(path, !bare && FolderExists(path));
 }
 
 std::u16string FullPath(const std::u16string& path) {
@@ -146,6 +125,99 @@ bool IsEnvironmentPath(std::u16string_view path) {
 
 bool IsFullPath(std::u16string_view path) {
   return path.starts_with(u"\\\\") || (path.size() >= 3 && path[1] == u':' && path[2] == u'\\');
+}
+
+std::u16string LinkNameOf(std::u16string_view fullPath) {
+  std::u16string_view path = fullPath;
+  while (path.size() > 1 && (path.back() == u'\\' || path.back() == u'/')) path.remove_suffix(1);
+  if (path.size() == 2 && path[1] == u':') return std::u16string(1, path[0]);  // a drive's root
+  const std::size_t last = path.find_last_of(u"\\/");
+  std::u16string_view name = last == std::u16string_view::npos ? path : path.substr(last + 1);
+  if (name.size() > 2 && name.front() == u'%' && name.back() == u'%' && IsEnvironmentPath(name) &&
+      name.find(u'%', 1) == name.size() - 1) {
+    name = name.substr(1, name.size() - 2);
+  }
+  return std::u16string(name);
+}
+
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// A name that Windows and Wine open as a device, not a file.
+bool DeviceName(std::u16string_view name) {
+  std::u16string_view base = name.substr(0, name.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+  const std::u16string upper = platform::UpperCase(base);
+  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
+  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+         std::u16string_view(u"123456789\u00b9\u00b2\u00b3").find(upper[3]) != std::u16string_view::npos;
+}
+
+// "\\?\" or "\\.\": the long-path form, or the device form.
+bool HasDevicePrefix(std::u16string_view path) {
+  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == u'?' || path[2] == u'.') &&
+         IsSeparator(path[3]);
+}
+
+// The names of a path, empty ones (runs of separators) dropped.
+std::vector<std::u16string_view> Names(std::u16string_view path) {
+  std::vector<std::u16string_view> names;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || IsSeparator(path[i])) {
+      if (i > start) names.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+bool ValidFileName(std::u16string_view name) {
+  for (const char16_t c : name) {
+    if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) return false;
+  }
+  return !DeviceName(name);
+}
+
+std::u16string InvalidName(std::u16string_view path) {
+  if (HasDevicePrefix(path)) path.remove_prefix(4);
+  if (path.size() >= 2 && path[1] == u':' && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z')) {
+    path.remove_prefix(2);
+  }
+  for (const std::u16string_view name : Names(path)) {
+    if (!ValidFileName(name)) return std::u16string(name);
+  }
+  return {};
+}
+
+std::u16string NetworkPathFault(std::u16string_view path) {
+  const std::u16string quoted = u"the target \"" + std::u16string(path) + u"\"";
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return {};
+  if (HasDevicePrefix(path)) {
+    const std::u16string_view rest = path.substr(4);
+    const bool longDrive = path[2] == u'?' && rest.size() >= 3 && rest[1] == u':' && IsSeparator(rest[2]);
+    const bool longShare = path[2] == u'?' && rest.size() >= 4 && platform::UpperCase(rest.substr(0, 3)) == u"UNC" &&
+                           IsSeparator(rest[3]);
+    if (longDrive) return {};
+    if (!longShare) return quoted + u" is a device's path, not a file's or a folder's";
+    path = rest.substr(3);  // "\server\share\...", checked as "\\server\share\..."
+  } else {
+    path.remove_prefix(1);
+  }
+  const std::vector<std::u16string_view> names = Names(path);
+  if (names.size() < 2 || IsSeparator(path[1])) {
+    return quoted + u" names no share: a network path is \\\\server\\share\\...";
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (!ValidFileName(names[i]) || names[i] == u"." || names[i] == u"..") {
+      return quoted + (i == 0 ? u" names the server \"" : u" names the share \"") + std::u16string(names[i]) +
+             u"\", which Windows does not take";
+    }
+  }
+  return {};
 }
 
 std::u16string JoinPath(std::u16string folder, const std::u16string& name) {

@@ -17,21 +17,12 @@ bool FileExists(std::u16string path);
 // True when the path names an existing folder; double quotes as above.
 bool FolderExists(const std::u16string& path);
 
-// Deletes the file, first clearing its read-only attribute when asked to.
-// Reports nothing: the caller tests the path afterwards if it cares.
-void KillFile(const std::u16string& path, bool clearReadOnly);
-
 // The current directory, or "" when it cannot be read.
 std::u16string GetCurDir();
 
-// The folder part and the name part of a path.  A path without a backslash
-// is a name in the current directory; an existing folder is all folder.
-std::u16string GetFolderPart(const std::u16string& path);
-std::u16string GetFilePart(const std::u16string& path);
-
-// Both parts at once, the disk asked once: for the current directory when
-// the path holds no backslash, else whether it is a folder, unless the
-// caller knows that already (`isFolder`).
+// The folder part and the name part of a path, the disk asked once: a path
+// without a backslash is a name in the current directory; an existing
+// folder is all folder, unless the caller knows what it is (`isFolder`).
 struct PathParts {
   std::u16string folder, name;
 };
@@ -77,6 +68,34 @@ enum class LinkPath {
 // Why `path` cannot go into a link (for an error line: which path, as it
 // counts, how long, the limit), or "" when it fits.
 std::u16string TooLongForLink(LinkPath kind, std::u16string_view path);
+
+// The name a link made without one takes from its target's full path:
+// the last name ("." and ".." are gone from a full path already), the
+// share's for a share's root ("\\server\share" gives "share"), the
+// drive letter for a drive's root ("C:\" gives "C"), and NAME for a path
+// that is only a variable, "%NAME%".
+std::u16string LinkNameOf(std::u16string_view fullPath);
+
+// Whether Windows takes `name` as a file name: none of <>:"/\|?* or a
+// control character (a colon would open an alternate stream of another
+// file), and no device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9,
+// in any letter case, before the first dot and any blanks: "nul.txt",
+// "Aux .lnk"), which Windows and Wine open as the device.
+bool ValidFileName(std::u16string_view name);
+
+// The first name of a path that Windows would not take ("" when there is
+// none), after its long-path or device prefix ("\\?\", "\\.\") and its
+// drive ("C:\" or "C:"); a server's and a share's name are names too.  Both
+// separators, '\' and '/', part names.
+std::u16string InvalidName(std::u16string_view path);
+
+// What is wrong with a network path or a device path as a link's target
+// (for an error line), "" for any other path: a network path names a
+// server and a share that Windows takes ("\\server\share\..."); one in
+// the device or long-path form ("\\.\pipe\x", "\\?\UNC\...") is
+// no file or folder a link can name, but for "\\?\C:\..." and
+// "\\?\UNC\server\share\...", the long forms of the other two.
+std::u16string NetworkPathFault(std::u16string_view path);
 
 // The folder, a backslash unless it already ends in one, and the name.
 std::u16string JoinPath(std::u16string folder, const std::u16string& name);

@@ -61,8 +61,6 @@ std::int32_t FindClose(Handle search);
 // (kAttrReparsePoint, with kAttrDirectory when it leads to a folder), a
 // dangling one included, as Windows does.
 std::uint32_t GetFileAttributesA(const std::string& path);
-std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes);
-std::int32_t DeleteFileA(const std::string& path);
 
 // Without a buffer (or too small a one): the size needed, terminating zero
 // included.  Otherwise the length written.  0 on failure.

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/line_writer.h"
@@ -16,6 +17,7 @@ namespace mklnk::shelllink {
 using fs::JoinPath;
 using fs::LinkPath;
 using fs::TooLongForLink;
+using fs::ValidFileName;
 
 namespace {
 
@@ -28,10 +30,15 @@ namespace {
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
 // The full path, or a failure when the current folder a relative path
-// needs cannot be read: such a path must not be stored as it is.  A path
-// the system cannot resolve otherwise (one too long for it, say) comes back
-// as it is, for the checks that follow to name.
+// needs cannot be read, or when the system's calls cannot take its text
+// (outside the code page of mklnk.exe): such a path must not be stored as
+// it is.  A path the system cannot resolve otherwise (one too long for it,
+// say) comes back as it is, for the checks that follow to name.
 std::u16string FullOrFail(const std::u16string& path) {
+  if (!fs::IsFullPath(path) && !platform::ToAnsiExact(path)) {
+    Fail(u"cannot resolve " + Quoted(path) + u" against the current folder: it holds characters the system's "
+         u"code page does not.");
+  }
   platform::SetLastError(0);
   std::u16string full = fs::FullPath(path);
   if (!full.empty()) return full;
@@ -40,50 +47,6 @@ std::u16string FullOrFail(const std::u16string& path) {
     Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
   }
   return path;
-}
-
-// A name that Windows and Wine open as a device, not a file: CON, PRN, AUX,
-// NUL, COM1 to COM9 or LPT1 to LPT9 (also with a superscript 1, 2 or 3), in
-// any letter case, before the first dot and any blanks ("nul.txt.lnk",
-// "Aux .lnk").  A link so named cannot be opened; Wine even waits on AUX.
-bool DeviceName(std::u16string_view name) {
-  std::u16string_view base = name.substr(0, name.find(u'.'));
-  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-  const std::u16string upper = platform::UpperCase(base);
-  if (upper == u"CON" || upper == u"PRN" || upper == u"AUX" || upper == u"NUL") return true;
-  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
-         std::u16string_view(u"123456789\u00b9\u00b2\u00b3").find(upper[3]) != std::u16string_view::npos;
-}
-
-// Windows takes none of these in a file name; a colon would even open an
-// alternate stream of another file.
-bool ValidFileName(std::u16string_view name) {
-  for (const char16_t c : name) {
-    if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) return false;
-  }
-  return !DeviceName(name);
-}
-
-// The first name of a full path, below its drive ("C:\") or share
-// ("\\server\share\"), that Windows would not take; "" when there is none.
-// On Linux a file may well be named so, but a link to it cannot work.
-std::u16string InvalidName(std::u16string_view path) {
-  std::size_t start = 0;
-  if (path.size() >= 3 && path[1] == u':' && path[2] == u'\\') {
-    start = 3;
-  } else if (path.starts_with(u"\\\\")) {
-    const std::size_t server = path.find(u'\\', 2);
-    const std::size_t share = server == std::u16string_view::npos ? server : path.find(u'\\', server + 1);
-    start = share == std::u16string_view::npos ? path.size() : share + 1;
-  }
-  while (start < path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    const std::u16string_view name = path.substr(start, end - start);
-    if (!ValidFileName(name)) return std::u16string(name);
-    start = end + 1;
-  }
-  return {};
 }
 
 // The attributes of whatever stands under a name, a symbolic link that
@@ -174,26 +137,14 @@ class Writing {
 }  // namespace
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
-                     std::u16string linkName, const std::u16string& arguments, const std::u16string& description) {
-  platform::LinkProperties properties;
-  properties.arguments = arguments;
-  properties.description = description;
-  return CreateShellLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
-                         properties);
-}
-
-bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const platform::LinkProperties& properties) {
   linkFolder = fs::StripQuotes(std::move(linkFolder));
   linkName = fs::StripQuotes(std::move(linkName));
   targetName = fs::StripQuotes(std::move(targetName));
   targetFolder = fs::StripQuotes(std::move(targetFolder));
 
-  const std::u16string linkFileName = (linkName.empty() ? targetName : linkName) + u".lnk";
   Writing writing;
   try {
-    if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
-
     // The target as the link stores it: the whole path made full, so that
     // "." or "..", a drive-relative name or repeated backslashes name what
     // the existence test found.  A folder named by "." or ".." is its own
@@ -212,13 +163,23 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
                                                                             : FullOrFail(properties.workingDirectory);
     }
     std::u16string icon = properties.iconPath;
-    if (!icon.empty() && icon.find(u'%') == std::u16string::npos) icon = FullOrFail(icon);
-    for (const std::u16string& tooLong : {TooLongForLink(LinkPath::kTarget, targetPath),
-                                          TooLongForLink(LinkPath::kWorkingDirectory, workingDirectory),
-                                          TooLongForLink(LinkPath::kIcon, icon)}) {
-      if (!tooLong.empty()) Fail(tooLong);
+    if (!icon.empty() && !fs::IsEnvironmentPath(icon)) icon = FullOrFail(icon);
+    // Named after the target when the link has no name of its own: "C:\"
+    // makes "C.lnk", not ".lnk", which every such link would replace.
+    const std::u16string linkFileName = (linkName.empty() ? fs::LinkNameOf(targetPath) : linkName) + u".lnk";
+    if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
+    // Each path fits as typed, and as its %VARIABLES% lead here: the
+    // system that opens the link expands them into the same buffers.
+    using Checked = std::pair<LinkPath, const std::u16string*>;
+    for (const auto& [kind, path] : {Checked{LinkPath::kTarget, &targetPath},
+                                     Checked{LinkPath::kWorkingDirectory, &workingDirectory},
+                                     Checked{LinkPath::kIcon, &icon}}) {
+      for (const std::u16string& tooLong :
+           {TooLongForLink(kind, *path), TooLongForLink(kind, platform::ExpandVariables(*path))}) {
+        if (!tooLong.empty()) Fail(tooLong);
+      }
     }
-    if (const std::u16string bad = InvalidName(targetPath); !bad.empty()) {
+    if (const std::u16string bad = fs::InvalidName(targetPath); !bad.empty()) {
       Fail(u"the target " + Quoted(targetPath) + u" holds the name " + Quoted(bad) +
            u", which Windows does not take; a link to it cannot work.");
     }

@@ -8,8 +8,9 @@
 
 namespace mklnk::shelllink {
 
-// Makes "<link name or target name>.lnk" in the link folder, pointing at the
-// target folder joined with the target name.  True when the link was saved;
+// Makes "<link name>.lnk" in the link folder, pointing at the target folder
+// joined with the target name; without a link name, the link is named after
+// the target's full path (fs::LinkNameOf).  True when the link was saved;
 // false after printing "Error: " and the failure's description.
 //
 // The new link is made complete under a temporary name of its own in the
@@ -17,13 +18,12 @@ namespace mklnk::shelllink {
 // then put in the link file's place with one replacing rename: the name
 // holds the older link or the new one at every instant, and a failed call
 // leaves the link folder as it found it.
-bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
-                     std::u16string linkName, const std::u16string& arguments, const std::u16string& description);
-
-// The same with every property a link can hold besides its target.  A
-// relative working directory or icon file is made full, as the target is;
-// an icon file holding a %VARIABLE% is stored as it is, for the system that
-// opens the link to expand.
+//
+// It holds every property a link can hold besides its target.  A relative
+// working directory or icon file is made full, as the target is; one that
+// begins with a %VARIABLE% is stored as typed, for the system that opens
+// the link to expand.  Every path must fit in a link as typed and, where
+// its variables lead somewhere here, as they lead.
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const platform::LinkProperties& properties);
 

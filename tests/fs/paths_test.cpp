@@ -80,8 +80,8 @@ TEST_F(PathsTest, Tests) {
   const std::u16string root = t.win().substr(0, 3);
   EXPECT_FALSE(FileExists(root));
   EXPECT_TRUE(FolderExists(root));
-  EXPECT_EQ(Show(GetFolderPart(root)), Show(root));
-  EXPECT_EQ(Show(GetFilePart(root)), "");
+  EXPECT_EQ(Show(SplitPath(root).folder), Show(root));
+  EXPECT_EQ(Show(SplitPath(root).name), "");
 }
 
 TEST_F(PathsTest, SplitAndJoin) {
@@ -109,9 +109,6 @@ TEST_F(PathsTest, SplitAndJoin) {
     const PathParts parts = SplitPath(path);
     EXPECT_EQ(Show(parts.folder), Show(P(row.folder)));
     EXPECT_EQ(Show(parts.name), Show(P(row.name)));
-    // The two procedures of their own give the same parts.
-    EXPECT_EQ(Show(GetFolderPart(path)), Show(parts.folder));
-    EXPECT_EQ(Show(GetFilePart(path)), Show(parts.name));
   }
 }
 
@@ -124,8 +121,8 @@ TEST(GetCurDir, Unreadable) {
   ChangeDir cd(t.native("gone"));
   std::filesystem::remove(t.native("gone"));
   EXPECT_EQ(Show(GetCurDir()), "");
-  EXPECT_EQ(Show(GetFolderPart(u"a.txt")), "");
-  EXPECT_EQ(Show(GetFilePart(u"a.txt")), "a.txt");
+  EXPECT_EQ(Show(SplitPath(u"a.txt").folder), "");
+  EXPECT_EQ(Show(SplitPath(u"a.txt").name), "a.txt");
 }
 #endif
 
@@ -184,41 +181,5 @@ TEST(StripQuotes, Table) {
   };
   for (const Row& row : rows) EXPECT_EQ(Show(StripQuotes(row.in)), Show(row.out)) << Show(row.in);
 }
-
-TEST(KillFile, Cases) {
-  TempDir t;
-  t.MakeFile("plain");
-  t.MakeFile("ro-keep");
-  t.SetReadOnly("ro-keep");
-  t.MakeFile("ro-kill");
-  t.SetReadOnly("ro-kill");
-  t.MakeDir("folder");
-
-  KillFile(t.win("plain"), false);
-  EXPECT_FALSE(t.Exists("plain"));
-  KillFile(t.win("ro-keep"), false);
-  EXPECT_TRUE(t.Exists("ro-keep"));
-  KillFile(t.win("ro-kill"), true);
-  EXPECT_FALSE(t.Exists("ro-kill"));
-  KillFile(t.win("missing"), true);  // nothing to report
-  KillFile(t.win("folder"), true);
-  EXPECT_TRUE(t.Exists("folder"));
-  KillFile(u"", true);
-}
-
-#ifndef _WIN32
-TEST(KillFile, SymbolicLinkGoesTargetStays) {
-  TempDir t;
-  t.MakeFile("target", "keep me");
-  t.SetReadOnly("target");
-  std::filesystem::create_symlink(t.native("target"), t.native("link"));
-  KillFile(t.win("link"), true);
-  EXPECT_FALSE(t.Exists("link"));
-  EXPECT_EQ(t.Read("target"), "keep me");
-  // The target's read-only bit was not touched through the link.
-  EXPECT_EQ(std::filesystem::status(t.native("target")).permissions() & std::filesystem::perms::owner_write,
-            std::filesystem::perms::none);
-}
-#endif
 
 }  // namespace

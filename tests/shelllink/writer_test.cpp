@@ -20,6 +20,16 @@ using testsupport::TempDir;
 
 std::string Show(const std::u16string& s) { return platform::ToAnsi(s); }
 
+// A link with arguments and a description, and nothing else of its own.
+bool CreateShellLink(const std::u16string& linkFolder, const std::u16string& targetFolder,
+                     const std::u16string& targetName, const std::u16string& linkName,
+                     const std::u16string& arguments = u"", const std::u16string& description = u"") {
+  platform::LinkProperties properties;
+  properties.arguments = arguments;
+  properties.description = description;
+  return mklnk::shelllink::CreateShellLink(linkFolder, targetFolder, targetName, linkName, properties);
+}
+
 // A Shell that works on the real file system, records what it was asked,
 // and can be told to fail at one point: a null answer, a refused save, or a
 // save that goes wrong half-way.
@@ -169,7 +179,7 @@ class ShellLinkTest : public ::testing::Test {
   }
   // The usual call: link "links\doc" to "target.txt".
   bool Create(const std::u16string& linkName = u"doc") {
-    return mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", linkName, u"", u"");
+    return CreateShellLink(t.win("links"), t.win(), u"target.txt", linkName);
   }
 
   World world;
@@ -178,8 +188,7 @@ class ShellLinkTest : public ::testing::Test {
 };
 
 TEST_F(ShellLinkTest, CallsInOrder) {
-  ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"",
-                                             u"my \"link\""));
+  ASSERT_TRUE(CreateShellLink(t.win("links"), t.win() + u"\\", u"target.txt", u"doc", u"-a \"x\"", u"my \"link\""));
   EXPECT_EQ(out.Bytes(), "");
   const std::string dir = Show(t.win());
   const std::vector<std::string> expected = {
@@ -209,7 +218,8 @@ TEST_F(ShellLinkTest, CallsInOrder) {
   properties.hotKey = 0x64B;
   properties.runAsAdministrator = true;
   const testsupport::ChangeDir into(t.native());
-  for (const std::u16string icon : {u"links\\i.ico", u"%windir%\\i.ico"}) {
+  // A % that opens no variable is part of a relative name.
+  for (const std::u16string icon : {u"links\\i.ico", u"%windir%\\i.ico", u"100%.ico"}) {
     world.calls.clear();
     properties.iconPath = icon;
     ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", u"doc", properties));
@@ -217,7 +227,7 @@ TEST_F(ShellLinkTest, CallsInOrder) {
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "Path=" + dir + "\\target.txt", "Description=", "WorkingDirectory=" + dir + "\\links",
                         "Arguments=",
-                        "IconLocation=" + (icon[0] == u'%' ? Show(icon) : dir + "\\links\\i.ico") + ",-3",
+                        "IconLocation=" + (icon[0] == u'%' ? Show(icon) : dir + "\\" + Show(icon)) + ",-3",
                         "ShowCommand=7", "Hotkey=1611", "RunAsAdministrator", "Save"}));
   }
 }
@@ -240,12 +250,15 @@ TEST_F(ShellLinkTest, Names) {
       {links, t.win(), u"target.txt", u"", "target.txt.lnk"},
       {u"\"" + links + u"\\", t.win(), u"target.txt", u"doc.lnk\"", "doc.lnk.lnk"},
       {u"\"" + links + u"\"", u"\"" + t.win() + u"\\", u"target.txt\"", u"", "target.txt.lnk"},
-      {links, t.win(), u"", u"", ".lnk"},
+      // Named after the target: its folder, the share, the drive letter.
+      {links, t.win(), u"", u"", Show(t.win().substr(t.win().rfind(u'\\') + 1)) + ".lnk"},
+      {links, t.win(), u".", u"", Show(t.win().substr(t.win().rfind(u'\\') + 1)) + ".lnk"},
+      {links, u"\\\\fileserver\\public", u"", u"", "public.lnk"},
+      {links, t.win().substr(0, 3), u"", u"", Show(t.win().substr(0, 1)) + ".lnk"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.file);
-    ASSERT_TRUE(mklnk::shelllink::CreateShellLink(row.linkFolder, row.targetFolder, row.targetName, row.linkName, u"",
-                                               u""));
+    ASSERT_TRUE(CreateShellLink(row.linkFolder, row.targetFolder, row.targetName, row.linkName));
     EXPECT_EQ(t.Read("links/" + row.file).rfind("Path=", 0), 0u);
   }
 }
@@ -287,7 +300,7 @@ TEST_F(ShellLinkTest, Failures) {
       testsupport::Capture capture;
       mklnk::console::SetStdOutput(capture.handle());
       world.fail = row.fail;
-      EXPECT_FALSE(mklnk::shelllink::CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc", u"", u""));
+      EXPECT_FALSE(CreateShellLink(fresh.win("links"), fresh.win(), u"t.txt", u"doc"));
       const std::string printed = capture.Bytes();
       std::string message = row.message;
       if (const std::size_t at = message.find("{links}"); at != std::string::npos) {
@@ -342,7 +355,7 @@ TEST_F(ShellLinkTest, ChangesMeanwhile) {
         fresh.MakeFile("links/doc.lnk", "the user's");
       }
     };
-    EXPECT_EQ(mklnk::shelllink::CreateShellLink(fresh.win("links"), fresh.win(), u"target.txt", u"doc", u"", u""),
+    EXPECT_EQ(CreateShellLink(fresh.win("links"), fresh.win(), u"target.txt", u"doc"),
               row.printed.empty());
     EXPECT_EQ(capture.Bytes().rfind(row.printed, 0), 0u) << capture.Bytes();
     EXPECT_EQ(fresh.List("links"), std::set<std::string>{"doc.lnk"});
@@ -394,8 +407,7 @@ TEST(ShellLink, TargetRemovedBeforeTheSave) {
     testsupport::Capture out;
     mklnk::console::SetStdOutput(out.handle());
 
-    ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win("gone") + u"\\", u"target.txt", u"doc", u"",
-                                               u""));
+    ASSERT_TRUE(CreateShellLink(t.win("links"), t.win("gone") + u"\\", u"target.txt", u"doc"));
     EXPECT_EQ(out.Bytes(), "");
     EXPECT_EQ(t.List("links"), std::set<std::string>{"doc.lnk"});
     const std::string bytes = t.Read("links/doc.lnk");

@@ -3,20 +3,16 @@
 // Paths come in as the user typed them, in Windows form and UTF-8 (our ANSI
 // code page here), and are mapped by winpath.h.  Where Linux and Windows
 // differ, Windows wins as far as a tool user can tell:
-//  - "read-only" is the owner's write bit, and it is honoured even when we
-//    run as root, who could write anyway: DeleteFileA and CreateEmptyFileA
-//    refuse a read-only file, as Windows answers "access denied";
+//  - "read-only" is the owner's write bit;
 //  - nothing ever acts through a symbolic link on the link's target except
 //    FindFirstFileA, which reports what the link leads to; the attribute
 //    query reports the link itself, as Windows does (a reparse point, a
-//    folder when it leads to one); a link is deleted, renamed and
-//    truncated-refused as itself, and SetFileAttributesA leaves a link
-//    alone and succeeds (Linux has no permissions of a link to change);
+//    folder when it leads to one); a link is removed and renamed as itself;
 //  - names beginning with '.' carry the hidden bit, as Wine shows them;
 //  - a name not on disk as written is looked up in another letter case, as
 //    Wine does (winpath.h), after the call on the name as written failed.
 //
-// This file is divided into: helpers for modes; the kernel calls, in the
+// This file is divided into: helpers; the kernel calls, in the
 // order of platform.h; the last error and its words.
 #include <fcntl.h>
 #include <poll.h>
@@ -45,40 +41,6 @@ bool EndsInSeparator(std::string_view p) { return !p.empty() && (p.back() == '\\
 // LastComponent takes '/' as a separator, and a Linux path has no drive.
 std::uint32_t AttributesOf(const struct stat& st, std::string_view unixPath) {
   return posix::AttributesFromMode(st.st_mode, posix::LastComponent(unixPath));
-}
-
-constexpr mode_t kAllWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-
-mode_t ModeFor(mode_t mode, std::uint32_t attributes) {
-  mode &= 07777;
-  return (attributes & kAttrReadOnly) ? (mode & ~kAllWrite) : (mode | S_IWUSR);
-}
-
-// Sets the permission bits of the file itself (of type `type`, as lstat
-// saw it), never of what a link at that place would lead to.
-bool ChangeMode(const std::string& path, mode_t type, std::uint32_t attributes) {
-  if (S_ISREG(type) || S_ISDIR(type)) {
-    // Through a descriptor: what we look at is what we change.
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd >= 0) {
-      struct stat st;
-      bool ok = fstat(fd, &st) == 0;
-      if (ok) {
-        const mode_t wanted = ModeFor(st.st_mode, attributes);
-        ok = wanted == (st.st_mode & 07777) || fchmod(fd, wanted) == 0;
-      }
-      close(fd);
-      return ok;
-    }
-    if (errno == ELOOP) return true;  // a link came in meanwhile: leave it alone
-  }
-  // Not readable by us, or a pipe or device we had better not open: change
-  // it by name, still refusing a link.
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) return true;
-  const mode_t wanted = ModeFor(st.st_mode, attributes);
-  return wanted == (st.st_mode & 07777) || fchmodat(AT_FDCWD, path.c_str(), wanted, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 }  // namespace
@@ -136,6 +98,11 @@ Handle FindFirstFileA(const std::string& pattern, FindData& data) {
     errno = walk.error;
     return kInvalidHandle;
   }
+  // A root ("Z:\.", "\\server\share") holds no name to find, as on Windows.
+  if (walk.names.empty()) {
+    errno = ENOENT;
+    return kInvalidHandle;
+  }
   data.attributes = posix::AttributesFromMode(walk.facts.back().mode, walk.names.back());
   // We keep no open search: every handle is the same token.
   return 1;
@@ -155,34 +122,6 @@ std::uint32_t GetFileAttributesA(const std::string& path) {
   struct stat to;
   const bool folder = stat(unixPath->c_str(), &to) == 0 && S_ISDIR(to.st_mode);
   return (AttributesOf(st, *unixPath) & ~kAttrNormal) | kAttrReparsePoint | (folder ? kAttrDirectory : 0);
-}
-
-std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
-  const std::optional<std::string> unixPath = posix::ToUnixPath(path);
-  if (!unixPath) return 0;
-  // "link\" would lead the system through the link: look at the name bare.
-  std::string plain = *unixPath;
-  while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
-  struct stat st;
-  if (!posix::OnDisk(plain, [&](const char* p) { return lstat(p, &st) == 0; })) return 0;
-  if (S_ISLNK(st.st_mode)) return 1;
-  const std::string named = plain.size() < unixPath->size() ? plain + "/" : plain;
-  if (lstat(named.c_str(), &st) != 0) return 0;
-  return ChangeMode(named, st.st_mode, attributes) ? 1 : 0;
-}
-
-std::int32_t DeleteFileA(const std::string& path) {
-  // A name ending in a separator is a folder's name, and folders are not
-  // DeleteFile's to remove.
-  if (EndsInSeparator(path)) return 0;
-  std::optional<std::string> unixPath = posix::ToUnixPath(path);
-  struct stat st;
-  if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return lstat(p, &st) == 0; })) return 0;
-  if (S_ISDIR(st.st_mode)) return 0;
-  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) return 0;
-  // unlink() removes a link itself and never a directory.
-  posix::ForgetListings();
-  return unlink(unixPath->c_str()) == 0 ? 1 : 0;
 }
 
 std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {

@@ -279,6 +279,7 @@ class PosixLink final : public ShellLinkObject {
     if (data.environmentTarget.empty()) data.environmentTarget = data.targetPath;
     const posix::Walk& walk = posix::WalkTo(target);
     data.targetExists = walk.Found();
+    if (data.targetExists && walk.facts.empty()) data.targetAttributes = kAttrDirectory;  // the share's root
     if (data.targetExists && !walk.facts.empty()) {
       const posix::Facts& facts = walk.facts.back();
       data.targetAttributes = posix::AttributesFromMode(facts.mode, walk.names.back());

@@ -311,8 +311,15 @@ std::optional<Root> RootOf(std::string_view fullPath) {
       WinePrefix().empty()) {
     return std::nullopt;
   }
-  std::string folder = WinePrefix() + "/dosdevices/unc/" + unc->root.substr(2);
-  folder.replace(folder.rfind('\\'), 1, "/");
+  // Server and share in any letter case, as Windows matches them, and as
+  // Wine's name lookup matches the names below them.
+  const std::size_t share = unc->root.find('\\', 2);
+  std::string folder = WinePrefix() + "/dosdevices/unc";
+  for (const std::string& name : {unc->root.substr(2, share - 2), unc->root.substr(share + 1)}) {
+    struct stat st;
+    const std::string written = JoinUnix(folder, name);
+    folder = stat(written.c_str(), &st) == 0 ? written : JoinUnix(folder, MatchName(folder, name).value_or(name));
+  }
   return Root{std::move(folder), unc->root.size() + 1};
 }
 

@@ -77,16 +77,6 @@ std::uint32_t GetFileAttributesA(const std::string& path) {
   return ::GetFileAttributesA(path.c_str());
 }
 
-std::int32_t SetFileAttributesA(const std::string& path, std::uint32_t attributes) {
-  if (!IsValidPath(path)) return 0;
-  return ::SetFileAttributesA(path.c_str(), attributes);
-}
-
-std::int32_t DeleteFileA(const std::string& path) {
-  if (!IsValidPath(path)) return 0;
-  return ::DeleteFileA(path.c_str());
-}
-
 std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer) {
   // The system takes no buffer as "tell me the size"; so do we, whatever
   // length came with it.

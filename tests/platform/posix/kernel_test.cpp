@@ -124,60 +124,6 @@ TEST_F(Kernel, FileIdFollowsSpellingNotNames) {
   EXPECT_NE(GetFileIdA(W("dir"), true), file);
 }
 
-TEST_F(Kernel, SetAttributesChangesTheWriteBitOfTheFileItself) {
-  // Normal makes a read-only file writable again.
-  EXPECT_NE(SetFileAttributesA(W("ro.txt"), kAttrNormal), 0);
-  EXPECT_EQ(GetFileAttributesA(W("ro.txt")), kAttrNormal);
-  EXPECT_EQ(ModeOf(At("ro.txt")), 0644u);
-  // Read-only takes every write bit away.
-  ASSERT_EQ(chmod(At("file.txt").c_str(), 0666), 0);
-  EXPECT_NE(SetFileAttributesA(W("file.txt"), kAttrReadOnly), 0);
-  EXPECT_EQ(ModeOf(At("file.txt")), 0444u);
-  EXPECT_EQ(GetFileAttributesA(W("file.txt")), kAttrReadOnly);
-  // A link is left alone, and so is what it leads to.
-  EXPECT_NE(SetFileAttributesA(W("link"), kAttrNormal), 0);
-  EXPECT_EQ(ModeOf(At("file.txt")), 0444u);
-  MakeLink("rodir", "rodirlink");
-  EXPECT_NE(SetFileAttributesA(W("rodirlink") + "\\", kAttrNormal), 0);
-  EXPECT_EQ(ModeOf(At("rodir")), 0555u);
-  // A folder is a file like any other here.
-  EXPECT_NE(SetFileAttributesA(W("rodir"), kAttrNormal), 0);
-  EXPECT_EQ(ModeOf(At("rodir")), 0755u);
-  // Nothing there, nothing set.
-  EXPECT_EQ(SetFileAttributesA(W("missing"), kAttrNormal), 0);
-  EXPECT_EQ(SetFileAttributesA(W("file.txt") + "\\", kAttrNormal), 0);
-  EXPECT_EQ(SetFileAttributesA("", kAttrNormal), 0);
-}
-
-TEST_F(Kernel, DeleteRemovesFilesAndLinksOnly) {
-  struct Case {
-    std::string rel, suffix;
-    bool deleted;
-  };
-  const std::vector<Case> cases = {
-      {"file.txt", "", true},
-      {"ro.txt", "", false},  // read-only: access denied
-      {"dir", "", false},
-      {"dir", "\\", false},
-      {"link", "", true},  // the link goes, its target stays
-      {"dirlink", "", true},
-      {"dangling", "", true},
-      {"missing", "", false},
-  };
-  for (const Case& c : cases) {
-    const bool was_there = Exists(At(c.rel));
-    EXPECT_EQ(DeleteFileA(W(c.rel) + c.suffix) != 0, c.deleted) << c.rel << c.suffix;
-    EXPECT_EQ(Exists(At(c.rel)), was_there && !c.deleted) << c.rel << c.suffix;
-  }
-  EXPECT_TRUE(Exists(At("dir/a.txt")));
-  EXPECT_EQ(Read(At("ro.txt")), "keep");
-  EXPECT_EQ(DeleteFileA(""), 0);
-  // Once writable it can go.
-  ASSERT_NE(SetFileAttributesA(W("ro.txt"), kAttrNormal), 0);
-  EXPECT_NE(DeleteFileA(W("ro.txt")), 0);
-  EXPECT_FALSE(Exists(At("ro.txt")));
-}
-
 // The calls a link is made with, all relative to the held folder: even
 // once the folder is renamed they reach the same folder, and nothing is
 // ever made over, followed through or changed beyond the one name.

@@ -130,37 +130,6 @@ TEST(KernelAttributes, TellFilesFoldersAndNothing) {
   EXPECT_EQ(platform::GetFileAttributesA(""), platform::kInvalidFileAttributes);
 }
 
-TEST(KernelAttributes, NormalReplacesReadOnlyAndHidden) {
-  TempDir dir;
-  dir.MakeFile("ro.txt", "x");
-  const std::string path = Ansi(dir.win("ro.txt"));
-  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_NE(platform::GetFileAttributesA(path) & platform::kAttrReadOnly, 0u);
-  EXPECT_NE(platform::SetFileAttributesA(path, platform::kAttrNormal), 0);
-  // Windows then reports "normal", Wine "archive": either way the two bits
-  // are gone.
-  const std::uint32_t now = platform::GetFileAttributesA(path);
-  EXPECT_EQ(now & (platform::kAttrReadOnly | platform::kAttrHidden), 0u) << now;
-  EXPECT_EQ(platform::SetFileAttributesA(Ansi(dir.win("none")), platform::kAttrNormal), 0);
-}
-
-TEST(KernelDelete, RefusesReadOnlyFilesAndFolders) {
-  TempDir dir;
-  dir.MakeFile("ro.txt", "x");
-  dir.MakeDir("sub");
-  const std::string path = Ansi(dir.win("ro.txt"));
-  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(platform::DeleteFileA(path), 0);
-  EXPECT_TRUE(dir.Exists("ro.txt"));
-  EXPECT_EQ(platform::DeleteFileA(Ansi(dir.win("sub"))), 0);
-  EXPECT_TRUE(dir.Exists("sub"));
-  EXPECT_EQ(platform::DeleteFileA(Ansi(dir.win("none"))), 0);
-
-  ASSERT_NE(platform::SetFileAttributesA(path, platform::kAttrNormal), 0);
-  EXPECT_NE(platform::DeleteFileA(path), 0);
-  EXPECT_FALSE(dir.Exists("ro.txt"));
-}
-
 TEST(KernelPaths, AZeroByteNeverShortensThePath) {
   // "a.txt\0junk" must not be taken for "a.txt".
   TempDir dir;
@@ -169,8 +138,6 @@ TEST(KernelPaths, AZeroByteNeverShortensThePath) {
   platform::FindData data;
   EXPECT_EQ(platform::FindFirstFileA(cut, data), platform::kInvalidHandle);
   EXPECT_EQ(platform::GetFileAttributesA(cut), platform::kInvalidFileAttributes);
-  EXPECT_EQ(platform::SetFileAttributesA(cut, platform::kAttrNormal), 0);
-  EXPECT_EQ(platform::DeleteFileA(cut), 0);
   EXPECT_EQ(platform::OpenFolderA(cut), platform::kInvalidHandle);
   EXPECT_EQ(platform::GetFullPathNameA(cut), "");
   EXPECT_EQ(dir.Read("a.txt"), "x");
