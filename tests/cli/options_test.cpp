@@ -115,6 +115,10 @@ TEST(ReadOptions, Words) {
       {{u"/ARGS:/k \"a b\"", u"a", u"/showargs"}, {u"a", u"/showargs"},
        "args=/k \"a b\" workdir= desc= icon=,0 show=1 hotkey=0 | Arguments: /k \"a b\""},
       {{u"--arguments=x", u"/args:y"}, {}, "error: /args is given twice."},
+      // After "--" a slash word is a path; a byte that was no UTF-8 is no text.
+      {{u"a", u"--", u"/ARGS:x"}, {u"a", u"/ARGS:x"}, kNone},
+      {{u"/DESC:caf\xDCE9"}, {}, "error: /DESC holds bytes that are not UTF-8 text."},
+      {{u"/DESC:\U0001F600"}, {}, "args= workdir= desc=\xF0\x9F\x98\x80 icon=,0 show=1 hotkey=0 | Description: \xF0\x9F\x98\x80"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.words.front()));

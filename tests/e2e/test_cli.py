@@ -41,7 +41,9 @@ class Usage(unittest.TestCase):
             # Wherever they stand; a word after -- is a path.
             rows += [(["--HELP"], b"Error: unknown option --HELP; mklnk --help lists them.\r\n", 2),
                      (["a", "--version", "x"], ("mklnk " + harness.VERSION + "\r\n").encode(), 0),
-                     (["--", "--version", "x"], b"Error: x not found.\r\n", 1)]
+                     (["--", "--version", "x"], b"Error: x not found.\r\n", 1),
+                     # Nor is a slash option after --: "/DESC:x" is a path, and paths hold no "/".
+                     (["a", "b", "--", "/DESC:x"], usage, 2)]
         for args, expected, status in rows:
             with self.subTest(args=args):
                 out, rc = tool.run(args)
@@ -66,11 +68,25 @@ class Usage(unittest.TestCase):
             (["/admin:1", "a", "b"], b"Error: /admin takes no value.\r\n"),
             (["/ARGS:a", "b", "c", "/Args:d"], b"Error: /Args is given twice.\r\n"),
             (["/TYPE:disk", "a", "b"], b'Error: /TYPE takes file or folder: "disk".\r\n'),
+            # A path no Windows program can open: a device's name, a colon
+            # or a bar anywhere but after a drive letter.
+            (["a", "b", "/WORKDIR:nul"], b'Error: /WORKDIR holds the name "nul", which Windows does not take in a '
+                                         b'path: "nul".\r\n'),
+            (["/ICON:aux,1", "a", "b"], b'Error: /ICON holds the name "aux", which Windows does not take in a path: '
+                                        b'"aux,1".\r\n'),
+            (["a", "b", "/WORKDIR:a:b|c"], b'Error: /WORKDIR holds the name "b|c", which Windows does not take in a '
+                                           b'path: "a:b|c".\r\n'),
         ]
         if not harness.TOOL.wine:
             rows += [(["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'),
                      (["a", "b", "--argument=-x"], b"Error: unknown option --argument=-x; mklnk --help lists them.\r\n"),
-                     (["--bogus", "a", "b", "--arguments=x"], b"Error: unknown option --bogus; mklnk --help lists them.\r\n")]
+                     (["--bogus", "a", "b", "--arguments=x"], b"Error: unknown option --bogus; mklnk --help lists them.\r\n"),
+                     # The shell's words keep their quotes, which no Windows
+                     # path holds; bytes that are not UTF-8 are no text.
+                     (['/WORKDIR:"C:\\My Dir"', "a", "b"], b'Error: /WORKDIR holds the name ""C:", which Windows does '
+                                                            b'not take in a path: ""C:\\My Dir"".\r\n'),
+                     (["a", "b", "--description=caf\udce9"], b"Error: --description holds bytes that are not UTF-8 "
+                                                              b"text.\r\n")]
         for args, expected in rows:
             with self.subTest(args=args), TempDir() as d:
                 self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))

@@ -95,9 +95,22 @@ class LinkTest(unittest.TestCase):
                   self.folders(self.p("data")), "shortcut created for links\\ <<===>> data\r\n")
 
     def test_folder_target_and_folder_link(self):
-        # Both names empty: the link file is ".lnk".
-        self.make(["links\\", self.w("data")], "links/.lnk", self.w("data"), self.w("data"),
-                  self.folders(self.p("data")))
+        # Both names empty: the link file is named after the target's full
+        # path, its last name, or a drive's letter (never ".lnk", which each
+        # such link would replace).
+        top = os.path.basename(self.d)
+        rows = [
+            # args, current directory, link file, target, working directory, items
+            (["links\\", self.w("data")], "", "links/data.lnk", self.w("data"), self.w("data"),
+             self.folders(self.p("data"))),
+            (["..\\links\\", "."], "data", "links/data.lnk", self.w("data"), self.w("data"),
+             self.folders(self.p("data"))),
+            (["links\\", "data\\.."], "", "links/%s.lnk" % top, self.w(), self.w(), self.folders(self.d)),
+            (["links\\", "Z:\\"], "", "links/Z.lnk", "Z:\\", "Z:\\", []),
+        ]
+        for args, cwd, link, target, workdir, items in rows:
+            with self.subTest(args=args):
+                self.make(args, link, target, workdir, items, cwd=self.p(cwd))
 
     def test_quoted_names_with_spaces(self):
         os.makedirs(self.p("My Links"))
@@ -324,6 +337,13 @@ class ForAnotherMachine(unittest.TestCase):
             (["links\\reached", "\\\\fileserver\\public\\here.txt"],
              None, "\\\\FILESERVER\\PUBLIC\\here.txt", "\\\\fileserver\\public\\here.txt", None,
              "\\\\fileserver\\public\\", None),
+            # The share's root, a folder; a server and a share in another
+            # letter case, matched as Windows matches them.
+            (["links\\root", "\\\\fileserver\\public"],
+             None, "\\\\FILESERVER\\PUBLIC", "\\\\fileserver\\public\\", None, "\\\\fileserver\\public", None),
+            (["links\\upper", "\\\\FILESERVER\\Public\\here.txt"],
+             None, "\\\\FILESERVER\\PUBLIC\\here.txt", "\\\\FILESERVER\\Public\\here.txt", None,
+             "\\\\FILESERVER\\Public\\", None),
             (["links\\notepad", "%windir%\\notepad.exe"],
              "C:\\windows\\notepad.exe", None, "%windir%\\notepad.exe", None, "%windir%\\",
              [("folder", "windows"), ("file", "notepad.exe")]),
@@ -441,7 +461,8 @@ class OlderEntries(unittest.TestCase):
 
 
 class Failures(unittest.TestCase):
-    """Runs that make no link: one error line, exit status 1, nothing changed."""
+    """Runs that make no link: one error line, exit status 1 (2 for a path
+    that cannot be what /TYPE says), nothing changed."""
 
     def test_failures(self):
         def itself(d, name="doc.lnk"):
@@ -469,6 +490,23 @@ class Failures(unittest.TestCase):
             # aux.txt: a link so named could not be opened.
             (["links\\NUL", "data\\report.txt"], 'Error: the link name "NUL.lnk" is not a valid file name.\r\n'),
             (["links\\", "data\\aux.txt"], 'Error: the link name "aux.txt.lnk" is not a valid file name.\r\n'),
+            # Windows opens no file by a name with a backslash after it.
+            (["links\\doc", "data\\report.txt\\"], "Error: data\\report.txt\\ not found.\r\n"),
+            # Paths that cannot be what /TYPE says: exit status 2.
+            (["links\\doc", "data\\report.txt\\", "/TYPE:FILE"], "Error: the target data\\report.txt\\ ends in a "
+             "backslash, which makes it a folder's path, but /TYPE says file.\r\n", 2),
+            (["links\\doc", "Q:\\", "/TYPE:FILE"], "Error: the target Q:\\ ends in a backslash, which makes it a folder's "
+             "path, but /TYPE says file.\r\n", 2),
+            (["links\\doc", "\\\\server\\", "/TYPE:FOLDER"], 'Error: the target "\\\\server\\" names no share: a network '
+             "path is \\\\server\\share\\...\r\n", 2),
+            (["links\\doc", "\\\\.\\C:\\nothere\\x.exe", "/TYPE:FILE"], 'Error: the target "\\\\.\\C:\\nothere\\x.exe" '
+             "is a device's path, not a file's or a folder's.\r\n", 2),
+            (["links\\doc", "\\\\ser:ver\\sh|are\\x.txt", "/TYPE:FILE"], 'Error: the target "\\\\ser:ver\\sh|are\\x.txt" '
+             'names the server "ser:ver", which Windows does not take.\r\n', 2),
+            # Each path fits as typed and as its variables expand (%windir%
+            # is C:\windows here and under Wine).
+            (["links\\doc", "%windir%\\" + "v" * 249, "/TYPE:FOLDER"], 'Error: the target "C:\\windows\\' + "v" * 249 +
+             '" is too long for a link: 260 characters (259 at most).\r\n'),
         ]
 
         def too_long(what, path):
@@ -489,9 +527,17 @@ class Failures(unittest.TestCase):
             line = too_long("the working directory", folder + "\\")
             return ["links\\dot", folder + "\\."], "Error: %s\\. not found.\r\n" % folder if harness.TOOL.wine else line
 
+        def working_directory_option_259(d):
+            # One limit, the writer's, for the path as it counts: with its
+            # closing backslash, 260.
+            folder = win_path(os.path.join(d, "w" * (259 - len(win_path(d)) - 1)))
+            return ["links\\doc", "data\\report.txt", "/WORKDIR:" + folder], too_long("the working directory",
+                                                                                     folder + "\\")
+
         # Paths of 260 UTF-16 units: the arguments and the line are made in the folder.
-        rows += [(target_260, None), (link_file_260, None), (working_directory_260, None)]
-        for args, start in rows:
+        rows += [(target_260, None), (link_file_260, None), (working_directory_260, None),
+                 (working_directory_option_259, None)]
+        for args, start, *status in rows:
             with self.subTest(args=getattr(args, "__name__", args)), TempDir() as d:
                 os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
                 os.makedirs(os.path.join(d, "data"))
@@ -511,7 +557,7 @@ class Failures(unittest.TestCase):
                 else:
                     self.assertTrue(out.startswith(start.encode()), out)
                 self.assertTrue(out.endswith(b"\r\n"))
-                self.assertEqual(rc, 1)
+                self.assertEqual(rc, status[0] if status else 1)
                 self.assertEqual(snapshot(d), before)
 
 

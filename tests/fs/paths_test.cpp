@@ -170,6 +170,47 @@ TEST(TooLongForLink, Table) {
   }
 }
 
+// What a link without a name is named after; what no link's path can hold.
+TEST(LinkNames, Table) {
+  struct Row {
+    std::u16string path, name, invalid;
+  };
+  const Row rows[] = {
+      {u"C:\\Data\\report.txt", u"report.txt", u""}, {u"C:\\Data\\", u"Data", u""},
+      {u"C:\\", u"C", u""},                           {u"\\\\fileserver\\public\\", u"public", u""},
+      {u"%windir%", u"windir", u""},                   {u"%windir%\\a%b%", u"a%b%", u""},
+      {u"c:a|b", u"c:a|b", u"a|b"},                    {u"\\\\?\\C:\\x\\nul.txt", u"nul.txt", u"nul.txt"},
+      {u"\"C:\\My Dir\"", u"My Dir\"", u"\"C:"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Show(LinkNameOf(row.path)), Show(row.name)) << Show(row.path);
+    EXPECT_EQ(Show(InvalidName(row.path)), Show(row.invalid)) << Show(row.path);
+  }
+}
+
+TEST(NetworkPathFault, Table) {
+  struct Row {
+    std::u16string path;
+    std::string fault;  // after the quoted target; "" when it is sound
+  };
+  const Row rows[] = {
+      {u"\\\\server\\share", ""},
+      {u"\\\\?\\UNC\\server\\share\\x", ""},
+      {u"\\\\?\\C:\\x", ""},
+      {u"C:\\x", ""},
+      {u"\\\\server", " names no share: a network path is \\\\server\\share\\..."},
+      {u"\\\\?\\UNC\\server\\", " names no share: a network path is \\\\server\\share\\..."},
+      {u"\\\\\\x\\y", " names no share: a network path is \\\\server\\share\\..."},
+      {u"\\\\.\\pipe\\x", " is a device's path, not a file's or a folder's"},
+      {u"\\\\server\\..\\x", " names the share \"..\", which Windows does not take"},
+      {u"\\\\aux\\s", " names the server \"aux\", which Windows does not take"},
+  };
+  for (const Row& row : rows) {
+    const std::string fault = Show(NetworkPathFault(row.path));
+    EXPECT_EQ(fault, row.fault.empty() ? "" : "the target \"" + Show(row.path) + "\"" + row.fault);
+  }
+}
+
 TEST(StripQuotes, Table) {
   struct Row {
     std::u16string in, out;
