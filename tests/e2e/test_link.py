@@ -315,6 +315,16 @@ class ForAnotherMachine(unittest.TestCase):
                                              "C.UTF-8")
                 self.assertEqual(ran, [target, workdir.rstrip("\\"), ""])
 
+    def test_unknown_variable_stored_as_typed(self):
+        # A variable this machine does not have: the path as typed, for the
+        # machine that has it, on both builds (mklnk.exe's link object took
+        # it for a relative path and stored it made full).
+        info = self.make(["links\\mine", "%NOSUCH%\\app.exe", "/TYPE:FILE"],
+                         "shortcut created for links\\mine <<===>> %NOSUCH%\\app.exe\r\n")
+        self.assertEqual([info[k] for k in ("local_base_path", "environment_variables_location", "working_directory")],
+                         [None, "%NOSUCH%\\app.exe", "%NOSUCH%\\"])
+        self.assertEqual((info["items"], info["data_flags"] & 0x02000303), ([], 0x02000300))
+
     def test_shares_and_variables(self):
         # How the Linux writer stores them, field by field: a network link as
         # Windows writes one, a path of variables with what it leads to here

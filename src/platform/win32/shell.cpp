@@ -280,6 +280,11 @@ class Win32ShellLink final : public ShellLinkObject {
     dual_.reset();
   }
   void Save() override {
+    if (UnknownVariable()) {
+      SaveAsTyped();
+      Flush();
+      return;
+    }
     if (dual_) {
       // The file argument left out, the way a script omits an optional one.
       Variant omitted;
@@ -368,6 +373,56 @@ class Win32ShellLink final : public ShellLinkObject {
     Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
     const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
     Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+  }
+
+  // A path that begins with a variable this machine does not have
+  // ("%NOSUCH%\app.exe"): the system's link object takes it for a relative
+  // path and stores it made full against the current folder.
+  bool UnknownVariable() const {
+    const std::size_t closing = path_.size() > 2 && path_[0] == u'%' ? path_.find(u'%', 1) : std::u16string::npos;
+    return closing != std::u16string::npos && closing > 1 &&
+           ExpandVariables(path_).compare(0, closing + 1, path_, 0, closing + 1) == 0;
+  }
+
+  // Such a link is written as Windows stores a path of variables it cannot
+  // look at: the variables alone, in the environment block, no item list
+  // and no LinkInfo; the file's bytes from the format's own builder.
+  void SaveAsTyped() {
+    lnk::LinkData data;
+    data.targetPath = data.environmentTarget = path_;
+    data.idList = false;
+    data.location = lnk::LinkData::Location::kNone;
+    data.forceNoLinkInfo = data.preferEnvironmentPath = true;
+    data.targetExists = false;
+    data.workingDir = folder_;
+    data.arguments = arguments_;
+    data.description = description_;
+    data.iconLocation = iconPath_;
+    data.iconIndex = iconIndex_;
+    if (const std::u16string icon = ExpandVariables(iconPath_); icon != iconPath_ && icon.find(u'%') == icon.npos) {
+      data.iconLocation = icon;
+      data.environmentIcon = iconPath_;
+    }
+    data.showCommand = static_cast<std::uint32_t>(showCommand_);
+    data.hotKey = hotKey_;
+    data.runAsUser = runAsAdministrator_;
+    std::string bytes;
+    try {
+      bytes = lnk::BuildLinkFile(data);
+    } catch (const std::exception&) {
+      Fail(E_INVALIDARG, u"the link's bytes");
+    }
+    Bstr path;
+    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+    const HANDLE file = ::CreateFileW(path.get(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+                    done == bytes.size();
+    const DWORD why = ::GetLastError();
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    if (!ok) throw ShellFailure{u"", static_cast<std::uint32_t>(why == 0 ? ERROR_WRITE_FAULT : why)};
   }
 
   // The item list of a path this machine does not have, as Windows stores
