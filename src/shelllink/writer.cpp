@@ -30,15 +30,10 @@ namespace {
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
 // The full path, or a failure when the current folder a relative path
-// needs cannot be read, or when the system's calls cannot take its text
-// (outside the code page of mklnk.exe): such a path must not be stored as
-// it is.  A path the system cannot resolve otherwise (one too long for it,
-// say) comes back as it is, for the checks that follow to name.
+// needs cannot be read: such a path must not be stored as it is.  A path
+// the system cannot resolve otherwise (one too long for it, say) comes back
+// as it is, for the checks that follow to name.
 std::u16string FullOrFail(const std::u16string& path) {
-  if (!fs::IsFullPath(path) && !platform::ToAnsiExact(path)) {
-    Fail(u"cannot resolve " + Quoted(path) + u" against the current folder: it holds characters the system's "
-         u"code page does not.");
-  }
   platform::SetLastError(0);
   std::u16string full = fs::FullPath(path);
   if (!full.empty()) return full;
@@ -47,6 +42,17 @@ std::u16string FullOrFail(const std::u16string& path) {
     Fail(u"cannot resolve " + Quoted(path) + u" against the current folder", reason);
   }
   return path;
+}
+
+// The same for a path the link stores but nothing looks at (a working
+// directory, an icon file), which must also be text the system's calls
+// take (mklnk.exe's are single-byte): else it would be stored relative.
+std::u16string FullStoredPath(const std::u16string& path) {
+  if (!fs::IsFullPath(path) && !platform::ToAnsiExact(path)) {
+    Fail(u"cannot resolve " + Quoted(path) + u" against the current folder: it holds characters the system's "
+         u"code page does not.");
+  }
+  return FullOrFail(path);
 }
 
 // The attributes of whatever stands under a name, a symbolic link that
@@ -159,14 +165,18 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
                                       : targetName == u"." || targetName == u".." ? targetPath
                                                                                   : FullOrFail(targetFolder);
     if (!properties.workingDirectory.empty()) {
-      workingDirectory = fs::IsEnvironmentPath(properties.workingDirectory) ? properties.workingDirectory
-                                                                            : FullOrFail(properties.workingDirectory);
+      const std::u16string& given = properties.workingDirectory;
+      workingDirectory = fs::IsEnvironmentPath(given) ? given : FullStoredPath(given);
     }
     std::u16string icon = properties.iconPath;
-    if (!icon.empty() && !fs::IsEnvironmentPath(icon)) icon = FullOrFail(icon);
-    // Named after the target when the link has no name of its own: "C:\"
-    // makes "C.lnk", not ".lnk", which every such link would replace.
-    const std::u16string linkFileName = (linkName.empty() ? fs::LinkNameOf(targetPath) : linkName) + u".lnk";
+    if (!icon.empty() && !fs::IsEnvironmentPath(icon)) icon = FullStoredPath(icon);
+    // Named after the target when the link has no name of its own: a file
+    // by its name as given (Windows makes "aux.txt" full as the device
+    // "\\.\aux"), a folder by its full path's last name: "C:\" makes
+    // "C.lnk", not ".lnk", which every such link would replace.
+    const bool named = !targetName.empty() && targetName != u"." && targetName != u"..";
+    const std::u16string linkFileName =
+        (!linkName.empty() ? linkName : named ? targetName : fs::LinkNameOf(targetPath)) + u".lnk";
     if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
     // Each path fits as typed, and as its %VARIABLES% lead here: the
     // system that opens the link expands them into the same buffers.

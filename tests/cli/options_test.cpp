@@ -118,7 +118,8 @@ TEST(ReadOptions, Words) {
       // After "--" a slash word is a path; a byte that was no UTF-8 is no text.
       {{u"a", u"--", u"/ARGS:x"}, {u"a", u"/ARGS:x"}, kNone},
       {{u"/DESC:caf\xDCE9"}, {}, "error: /DESC holds bytes that are not UTF-8 text."},
-      {{u"/DESC:\U0001F600"}, {}, "args= workdir= desc=\xF0\x9F\x98\x80 icon=,0 show=1 hotkey=0 | Description: \xF0\x9F\x98\x80"},
+      {{u"/DESC:\U0001F600"}, {}, "args= workdir= desc=" + Show(u"\U0001F600") + " icon=,0 show=1 hotkey=0 | "
+                                   "Description: " + Show(u"\U0001F600")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.words.front()));
