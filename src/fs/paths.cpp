@@ -133,8 +133,7 @@ std::u16string LinkNameOf(std::u16string_view fullPath) {
   if (path.size() == 2 && path[1] == u':') return std::u16string(1, path[0]);  // a drive's root
   const std::size_t last = path.find_last_of(u"\\/");
   std::u16string_view name = last == std::u16string_view::npos ? path : path.substr(last + 1);
-  if (name.size() > 2 && name.front() == u'%' && name.back() == u'%' && IsEnvironmentPath(name) &&
-      name.find(u'%', 1) == name.size() - 1) {
+  if (name.size() > 2 && name.front() == u'%' && name.find(u'%', 1) == name.size() - 1) {
     name = name.substr(1, name.size() - 2);
   }
   return std::u16string(name);
@@ -194,8 +193,8 @@ std::u16string InvalidName(std::u16string_view path) {
 }
 
 std::u16string NetworkPathFault(std::u16string_view path) {
-  const std::u16string quoted = u"the target \"" + std::u16string(path) + u"\"";
   if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return {};
+  const std::u16string quoted = u"the target \"" + std::u16string(path) + u"\"";
   if (HasDevicePrefix(path)) {
     const std::u16string_view rest = path.substr(4);
     const bool longDrive = path[2] == u'?' && rest.size() >= 3 && rest[1] == u':' && IsSeparator(rest[2]);
