@@ -1,5 +1,6 @@
 #include "fs/paths.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -186,10 +187,9 @@ std::u16string InvalidName(std::u16string_view path) {
   if (path.size() >= 2 && path[1] == u':' && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z')) {
     path.remove_prefix(2);
   }
-  for (const std::u16string_view name : Names(path)) {
-    if (!ValidFileName(name)) return std::u16string(name);
-  }
-  return {};
+  const std::vector<std::u16string_view> names = Names(path);
+  const auto bad = std::find_if(names.begin(), names.end(), [](std::u16string_view name) { return !ValidFileName(name); });
+  return bad == names.end() ? std::u16string() : std::u16string(*bad);
 }
 
 std::u16string NetworkPathFault(std::u16string_view path) {
