@@ -131,7 +131,9 @@ bool IsFullPath(std::u16string_view path) {
 std::u16string LinkNameOf(std::u16string_view fullPath) {
   std::u16string_view path = fullPath;
   while (path.size() > 1 && (path.back() == u'\\' || path.back() == u'/')) path.remove_suffix(1);
-  if (path.size() == 2 && path[1] == u':') return std::u16string(1, path[0]);  // a drive's root
+  if (path.size() == 2 && path[1] == u':' && (path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z') {
+    return std::u16string(1, path[0]);  // a drive's root
+  }
   const std::size_t last = path.find_last_of(u"\\/");
   std::u16string_view name = last == std::u16string_view::npos ? path : path.substr(last + 1);
   if (name.size() > 2 && name.front() == u'%' && name.find(u'%', 1) == name.size() - 1) {

@@ -94,7 +94,7 @@ class LinkTest(unittest.TestCase):
         self.make(["links\\", "data"], "links/data.lnk", self.w("data"), self.w(),
                   self.folders(self.p("data")), "shortcut created for links\\ <<===>> data\r\n")
 
-    def test_folder_target_and_folder_link(self):
+    def test_link_named_after_the_target(self):
         # Both names empty: the link file is named after the target's full
         # path, its last name, or a drive's letter (never ".lnk", which each
         # such link would replace).
@@ -107,6 +107,12 @@ class LinkTest(unittest.TestCase):
              self.folders(self.p("data"))),
             (["links\\", "data\\.."], "", "links/%s.lnk" % top, self.w(), self.w(), self.folders(self.d)),
             (["links\\", "Z:\\"], "", "links/Z.lnk", "Z:\\", "Z:\\", []),
+            # A link without a backslash is a name in the current folder,
+            # beside a folder of that name; ".\data" is that folder.
+            (["data", "data\\report.txt"], "", "data.lnk", self.w("data/report.txt"), self.w("data") + "\\",
+             self.folders(self.p("data")) + [("file", "report.txt")]),
+            ([".\\data", "data\\report.txt"], "", "data/report.txt.lnk", self.w("data/report.txt"),
+             self.w("data") + "\\", self.folders(self.p("data")) + [("file", "report.txt")]),
         ]
         for args, cwd, link, target, workdir, items in rows:
             with self.subTest(args=args):

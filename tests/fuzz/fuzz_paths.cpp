@@ -76,6 +76,19 @@ void CheckStripQuotes(const u16string& path) {
   FUZZ_CHECK(path.compare(front, stripped.size(), stripped) == 0);
 }
 
+// What names a link and what a path may hold: parts of the path itself,
+// and a network path's fault only for a path that begins with two
+// separators.
+void CheckNames(const u16string& path) {
+  const u16string name = mklnk::fs::LinkNameOf(path);
+  FUZZ_CHECK(name.size() <= path.size());
+  FUZZ_CHECK(name.find_first_of(u"\\/") == npos || path.find_first_not_of(u"\\/") == npos);
+  const u16string bad = mklnk::fs::InvalidName(path);
+  FUZZ_CHECK(bad.empty() || (path.find(bad) != npos && !mklnk::fs::ValidFileName(bad)));
+  const bool network = path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') && (path[1] == u'\\' || path[1] == u'/');
+  FUZZ_CHECK(network || mklnk::fs::NetworkPathFault(path).empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -96,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CheckSplit(fields[0]);
   CheckStripQuotes(fields[0]);
+  CheckNames(fields[0]);
   CheckJoin(fields[2], fields[3]);
   return 0;
 }
