@@ -1,9 +1,7 @@
 #include "fs/paths.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -162,17 +160,16 @@ bool HasDevicePrefix(std::u16string_view path) {
          IsSeparator(path[3]);
 }
 
-// The names of a path, empty ones (runs of separators) dropped.
-std::vector<std::u16string_view> Names(std::u16string_view path) {
-  std::vector<std::u16string_view> names;
+// The `n`-th name of a path (from 0), empty ones (runs of separators)
+// dropped; "" when it has fewer.
+std::u16string_view NameAt(std::u16string_view path, std::size_t n) {
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || IsSeparator(path[i])) {
-      if (i > start) names.push_back(path.substr(start, i - start));
-      start = i + 1;
-    }
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    if (i > start && n-- == 0) return path.substr(start, i - start);
+    start = i + 1;
   }
-  return names;
+  return {};
 }
 
 }  // namespace
@@ -189,9 +186,14 @@ std::u16string InvalidName(std::u16string_view path) {
   if (path.size() >= 2 && path[1] == u':' && ((path[0] | 0x20) >= u'a' && (path[0] | 0x20) <= u'z')) {
     path.remove_prefix(2);
   }
-  const std::vector<std::u16string_view> names = Names(path);
-  const auto bad = std::find_if(names.begin(), names.end(), [](std::u16string_view name) { return !ValidFileName(name); });
-  return bad == names.end() ? std::u16string() : std::u16string(*bad);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    const std::u16string_view name = path.substr(start, i - start);
+    if (!name.empty() && !ValidFileName(name)) return std::u16string(name);
+    start = i + 1;
+  }
+  return {};
 }
 
 std::u16string NetworkPathFault(std::u16string_view path) {
@@ -208,13 +210,13 @@ std::u16string NetworkPathFault(std::u16string_view path) {
   } else {
     path.remove_prefix(1);
   }
-  const std::vector<std::u16string_view> names = Names(path);
-  if (names.size() < 2 || IsSeparator(path[1])) {
+  if (NameAt(path, 1).empty() || IsSeparator(path[1])) {
     return quoted + u" names no share: a network path is \\\\server\\share\\...";
   }
   for (std::size_t i = 0; i < 2; ++i) {
-    if (!ValidFileName(names[i]) || names[i] == u"." || names[i] == u"..") {
-      return quoted + (i == 0 ? u" names the server \"" : u" names the share \"") + std::u16string(names[i]) +
+    const std::u16string_view name = NameAt(path, i);
+    if (!ValidFileName(name) || name == u"." || name == u"..") {
+      return quoted + (i == 0 ? u" names the server \"" : u" names the share \"") + std::u16string(name) +
              u"\", which Windows does not take";
     }
   }
