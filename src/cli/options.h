@@ -23,10 +23,15 @@ namespace mklnk::cli {
 // this machine.
 enum class TargetType { kUnsaid, kFile, kFolder };
 
+// Whether the command reads links instead of making one (/READ, and /JSON
+// or /COMMAND, which read too), and how it prints them.
+enum class ReadMode { kNone, kText, kJson, kCommand };
+
 struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  ReadMode read = ReadMode::kNone;
 };
 
 struct KnownOption;  // one option: its names, whether it takes a value
@@ -57,6 +62,8 @@ class OptionReader {
   const std::u16string& error() const { return error_; }
   // Whether any option was given.
   bool any() const { return seen_ != 0; }
+  // Whether an option that says what a link holds was given.
+  bool makesLink() const;
 
  private:
   void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);
