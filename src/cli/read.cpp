@@ -243,9 +243,12 @@ std::vector<u16string> TextLines(u16string_view file, const Link& link, const Li
   if (view.hasItemList) {
     u16string names;
     for (const lnk::Item& item : view.itemList.items) {
-      names += (names.empty() ? u"" : u" > ") + (item.name.empty() ? Ascii(item.guid.empty() ? item.kind : item.guid) : item.name);
+      names += (names.empty() ? u"" : u" > ") +
+               (!item.name.empty() ? item.name
+                : !item.guid.empty() ? Ascii(item.guid)
+                                     : Ascii(item.kind + " 0x" + HexDigits(item.type, 2)));
     }
-    line("item list", view.itemList.path ? *view.itemList.path : names);
+    line("item list", view.itemList.path ? *view.itemList.path : names.empty() ? u"(empty)" : names);
   }
   if (view.hasLinkInfo) {
     const lnk::LinkInfoView& li = view.linkInfo;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lnk/bytes.h"
+#include "lnk/propstore.h"
 
 namespace lnk {
 namespace {
@@ -518,7 +519,30 @@ BlockView ReadBlock(const ExtraBlock& block, std::vector<string>& warnings) {
       if (list.path) v.fields.push_back(Text("path", "path", *list.path));
       break;
     }
-    default:  // the property store, read by its own module
+    case signature::kPropertyStore: {
+      const PropertyStore store = ParsePropertyStore(b.substr(8));
+      if (!store.error.empty()) warnings.push_back("the property store: " + store.error);
+      for (const PropertyStorage& storage : store.storages) {
+        for (const StoredProperty& p : storage.properties) {
+          // Named by the Shell's name, else by its format and id (or its
+          // own name, in the storage of named properties).
+          const char* known = storage.stringNamed ? nullptr : PropertyName(storage.formatId, p.id);
+          Field f;
+          if (known != nullptr) {
+            f.key = known;
+          } else if (storage.stringNamed) {
+            for (const char16_t c : p.name) f.key += c < 0x80 ? static_cast<char>(c) : '?';
+          } else {
+            f.key = FormatIdText(storage.formatId) + " " + std::to_string(p.id);
+          }
+          f.label = f.key;
+          f.text = p.hasText ? p.text : Ascii("(a value of type " + std::to_string(p.type) + ")");
+          v.fields.push_back(std::move(f));
+        }
+      }
+      break;
+    }
+    default:
       break;
   }
   return v;
@@ -622,6 +646,10 @@ LinkView Describe(const Link& link) {
     const BlockView& b = v.blocks.back();
     if (b.signature == signature::kEnvironment && b.known && !v.environmentTarget) {
       v.environmentTarget = b.fields.front().text;
+    }
+    if (b.signature == signature::kPropertyStore && b.known && !v.appId) {
+      const PropertyStore store = ParsePropertyStore(string_view(block.bytes).substr(8));
+      if (const u16string* id = FindStringProperty(store, kAppUserModelFormat, kAppUserModelId)) v.appId = *id;
     }
   }
 
