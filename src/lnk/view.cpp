@@ -53,7 +53,15 @@ u16string AnsiField(string_view field) {
 
 u16string Ascii(string_view text) { return u16string(text.begin(), text.end()); }
 
-char16_t FoldCase(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+// Upper case for comparing names, as far as Windows stores them in upper
+// case (a share's name in the LinkInfo): ASCII, Latin-1, Greek, Cyrillic.
+char16_t FoldCase(char16_t c) {
+  const bool down32 = (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
+                      (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F);
+  if (down32) return static_cast<char16_t>(c - 32);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
+  return c == 0xFF ? char16_t{0x178} : c;
+}
 
 bool SameIgnoringCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
@@ -310,8 +318,10 @@ ItemList ReadItems(string_view items, std::vector<string>& warnings) {
     } else if (item.kind == "drive" && (state == kStart || state == kComputer) && !item.name.empty()) {
       state = kPath;
       path = item.name;
-    } else if (item.kind == "network" && item.name.starts_with(u"\\\\") && state != kPath && state != kNoPath) {
-      path = item.name;  // a server, then its share: the last one is the path
+    } else if (item.kind == "network" && state != kPath && state != kNoPath) {
+      // The network's parts down to a server, then its share: the last
+      // one named \\server\share is where the path starts.
+      if (item.name.starts_with(u"\\\\")) path = item.name;
     } else if ((item.kind == "file" || item.kind == "folder") && (state == kPath || !path.empty())) {
       state = kPath;
       if (!path.ends_with(u'\\')) path += u'\\';
@@ -703,9 +713,13 @@ LinkView Describe(const Link& link) {
       v.warnings.push_back("the arguments hold " + std::to_string(a.size()) +
                            " characters; Windows' dialogs show only the first 260");
     }
-    const std::size_t last = a.find_last_not_of(u' ');
-    const std::size_t spaces = a.size() - (last == u16string::npos ? 0 : last + 1);
-    if (spaces >= 2) v.warnings.push_back("the arguments end in " + std::to_string(spaces) + " spaces");
+  }
+  // A run of spaces pushes what follows out of sight in the dialogs.
+  for (const auto& [text, name] : {std::pair{&v.arguments, "arguments"}, std::pair{&v.workingDir, "working directory"}}) {
+    if (!*text) continue;
+    const std::size_t last = (*text)->find_last_not_of(u' ');
+    const std::size_t spaces = (*text)->size() - (last == u16string::npos ? 0 : last + 1);
+    if (spaces >= 2) v.warnings.push_back("the " + string(name) + " ends in " + std::to_string(spaces) + " spaces");
   }
   return v;
 }
