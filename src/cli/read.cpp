@@ -91,19 +91,6 @@ u16string HotKeyWords(std::uint16_t hotKey) {
   return out + name;
 }
 
-// The icon location as it was given: with its %VARIABLES% where the icon
-// environment block holds them.
-std::optional<u16string> IconAsGiven(const Link& link, const LinkView& view) {
-  if (link.header.linkFlags & lnk::kHasExpIcon) {
-    for (const BlockView& b : view.blocks) {
-      if (b.signature == lnk::signature::kIconEnvironment && b.known && !b.fields.front().text.empty()) {
-        return b.fields.front().text;
-      }
-    }
-  }
-  return view.iconLocation;
-}
-
 const char* DriveTypeName(std::uint32_t type) {
   static constexpr const char* kNames[] = {"unknown", "no root folder", "removable", "fixed", "remote", "CD-ROM",
                                            "RAM disk"};
@@ -399,7 +386,7 @@ std::vector<u16string> CommandLines(u16string_view linkPath, const Link& link, c
   option("ARGS", view.arguments, "arguments");
   option("WORKDIR", view.workingDir, "working directory");
   option("DESC", view.description, "description");
-  if (const std::optional<u16string> icon = IconAsGiven(link, view); icon && !icon->empty()) {
+  if (const std::optional<u16string>& icon = view.iconLocation; icon && !icon->empty()) {
     check("icon location", *icon, false);
     line += u" /ICON:" + QuotedValue(*icon + u"," + Decimal(h.iconIndex));
   } else if (h.iconIndex != 0) {

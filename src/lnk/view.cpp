@@ -663,6 +663,15 @@ LinkView Describe(const Link& link) {
     }
   }
 
+  // The icon as GetIconLocation answers it: with its %VARIABLES%, from
+  // the icon environment block, where the link says it has one.
+  for (const BlockView& b : v.blocks) {
+    if (b.signature == signature::kIconEnvironment && b.known && (flags & kHasExpIcon) && !b.fields.front().text.empty()) {
+      v.iconLocation = b.fields.front().text;
+      break;
+    }
+  }
+
   // The target, as GetPath(SLGP_RAWPATH) answers it.
   const bool useLinkInfo = v.hasLinkInfo && (flags & kForceNoLinkInfo) == 0;
   if (v.environmentTarget && (flags & kHasExpString) && !v.environmentTarget->empty()) {

@@ -89,7 +89,9 @@ struct LinkView {
   // the item list, else the LinkInfo's local path, else its network path.
   std::optional<std::u16string> target;
   std::optional<bool> targetIsFolder;
-  // The five strings; nullopt when not stored.
+  // The five strings; nullopt when not stored.  The icon location as
+  // Windows answers it: the icon environment block's text (with its
+  // %VARIABLES%) where the link has one.
   std::optional<std::u16string> description, relativePath, workingDir, arguments, iconLocation;
   std::optional<std::u16string> environmentTarget;  // the target's environment block
   std::optional<std::u16string> appId;              // System.AppUserModel.ID
