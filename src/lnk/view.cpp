@@ -292,8 +292,9 @@ Item ReadItem(string_view item, std::vector<string>& warnings) {
 ItemList ReadItems(string_view items, std::vector<string>& warnings) {
   ItemList list;
   ByteReader in(items);
-  // Where the walk is: nothing yet, My Computer, a path, or no path at all.
-  enum { kStart, kComputer, kPath, kNoPath } state = kStart;
+  // Where the walk is: nothing yet, My Computer, the network (down to a
+  // share), a path, or no path at all.
+  enum { kStart, kComputer, kNetwork, kPath, kNoPath } state = kStart;
   u16string path;
   for (;;) {
     const std::size_t size = in.U16();
@@ -313,23 +314,25 @@ ItemList ReadItems(string_view items, std::vector<string>& warnings) {
       break;
     }
     Item item = ReadItem(bytes, warnings);
-    if (item.kind == "root" && item.guid == "{20D04FE0-3AEA-1069-A2D8-08002B30309D}" && state == kStart) {
+    const bool root = item.kind == "root";
+    if (root && state == kStart && item.guid == "{20D04FE0-3AEA-1069-A2D8-08002B30309D}") {
       state = kComputer;
+    } else if (root && state == kStart &&
+               (item.guid == "{208D2C60-3AEA-1069-A2D7-08002B30309D}" ||
+                item.guid == "{F02C1A0D-BE21-4350-88B0-7367FC96EF3C}")) {
+      state = kNetwork;
     } else if (item.kind == "drive" && (state == kStart || state == kComputer) && !item.name.empty()) {
       state = kPath;
       path = item.name;
-    } else if (item.kind == "network" && state != kPath && state != kNoPath) {
-      // The network's parts down to a server, then its share: the last
-      // one named \\server\share is where the path starts.
+    } else if (item.kind == "network" && (state == kStart || state == kNetwork)) {
+      // Down to a server, then its share: the last one named
+      // \\server\share is where the path starts.
+      state = kNetwork;
       if (item.name.starts_with(u"\\\\")) path = item.name;
-    } else if ((item.kind == "file" || item.kind == "folder") && (state == kPath || !path.empty())) {
+    } else if ((item.kind == "file" || item.kind == "folder") && (state == kPath || (state == kNetwork && !path.empty()))) {
       state = kPath;
       if (!path.ends_with(u'\\')) path += u'\\';
       path += item.name;
-    } else if (item.kind == "root" && state == kStart &&
-               (item.guid == "{208D2C60-3AEA-1069-A2D7-08002B30309D}" ||
-                item.guid == "{F02C1A0D-BE21-4350-88B0-7367FC96EF3C}")) {
-      // The network's root, before a server and its share.
     } else {
       state = kNoPath;
     }
