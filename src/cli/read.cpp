@@ -368,7 +368,15 @@ std::vector<u16string> CommandLines(u16string_view linkPath, const Link& link, c
     return {u"Error: \"" + Shown(linkPath) + u"\" names no target path that a command line can give."};
   }
   const lnk::Header& h = link.header;
-  u16string line = QuotedPath(linkPath) + u" " + QuotedPath(*view.target);
+  // mklnk always adds ".lnk" to the link's name.
+  u16string_view name = linkPath;
+  const bool lnk = name.size() > 4 && platform::UpperCase(name.substr(name.size() - 4)) == u".LNK";
+  if (lnk) {
+    name.remove_suffix(4);
+  } else {
+    warn("the link's name does not end in .lnk, which mklnk adds to the name it is given");
+  }
+  u16string line = QuotedPath(name) + u" " + QuotedPath(*view.target);
   // Text the line cannot carry: the splitting takes a "/" in a path as an
   // option, /showargs anywhere makes it echo, and a line holds no break.
   auto check = [&](const char* what, u16string_view text, bool path) {
@@ -413,7 +421,9 @@ std::vector<u16string> CommandLines(u16string_view linkPath, const Link& link, c
     if (view.targetIsFolder) {
       line += *view.targetIsFolder ? u" /TYPE:folder" : u" /TYPE:file";
     } else {
-      warn("the target is not here and the link does not say whether it is a file or a folder");
+      warn("the target is not here and the link does not say whether it is a file or a folder; /TYPE:file is a "
+           "guess");
+      line += u" /TYPE:file";
     }
   }
   for (const BlockView& b : view.blocks) {

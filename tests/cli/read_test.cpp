@@ -52,7 +52,7 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
   };
   const Row rows[] = {
       {"nothing but the target", u"C:\\l\\a.lnk", u"C:\\dir\\a.txt", [](lnk::LinkData&) {}, true,
-       "C:\\l\\a.lnk C:\\dir\\a.txt\n"},
+       "C:\\l\\a C:\\dir\\a.txt\n"},
       {"every option, quoted where it must be", u"C:\\my links\\a b.lnk", u"C:\\Program Files\\x.exe",
        [](lnk::LinkData& d) {
          d.arguments = u"-x \"q\" y";
@@ -66,15 +66,15 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
          d.runAsUser = true;
        },
        true,
-       "\"C:\\my links\\a b.lnk\" \"C:\\Program Files\\x.exe\" /ARGS:\"-x \"\"q\"\" y\" /WORKDIR:\"C:\\w d\" "
+       "\"C:\\my links\\a b\" \"C:\\Program Files\\x.exe\" /ARGS:\"-x \"\"q\"\" y\" /WORKDIR:\"C:\\w d\" "
        "/DESC:\"a b, c\" /ICON:%SystemRoot%\\shell32.dll,-3 /SHOW:min /HOTKEY:Ctrl+Shift+F12 /ADMIN\n"},
       {"a folder that is not here", u"C:\\a.lnk", u"D:\\far away", [](lnk::LinkData& d) {
          if (!d.items.empty()) d.items.back().isFolder = true;
          d.showCommand = 3;
          d.hotKey = 0x0437;
        },
-       false, "C:\\a.lnk \"D:\\far away\" /SHOW:max /HOTKEY:Alt+7 /TYPE:folder\n"},
-      {"what the line cannot carry", u"C:\\a.lnk", u"C:\\x", [](lnk::LinkData& d) {
+       false, "C:\\a \"D:\\far away\" /SHOW:max /HOTKEY:Alt+7 /TYPE:folder\n"},
+      {"what the line cannot carry", u"C:\\a.LNK", u"C:\\x", [](lnk::LinkData& d) {
          d.showCommand = 2;
          d.hotKey = 0x0041;
          d.description = u"see /showargs";
@@ -83,7 +83,7 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
        "warning: the description holds /showargs, which makes the line echo\n"
        "warning: the show command 2 has no /SHOW: word\n"
        "warning: the hot key 0x0041 has no /HOTKEY: spelling\n"
-       "C:\\a.lnk C:\\x /DESC:\"see /showargs\"\n"},
+       "C:\\a C:\\x /DESC:\"see /showargs\"\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -95,7 +95,7 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
     const u16string rest = options.TakeSlashOptions(lines.back());
     const SplitResult split = SplitArguments(rest);
     ASSERT_EQ(split.outcome, Outcome::Run);
-    EXPECT_EQ(Show(fs::StripQuotes(split.link)), Show(row.linkPath));
+    EXPECT_EQ(Show(fs::StripQuotes(split.link)) + ".lnk", Show(row.linkPath));
     EXPECT_EQ(Show(fs::StripQuotes(split.target)), Show(row.target));
     lnk::LinkData d;
     row.set(d);
