@@ -267,6 +267,9 @@ Item ReadItem(string_view item, std::vector<string>& warnings) {
   } else if (type == 0x71 && item.size() >= 30) {
     out.kind = "control panel";
     out.guid = GuidText(item.substr(14, 16));
+  } else if (type == 0x01 && item.size() >= 12 && LittleEndianAt(item, 4, 4) == 0x39DE2184) {
+    out.kind = "control panel category";
+    out.name = Ascii("category " + std::to_string(LittleEndianAt(item, 8, 4)));
   } else if (type == 0x61) {
     out.kind = "uri";
     // The address follows the flags and a data size (UTF-16 with flag 0x80).
