@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/read.h"
 #include "common/text.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
@@ -201,8 +202,9 @@ int RunCommandLine() {
     raw = platform::RawArgumentString();
   }
   SplitResult r = SplitArguments(raw);
-  // Slash options, only from a line that gets the usage text without them.
-  if (r.outcome == Outcome::Usage && options.error().empty()) {
+  // Slash options, only from a line that gets the usage text without them
+  // (after --read, the words are files).
+  if (r.outcome == Outcome::Usage && options.error().empty() && options.options().read == ReadMode::kNone) {
     if (byWords) {
       options.TakeSlashOptions(words);
       raw = platform::JoinArgumentWords(words);
@@ -215,6 +217,7 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());

@@ -23,10 +23,15 @@ namespace mklnk::cli {
 // this machine.
 enum class TargetType { kUnsaid, kFile, kFolder };
 
+// Whether the command reads links instead of making one (/READ, and /JSON
+// or /COMMAND, which read too), and how it prints them.
+enum class ReadMode { kNone, kText, kJson, kCommand };
+
 struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  ReadMode read = ReadMode::kNone;
 };
 
 struct KnownOption;  // one option: its names, whether it takes a value
@@ -56,6 +61,9 @@ class OptionReader {
   // The error line's text for a value an option cannot take; "" when all
   // were good.  Reading stops at the first.
   const std::u16string& error() const { return error_; }
+  // Whether an option that says what a link holds was given.
+  bool makesLink() const;
+
  private:
   void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);
   // The error line for a path that holds a name Windows does not take.
