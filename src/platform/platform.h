@@ -143,6 +143,48 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 // Removes the file `name` from the folder.  Non-zero on success.
 std::int32_t RemoveFileA(Handle folder, const std::string& name);
 
+// ---- links changed in place ------------------------------------------------
+//
+// An edited link is read from its folder, and its new bytes staged beside
+// it under a temporary name, then put in its place with ReplaceFileA: the
+// same folder handles as a new link's.
+
+// One entry of a folder, as it is: a symbolic link (a junction, a reparse
+// point) is kOther, never followed.
+struct FolderEntry {
+  enum class Kind { kFile, kFolder, kOther };
+  std::string name;
+  Kind kind = Kind::kOther;
+};
+
+// The entries of the folder at `path`, "." and ".." left out.  False, with
+// the reason in GetLastError, when it cannot be listed.
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries);
+
+// The bytes of the plain file `name` in the folder (a symbolic link is not
+// followed, and nothing but a plain file is read), when it holds at most
+// `most`.  False, with the reason in GetLastError, otherwise:
+// kErrorFileTooLarge for a larger file, kErrorNotPlainFile for anything
+// that is not a plain file.
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes);
+extern const std::uint32_t kErrorFileTooLarge;
+extern const std::uint32_t kErrorNotPlainFile;
+
+// Makes `name` in the folder as a new file (never over anything) holding
+// `bytes`, with what else the file `like` in the same folder has: its
+// permissions and owner on Linux (a file whose owner cannot be kept is not
+// made), its attributes on Windows.  Not yet flushed.  0 on failure, and
+// then nothing is left of it.
+std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
+                               const std::string& like);
+
+// Has the files written into the folder on disk, all of them in as few
+// calls as the system allows (Linux: one for the whole file system).
+std::int32_t FlushFilesA(Handle folder, const std::vector<std::string>& names);
+
+// Has the folder's entries (the renames in it) on disk.
+std::int32_t FlushFolderA(Handle folder);
+
 // ---- text -------------------------------------------------------------------
 
 // The platform's default conversion to the ANSI code page: a character the

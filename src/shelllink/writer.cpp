@@ -182,8 +182,13 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
                          properties);
 }
 
-bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
-                     std::u16string linkName, const platform::LinkProperties& properties) {
+namespace {
+
+// The largest link file read back: the Shell writes a few hundred bytes.
+constexpr std::size_t kMostLinkBytes = 1 << 20;
+
+bool MakeLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+              std::u16string linkName, const platform::LinkProperties& properties, std::string* bytesOnly) {
   linkFolder = fs::StripQuotes(std::move(linkFolder));
   linkName = fs::StripQuotes(std::move(linkName));
   targetName = fs::StripQuotes(std::move(targetName));
@@ -298,6 +303,13 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
       if (!failure.description.empty()) throw;
       Fail(u"cannot write the link file " + Quoted(linkPath), failure.reason);
     }
+    if (bytesOnly != nullptr) {
+      if (!platform::ReadFileAt(writing.folder, writing.temporary, kMostLinkBytes, *bytesOnly)) {
+        Fail(u"cannot read the link made in " + Quoted(folderPath), platform::GetLastError());
+      }
+      writing.Abandon();
+      return true;
+    }
     // Hidden while it is a stray, shown again as it takes the name: the
     // Shell may not list a hidden file, so not before its save.
     platform::HideFileA(writing.folder, writing.temporary, true);
@@ -325,6 +337,20 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                     std::u16string linkName, const platform::LinkProperties& properties) {
+  return MakeLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                  properties, nullptr);
+}
+
+bool MakeLinkBytes(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                   std::u16string linkName, const platform::LinkProperties& properties, std::string& bytes) {
+  return MakeLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                  properties, &bytes);
 }
 
 }  // namespace mklnk::shelllink

@@ -27,4 +27,10 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const platform::LinkProperties& properties);
 
+// The link the same call would make, not put in place: its bytes, as the
+// Shell saved them under the temporary name in the link folder, which is
+// then removed.  For an edit, whose new target is stored as a new link's.
+bool MakeLinkBytes(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                   std::u16string linkName, const platform::LinkProperties& properties, std::string& bytes);
+
 }  // namespace mklnk::shelllink

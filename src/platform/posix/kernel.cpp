@@ -18,6 +18,7 @@
 //
 // This file is divided into: helpers for modes; the kernel calls, in the
 // order of platform.h; the last error and its words.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -310,6 +311,167 @@ bool NotFound(std::uint32_t code) {
     case 0: case ENOENT: case ENOTDIR: case ELOOP: case ENAMETOOLONG: case EACCES: return true;
     default: return false;
   }
+}
+
+}  // namespace platform
+
+// ---- links changed in place -------------------------------------------------------
+
+namespace platform {
+
+const std::uint32_t kErrorFileTooLarge = EFBIG;
+const std::uint32_t kErrorNotPlainFile = EINVAL;
+
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  if (!unixPath) {
+    errno = ENOENT;
+    return false;
+  }
+  int fd = -1;
+  const auto open = [&](const char* p) {
+    fd = ::open(p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd >= 0;
+  };
+  if (!posix::OnDisk(*unixPath, open)) return false;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return false;
+  }
+  entries.clear();
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+      }
+    }
+    entries.push_back({std::string(name), type == DT_REG   ? FolderEntry::Kind::kFile
+                                          : type == DT_DIR ? FolderEntry::Kind::kFolder
+                                                           : FolderEntry::Kind::kOther});
+    errno = 0;
+  }
+  const int error = errno;
+  closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+  // Non-blocking: a FIFO in a link's place must not hold the run.
+  const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) errno = EINVAL;  // a symbolic link
+    return false;
+  }
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
+  } else if (static_cast<std::uint64_t>(st.st_size) > most) {
+    error = EFBIG;
+  } else {
+    // The size may change meanwhile: never more than `most` is kept.
+    bytes.assign(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    for (;;) {
+      if (done == bytes.size()) {
+        if (bytes.size() > most) {
+          error = EFBIG;
+          break;
+        }
+        bytes.resize(done + 1);
+      }
+      const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = errno;
+        break;
+      }
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
+  }
+  close(fd);
+  errno = error;
+  return error == 0;
+}
+
+std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
+                               const std::string& like) {
+  struct stat old;
+  if (fstatat(Fd(folder), like.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return 0;
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) error = n < 0 ? errno : EIO;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  // The owner first (it may clear the set-ID bits), then the mode.
+  struct stat now;
+  if (error == 0 && fstat(fd, &now) != 0) error = errno;
+  if (error == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      fchown(fd, old.st_uid, old.st_gid) != 0) {
+    error = errno;
+  }
+  if (error == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    unlinkat(Fd(folder), name.c_str(), 0);
+    errno = error;
+    return 0;
+  }
+  posix::NoteNewFile(*HeldPath(folder), name);
+  return 1;
+}
+
+std::int32_t FlushFilesA(Handle folder, const std::vector<std::string>& names) {
+  // The folder is held by a descriptor that reads nothing: the files are
+  // opened themselves.
+  for (const std::string& name : names) {
+    const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return 0;
+#if MKLNK_HAVE_SYNCFS
+    // One call has every file of the file system on disk.
+    const bool synced = syncfs(fd) == 0;
+#else
+    const bool synced = fsync(fd) == 0;
+#endif
+    const int error = errno;
+    close(fd);
+    if (!synced) {
+      errno = error;
+      return 0;
+    }
+#if MKLNK_HAVE_SYNCFS
+    break;
+#endif
+  }
+  return 1;
+}
+
+std::int32_t FlushFolderA(Handle folder) {
+  // A folder that may not be read is flushed with its file system.
+  int fd = openat(Fd(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 1;
+  const bool synced = fsync(fd) == 0;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return synced ? 1 : 0;
 }
 
 }  // namespace platform

@@ -323,3 +323,108 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 }
 
 }  // namespace platform
+
+// ---- links changed in place -------------------------------------------------------
+
+namespace platform {
+
+const std::uint32_t kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
+const std::uint32_t kErrorNotPlainFile = ERROR_INVALID_PARAMETER;
+
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
+  if (!IsValidPath(path)) return false;
+  std::u16string pattern = WideOf(path);
+  if (pattern.empty() || pattern.back() != u'\\') pattern += u'\\';
+  pattern += u'*';
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW(W(pattern), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  entries.clear();
+  do {
+    const std::u16string name = reinterpret_cast<const char16_t*>(found.cFileName);
+    if (name == u"." || name == u"..") continue;
+    // A name the ANSI calls cannot spell is no file they can open.
+    const std::optional<std::string> bytes = ToAnsiExact(name);
+    FolderEntry entry;
+    entry.name = bytes.value_or(ToAnsi(name));
+    if (bytes && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderEntry::Kind::kFolder
+                                                                           : FolderEntry::Kind::kFile;
+    }
+    entries.push_back(std::move(entry));
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  ::SetLastError(error == ERROR_NO_MORE_FILES ? 0 : error);
+  return error == ERROR_NO_MORE_FILES;
+}
+
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD error = 0;
+  if (!::GetFileInformationByHandle(file, &info)) {
+    error = ::GetLastError();
+  } else if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+             ::GetFileType(file) != FILE_TYPE_DISK) {
+    error = ERROR_INVALID_PARAMETER;
+  } else if (info.nFileSizeHigh != 0 || info.nFileSizeLow > most) {
+    error = ERROR_FILE_TOO_LARGE;
+  } else {
+    bytes.assign(info.nFileSizeLow, '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD got = 0;
+      if (!::ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
+        error = ::GetLastError();
+        break;
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    bytes.resize(done);
+  }
+  ::CloseHandle(file);
+  ::SetLastError(error);
+  return error == 0;
+}
+
+std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
+                               const std::string& like) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = ::GetFileAttributesW(W(In(*Held(folder), like)));
+  if (attributes == INVALID_FILE_ATTRIBUTES || bytes.size() > MAXDWORD) return 0;
+  const std::u16string path = In(*Held(folder), name);
+  const HANDLE file = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  // Flushed here: a read-only file takes no writing handle afterwards.
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && ::FlushFileBuffers(file);
+  DWORD error = ok ? 0 : ::GetLastError();
+  if (!::CloseHandle(file) && ok) {
+    ok = false;
+    error = ::GetLastError();
+  }
+  if (ok && (attributes & kKept) != 0 && !::SetFileAttributesW(W(path), attributes & kKept)) {
+    ok = false;
+    error = ::GetLastError();
+  }
+  if (!ok) {
+    ::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(W(path));
+    ::SetLastError(error);
+    return 0;
+  }
+  return 1;
+}
+
+// Each file was flushed as it was written, and each rename is written
+// through.
+std::int32_t FlushFilesA(Handle /*folder*/, const std::vector<std::string>& /*names*/) { return 1; }
+std::int32_t FlushFolderA(Handle /*folder*/) { return 1; }
+
+}  // namespace platform
