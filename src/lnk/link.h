@@ -91,19 +91,19 @@ struct ExtraBlock {
 };
 
 // Signatures of the blocks Windows writes.
-enum BlockSignature : std::uint32_t {
-  kEnvironmentBlock = 0xA0000001,
-  kConsoleBlock = 0xA0000002,
-  kTrackerBlock = 0xA0000003,
-  kConsoleFEBlock = 0xA0000004,
-  kSpecialFolderBlock = 0xA0000005,
-  kDarwinBlock = 0xA0000006,
-  kIconEnvironmentBlock = 0xA0000007,
-  kShimBlock = 0xA0000008,
-  kPropertyStoreBlock = 0xA0000009,
-  kKnownFolderBlock = 0xA000000B,
-  kVistaIdListBlock = 0xA000000C,
-};
+namespace signature {
+constexpr std::uint32_t kEnvironment = 0xA0000001;
+constexpr std::uint32_t kConsole = 0xA0000002;
+constexpr std::uint32_t kTracker = 0xA0000003;
+constexpr std::uint32_t kConsoleCodePage = 0xA0000004;
+constexpr std::uint32_t kSpecialFolder = 0xA0000005;
+constexpr std::uint32_t kDarwin = 0xA0000006;
+constexpr std::uint32_t kIconEnvironment = 0xA0000007;
+constexpr std::uint32_t kShim = 0xA0000008;
+constexpr std::uint32_t kPropertyStore = 0xA0000009;
+constexpr std::uint32_t kKnownFolder = 0xA000000B;
+constexpr std::uint32_t kVistaIdList = 0xA000000C;
+}  // namespace signature
 
 struct Link {
   Header header;

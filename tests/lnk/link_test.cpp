@@ -153,7 +153,7 @@ TEST(LinkSplit, EveryTruncationJoinsAgain) {
   ASSERT_EQ(ReadLink(file, link), ReadStatus::kLink);
   EXPECT_TRUE(link.warnings.empty());
   EXPECT_EQ(link.blocks.size(), 1u);
-  EXPECT_EQ(link.blocks[0].signature, kIconEnvironmentBlock);
+  EXPECT_EQ(link.blocks[0].signature, signature::kIconEnvironment);
   EXPECT_EQ(link.string(StringId::kArguments).text, u"-x");
   for (std::size_t n = 20; n <= file.size(); ++n) {
     ASSERT_EQ(ReadLink(std::string_view(file).substr(0, n), link), ReadStatus::kLink);
