@@ -276,7 +276,7 @@ std::u16string TargetPath(const Link& link) {
   if (link.idList.size() > 2) {
     if (std::u16string path = ItemListPath(std::string_view(link.idList).substr(2)); !path.empty()) return path;
   }
-  if (const ExtraBlock* block = FindBlock(link, kEnvironmentBlock)) return EnvironmentText(*block);
+  if (const ExtraBlock* block = FindBlock(link, signature::kEnvironment)) return EnvironmentText(*block);
   return {};
 }
 
@@ -456,7 +456,7 @@ class Editor {
   // known folder it was in (whose offsets point into the old item list),
   // the item list Vista writes beside the other.
   void DropTargetBlocks() {
-    for (const std::uint32_t signature : {kTrackerBlock, kSpecialFolderBlock, kKnownFolderBlock, kVistaIdListBlock}) {
+    for (const std::uint32_t signature : {signature::kTracker, signature::kSpecialFolder, signature::kKnownFolder, signature::kVistaIdList}) {
       DropBlock(signature);
     }
   }
@@ -470,8 +470,12 @@ class Editor {
     // The working directory follows the target where it was its folder.
     const CountedString& dir = link_.string(StringId::kWorkingDir);
     const std::size_t cut = before.rfind(u'\\');
+    const auto bare = [](std::u16string_view path) {
+      while (path.size() > 3 && path.back() == u'\\') path.remove_suffix(1);
+      return path;
+    };
     const bool followed = !workingDirectory && dir.stored() && cut != std::u16string::npos &&
-                          fold(dir.text) == fold(before.substr(0, cut == 2 ? 3 : cut));
+                          fold(bare(dir.text)) == fold(bare(before.substr(0, cut + 1)));
     constexpr std::uint32_t kTargetFlags = kHasLinkTargetIdList | kHasLinkInfo | kHasRelativePath | kForceNoLinkInfo |
                                            kHasExpString | kPreferEnvironmentPath;
     Header& h = link_.header;
@@ -486,8 +490,8 @@ class Editor {
     const CountedString& relative = fresh.string(StringId::kRelativePath);
     link_.string(StringId::kRelativePath) =
         relative.stored() ? MakeCountedString(relative.text, link_.unicode()) : CountedString();
-    const ExtraBlock* environment = FindBlock(fresh, kEnvironmentBlock);
-    SetBlock(kEnvironmentBlock, fresh.header.linkFlags & kHasExpString,
+    const ExtraBlock* environment = FindBlock(fresh, signature::kEnvironment);
+    SetBlock(signature::kEnvironment, fresh.header.linkFlags & kHasExpString,
              environment ? std::optional<ExtraBlock>(*environment) : std::nullopt);
     DropTargetBlocks();
     Note(u"target", before, after);
@@ -530,11 +534,11 @@ class Editor {
         }
       }
     }
-    for (const auto& [signature, flag] : {std::pair{kEnvironmentBlock, kHasExpString}, {kIconEnvironmentBlock, kHasExpIcon}}) {
+    for (const auto& [signature, flag] : {std::pair{signature::kEnvironment, kHasExpString}, {signature::kIconEnvironment, kHasExpIcon}}) {
       const ExtraBlock* block = FindBlock(link_, signature);
       if (const auto to = block ? Replaced(EnvironmentText(*block), change) : std::nullopt) {
-        target = target || signature == kEnvironmentBlock;
-        if (signature == kIconEnvironmentBlock) Note(u"icon location with variables", EnvironmentText(*block), *to);
+        target = target || signature == signature::kEnvironment;
+        if (signature == signature::kIconEnvironment) Note(u"icon location with variables", EnvironmentText(*block), *to);
         SetBlock(signature, flag, EnvironmentBlock(signature, *to));
       }
     }
@@ -585,10 +589,10 @@ EditResult EditLink(std::string_view file, const LinkEdit& edit) {
   if (edit.iconLocation) {
     editor.SetString(StringId::kIconLocation, *edit.iconLocation, u"icon location");
     h.iconIndex = edit.iconLocation->empty() ? 0 : edit.iconIndex;
-    editor.SetBlock(kIconEnvironmentBlock, kHasExpIcon,
+    editor.SetBlock(signature::kIconEnvironment, kHasExpIcon,
                     edit.iconEnvironment.empty()
                         ? std::nullopt
-                        : std::optional<ExtraBlock>(EnvironmentBlock(kIconEnvironmentBlock, edit.iconEnvironment)));
+                        : std::optional<ExtraBlock>(EnvironmentBlock(signature::kIconEnvironment, edit.iconEnvironment)));
   }
   if (edit.showCommand) h.showCommand = *edit.showCommand;
   if (edit.hotKey) h.hotKey = *edit.hotKey;
