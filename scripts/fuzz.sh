@@ -13,13 +13,13 @@ command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing (bash scripts/
 build=build-fuzz
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DMKLNK_FUZZ=ON -DMKLNK_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target fuzz_split fuzz_paths >/dev/null
+cmake --build "$build" -j2 --target fuzz_split fuzz_paths fuzz_propstore >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$build/artifacts"
 status=0
-for target in split paths; do
+for target in split paths propstore; do
   corpus="$work/$target"
   mkdir -p "$corpus"
   cp tests/fuzz/corpus/"$target"/* "$corpus"/
