@@ -143,6 +143,31 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 // Removes the file `name` from the folder.  Non-zero on success.
 std::int32_t RemoveFileA(Handle folder, const std::string& name);
 
+// ---- having files on disk -----------------------------------------------------
+//
+// A new file is written without waiting for the disk, and flushed before
+// it takes its name: several files are flushed with one call where the
+// system has one.
+
+// Writes `bytes` as the whole of the file `name` in the folder (one the run
+// made with CreateNewFileA), without flushing.  Non-zero on success.
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes);
+
+// Has the data of the file `name` in the folder on disk.  Non-zero on
+// success.
+std::int32_t FlushFileA(Handle folder, const std::string& name);
+
+// Has everything written on the folder's file system on disk, in one call
+// (syncfs on Linux): 1; 0 on failure, with the reason in GetLastError; -1
+// where the system has no such call (Windows), and each file is flushed by
+// itself instead.
+std::int32_t FlushFileSystem(Handle folder);
+
+// Has the folder's entries, the names just put in place in it, on disk.
+// Non-zero on success.  Windows writes each replacing rename through, and
+// has nothing more to do.
+std::int32_t FlushFolder(Handle folder);
+
 // ---- text -------------------------------------------------------------------
 
 // The platform's default conversion to the ANSI code page: a character the
@@ -263,10 +288,11 @@ class ShellLinkObject {  // IShellLinkDual
   // (an item per name, each but the last a folder, the last as `isFolder`
   // says, no sizes, times or volume), so that no name is rewritten.
   virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
-  // Writes the link into the file it was opened from, and has it on disk
-  // (flushed) before it returns.  A failure to write that file (no room, an
-  // I/O error) is a ShellFailure with the system's reason and no
-  // description: the caller knows which link the user asked for.
+  // Writes the link into the file it was opened from; the caller has it on
+  // disk afterwards (FlushFileA), with others where it makes many.  A
+  // failure to write that file (no room, an I/O error) is a ShellFailure
+  // with the system's reason and no description: the caller knows which
+  // link the user asked for.
   virtual void Save() = 0;
 };
 

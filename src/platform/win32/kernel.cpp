@@ -322,4 +322,46 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
   return ::DeleteFileW(W(In(*Held(folder), name)));
 }
 
+// ---- having files on disk -------------------------------------------------------------
+
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  if (bytes.size() > MAXDWORD) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return 0;
+  }
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
+  if (ok && written != bytes.size()) {
+    ::SetLastError(ERROR_WRITE_FAULT);
+    ok = false;
+  }
+  const DWORD why = ::GetLastError();
+  ok = ::CloseHandle(file) && ok;
+  if (!ok) ::SetLastError(why);
+  return ok ? 1 : 0;
+}
+
+// The Shell writes a link and leaves the writing to the system's cache.
+std::int32_t FlushFileA(Handle folder, const std::string& name) {
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const bool flushed = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
+  const DWORD why = ::GetLastError();
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  ::SetLastError(flushed ? 0 : why);
+  return flushed ? 1 : 0;
+}
+
+// A volume is flushed whole only by an administrator: each file is
+// flushed by itself.
+std::int32_t FlushFileSystem(Handle /*folder*/) { return -1; }
+
+// ReplaceFileA moves with MOVEFILE_WRITE_THROUGH: the new name is on disk
+// when it returns.
+std::int32_t FlushFolder(Handle /*folder*/) { return 1; }
+
 }  // namespace platform
