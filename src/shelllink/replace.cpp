@@ -15,10 +15,6 @@ std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
 std::u16string Upper(const std::string& name) { return platform::UpperCase(platform::FromAnsi(name)); }
 
-// How many temporary names the run has taken: the first is
-// ".mklnk-<process>.lnk", the next ones "-1", "-2"... before ".lnk".
-std::size_t g_temporaries = 0;
-
 const std::string& Stem() {
   static const std::string stem = ".mklnk-" + std::to_string(platform::ProcessId());
   return stem;
@@ -67,7 +63,10 @@ bool ReplaceGroup::Full() const { return entries_.size() >= most_ || folders_.si
 bool ReplaceGroup::Pending(platform::Handle folder, const std::string& name) const {
   const std::u16string upper = Upper(name);
   return std::any_of(entries_.begin(), entries_.end(),
-                     [&](const Entry& entry) { return entry.target.folder == folder && entry.upper == upper; });
+                     [&](const Entry& entry) {
+                       return (folder == platform::kInvalidHandle || entry.target.folder == folder) &&
+                              entry.upper == upper;
+                     });
 }
 
 std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
@@ -77,8 +76,10 @@ std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
     platform::DeferInterrupts();
     deferred_ = true;
   }
+  // The group's temporary names: ".mklnk-<process>.lnk" first, then "-1",
+  // "-2"... before ".lnk".
   for (int tries = 0;; ++tries) {
-    const std::size_t n = g_temporaries++;
+    const std::size_t n = temporaries_++;
     std::string name = n == 0 ? Stem() + ".lnk" : Stem() + "-" + std::to_string(n) + ".lnk";
     if (platform::CreateNewFileA(target.folder, name) != 0) {
       Entry entry;
@@ -236,6 +237,7 @@ void ReplaceGroup::Commit() {
     outcomes_.push_back(std::move(outcomes[i]));
   }
   entries_.clear();
+  temporaries_ = 0;
   Allow();
 }
 

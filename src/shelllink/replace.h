@@ -70,8 +70,9 @@ class ReplaceGroup {
   bool Full() const;
 
   // Whether a file staged and not yet committed is to take the name `name`
-  // of the folder, or a name that differs from it only in letter case:
-  // such a name is to be looked at once the group is committed.
+  // of the folder (of any folder: kInvalidHandle), or a name that differs
+  // from it only in letter case: such a name is to be looked at once the
+  // group is committed.
   bool Pending(platform::Handle folder, const std::string& name) const;
 
   // A new, empty temporary file beside the target, for the Shell to fill
@@ -86,8 +87,8 @@ class ReplaceGroup {
   // group.
   void Filled(std::size_t id);
 
-  // A failure of the caller's: the temporary file is removed, and the name
-  // left as it is.
+  // A failure of the caller's: the temporary file is removed, the name
+  // left as it is, and no outcome follows.
   void Drop(std::size_t id);
 
   // A new temporary file beside the target holding `bytes`, filled and
@@ -96,7 +97,8 @@ class ReplaceGroup {
   std::size_t StageBytes(ReplaceTarget target, const std::string& bytes);
 
   // Puts every filled file in place (the steps above); an outcome for each
-  // file staged since the last commit waits in TakeOutcomes.
+  // file staged since the last commit waits in TakeOutcomes.  A file staged
+  // empty and never filled is removed, with no outcome.
   void Commit();
 
   // The outcomes of the commits so far, in the order staged, and forgets
@@ -111,6 +113,7 @@ class ReplaceGroup {
 
   std::size_t most_;
   std::size_t nextId_ = 0;
+  std::size_t temporaries_ = 0;  // temporary names taken since the last commit
   std::vector<Entry> entries_;
   std::vector<Held> folders_;
   std::vector<ReplaceOutcome> outcomes_;
