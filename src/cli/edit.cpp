@@ -11,8 +11,10 @@
 #include "cli/command_line.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
+#include "lnk/builder.h"
 #include "lnk/editor.h"
 #include "platform/platform.h"
+#include "shelllink/replace.h"
 
 namespace mklnk::cli {
 
@@ -23,6 +25,8 @@ namespace {
 constexpr std::size_t kMostLinkBytes = 16 << 20;
 // Folders below folders: deeper than this is a loop of mounts, not links.
 constexpr int kMostDepth = 128;
+// Files put in place together: one flush for as many.
+constexpr std::size_t kGroup = 16384;
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
 
@@ -166,80 +170,6 @@ std::u16string CommonEdit(const EditOptions& e, const platform::LinkProperties& 
   return {};
 }
 
-// ---- replacing the files ---------------------------------------------------
-//
-// Each file of a folder that changes is written complete under a temporary
-// name beside it, with its permissions, owner and attributes; then all are
-// flushed at once, each put in its file's place with one replacing rename,
-// and the folder flushed: a crash leaves every file old or new.
-
-class FolderReplacement {
- public:
-  explicit FolderReplacement(const std::u16string& folder) : folder_(folder) {
-    const std::optional<std::string> bytes = platform::ToAnsiExact(folder);
-    handle_ = bytes ? platform::OpenFolderA(*bytes) : platform::kInvalidHandle;
-    reason_ = handle_ == platform::kInvalidHandle ? platform::GetLastError() : 0;
-  }
-  FolderReplacement(const FolderReplacement&) = delete;
-  FolderReplacement& operator=(const FolderReplacement&) = delete;
-  ~FolderReplacement() {
-    for (const Staged& staged : staged_) platform::RemoveFileA(handle_, staged.temporary);
-    if (deferred_) platform::AllowInterrupts();
-    if (handle_ != platform::kInvalidHandle) platform::CloseFolder(handle_);
-  }
-
-  platform::Handle handle() const { return handle_; }
-  std::uint32_t reason() const { return reason_; }
-
-  // The new bytes of `name`, staged.  False when they cannot be.
-  bool Stage(const std::string& name, const std::string& bytes) {
-    if (!deferred_) platform::DeferInterrupts();
-    deferred_ = true;
-    const std::string stem = ".mklnk-" + std::to_string(platform::ProcessId()) + "-";
-    for (int tries = 0; tries < 10; ++tries) {
-      std::string temporary = stem + std::to_string(next_++) + ".lnk";
-      if (platform::WriteNewFileLikeA(handle_, temporary, bytes, name) != 0) {
-        staged_.push_back({name, std::move(temporary)});
-        return true;
-      }
-      if (platform::GetLastError() != platform::kErrorFileExists) break;
-    }
-    return false;
-  }
-
-  // Puts every staged file in place; `done` hears of each, and of its
-  // failure's reason (0 when it took its place).
-  template <typename Done>
-  void Commit(Done done) {
-    std::vector<std::string> names;
-    for (const Staged& staged : staged_) names.push_back(staged.temporary);
-    const bool flushed = names.empty() || platform::FlushFilesA(handle_, names) != 0;
-    const std::uint32_t flushReason = flushed ? 0 : platform::GetLastError();
-    for (const Staged& staged : staged_) {
-      std::uint32_t reason = flushReason;
-      if (flushed && platform::ReplaceFileA(handle_, staged.temporary, staged.name) == 0) {
-        reason = platform::GetLastError();
-        if (reason == 0) reason = platform::kErrorNotPlainFile;
-      }
-      if (reason != 0) platform::RemoveFileA(handle_, staged.temporary);
-      done(staged.name, reason);
-    }
-    staged_.clear();
-    if (flushed) platform::FlushFolderA(handle_);
-  }
-
- private:
-  struct Staged {
-    std::string name, temporary;
-  };
-  std::u16string folder_;
-  platform::Handle handle_ = platform::kInvalidHandle;
-  std::uint32_t reason_ = 0;
-  std::vector<Staged> staged_;
-  int next_ = 0;
-  bool deferred_ = false;
-};
-
 // The lines of a dry run for one file: what would change, field by field.
 void ShowChanges(const std::u16string& path, const std::vector<lnk::FieldChange>& changes) {
   console::ConsoleWriteLine(u"would change " + Quoted(path) + u":");
@@ -310,79 +240,100 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
 
   std::vector<File> files;
   bool ok = Operands(operands, e.recursive, files);
+  // Each file is staged beside itself with its permissions, owner and
+  // attributes, and the group put in place (replace.h): flushed at once,
+  // then each renamed in one step.
+  shelllink::ReplaceGroup group(kGroup);
+  std::map<std::size_t, std::pair<std::u16string, bool>> staged;  // id: the file, and whether it was hidden
+  const auto commit = [&] {
+    group.Commit();
+    for (const shelllink::ReplaceOutcome& outcome : group.TakeOutcomes()) {
+      const auto& [path, hidden] = staged[outcome.id];
+      if (!outcome.done) {
+        Error(outcome.what, outcome.reason);
+        ok = false;
+        continue;
+      }
+      // The hidden attribute goes with the name (Windows).
+      if (const std::optional<std::string> bytes = platform::ToAnsiExact(path); hidden && bytes) {
+        const std::uint32_t now = platform::GetFileAttributesA(*bytes);
+        if ((now & platform::kAttrHidden) == 0) platform::SetFileAttributesA(*bytes, now | platform::kAttrHidden);
+      }
+      console::ConsoleWriteLine(u"changed " + Quoted(path));
+    }
+    staged.clear();
+  };
   // The new target, as a link made in each folder stores it.
   Options making;
   making.targetType = options.targetType;
-  std::size_t i = 0;
-  while (i < files.size()) {
-    const std::u16string folder = files[i].folder;
-    std::size_t end = i;
-    while (end < files.size() && files[end].folder == folder) ++end;
-    lnk::LinkEdit edit = common;
-    edit.linkFolder = folder;
-    FolderReplacement replacement(folder);
-    bool folderOk = replacement.handle() != platform::kInvalidHandle;
+  std::u16string madeIn;
+  lnk::LinkEdit edit = common;
+  bool folderOk = true;
+  for (const File& file : files) {
+    if (file.folder != madeIn) {
+      madeIn = file.folder;
+      edit.linkFolder = file.folder;
+      folderOk = true;
+      if (e.retarget) {
+        std::string bytes;
+        const std::u16string stem = platform::FromAnsi(file.name.substr(0, file.name.size() - 4));
+        folderOk = RunLink(fs::JoinPath(file.folder, stem), e.target, making, &bytes) == kExitOk;
+        edit.targetLink = std::move(bytes);
+      }
+    }
     if (!folderOk) {
-      Error(u"cannot edit the links in " + Quoted(folder), replacement.reason());
-    } else if (e.retarget) {
-      std::string bytes;
-      const std::u16string stem = platform::FromAnsi(files[i].name.substr(0, files[i].name.size() - 4));
-      folderOk = RunLink(fs::JoinPath(folder, stem), e.target, making, &bytes) == kExitOk;
-      edit.targetLink = std::move(bytes);
+      ok = false;
+      continue;
     }
-    std::map<std::string, std::u16string> changed;  // staged file, its line
-    for (; i < end; ++i) {
-      const File& file = files[i];
-      if (!folderOk) {
-        ok = false;
-        continue;
-      }
-      std::string bytes;
-      if (!platform::ReadFileAt(replacement.handle(), file.name, kMostLinkBytes, bytes)) {
+    if (group.Full()) commit();
+    const std::optional<std::string> folderBytes = platform::ToAnsiExact(file.folder);
+    const platform::Handle folder = folderBytes ? group.Folder(*folderBytes) : platform::kInvalidHandle;
+    std::string bytes;
+    if (folder == platform::kInvalidHandle || !platform::ReadFileAt(folder, file.name, kMostLinkBytes, bytes)) {
+      const std::uint32_t reason = platform::GetLastError();
+      Error(u"cannot edit " + Quoted(file.Path()) +
+                (reason == platform::kErrorFileTooLarge  ? u": it is too large to be a link."
+                 : reason == platform::kErrorNotPlainFile ? u": it is not a plain file."
+                                                         : u""),
+            reason == platform::kErrorFileTooLarge || reason == platform::kErrorNotPlainFile ? 0 : reason);
+      ok = false;
+      continue;
+    }
+    lnk::EditResult result;
+    try {
+      result = lnk::EditLink(bytes, edit);
+    } catch (const lnk::LinkDataError& error) {
+      Error(u"cannot edit " + Quoted(file.Path()) + u": " + platform::FromAnsi(error.what()));
+      ok = false;
+      continue;
+    }
+    for (const std::u16string& field : result.textHolds) {
+      console::ConsoleWriteLine(u"warning: the " + field + u" of " + Quoted(file.Path()) +
+                                (field == u"arguments" ? u" hold " : u" holds ") + Quoted(e.replaceOld) +
+                                u"; text, not a path, it stays as it is.");
+    }
+    if (result.bytes == bytes) continue;
+    if (e.dryRun) {
+      ShowChanges(file.Path(), result.changes);
+      continue;
+    }
+    const std::uint32_t attributes = platform::GetFileAttributesA(*folderBytes + (folderBytes->ends_with('\\') ? "" : "\\") + file.name);
+    try {
+      const std::size_t id = group.StageBytes(shelllink::ReplaceTarget{folder, file.name, file.Path(), true, std::nullopt},
+                                              result.bytes);
+      staged[id] = {file.Path(), attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrHidden)};
+      if (platform::KeepFileState(folder, file.name, group.TemporaryName(id)) == 0) {
         const std::uint32_t reason = platform::GetLastError();
-        Error(u"cannot edit " + Quoted(file.Path()) +
-                  (reason == platform::kErrorFileTooLarge  ? u": it is too large to be a link."
-                   : reason == platform::kErrorNotPlainFile ? u": it is not a plain file."
-                                                           : u""),
-              reason == platform::kErrorFileTooLarge || reason == platform::kErrorNotPlainFile ? 0 : reason);
+        group.Drop(id);
+        Error(u"cannot keep the owner and permissions of " + Quoted(file.Path()), reason);
         ok = false;
-        continue;
       }
-      lnk::EditResult result;
-      try {
-        result = lnk::EditLink(bytes, edit);
-      } catch (const std::bad_alloc&) {
-        throw;
-      } catch (const std::exception& error) {
-        Error(u"cannot edit " + Quoted(file.Path()) + u": " + platform::FromAnsi(error.what()));
-        ok = false;
-        continue;
-      }
-      for (const std::u16string& field : result.textHolds) {
-        console::ConsoleWriteLine(u"warning: the " + field + u" of " + Quoted(file.Path()) + u" hold " +
-                                  Quoted(e.replaceOld) + u", and stay as they are: they are text, not a path.");
-      }
-      if (result.bytes == bytes) continue;
-      if (e.dryRun) {
-        ShowChanges(file.Path(), result.changes);
-        continue;
-      }
-      if (!replacement.Stage(file.name, result.bytes)) {
-        Error(u"cannot edit " + Quoted(file.Path()), platform::GetLastError());
-        ok = false;
-        continue;
-      }
-      changed[file.name] = file.Path();
+    } catch (const platform::ShellFailure& failure) {
+      Error(u"cannot edit " + Quoted(file.Path()), failure.reason);
+      ok = false;
     }
-    replacement.Commit([&](const std::string& name, std::uint32_t reason) {
-      if (reason == 0) {
-        console::ConsoleWriteLine(u"changed " + Quoted(changed[name]));
-      } else {
-        Error(u"cannot replace " + Quoted(changed[name]), reason);
-        ok = false;
-      }
-    });
   }
+  commit();
   return ok ? kExitOk : kExitFailed;
 }
 

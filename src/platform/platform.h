@@ -143,11 +143,35 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 // Removes the file `name` from the folder.  Non-zero on success.
 std::int32_t RemoveFileA(Handle folder, const std::string& name);
 
+// ---- having files on disk -----------------------------------------------------
+//
+// A new file is written without waiting for the disk, and flushed before
+// it takes its name: several files are flushed with one call where the
+// system has one.
+
+// Writes `bytes` as the whole of the file `name` in the folder (one the run
+// made with CreateNewFileA), without flushing.  Non-zero on success.
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes);
+
+// Has the data of the file `name` in the folder on disk.  Non-zero on
+// success.
+std::int32_t FlushFileA(Handle folder, const std::string& name);
+
+// Has everything written on the folder's file system on disk, in one call
+// (syncfs on Linux): 1; 0 on failure, with the reason in GetLastError; -1
+// where the system has no such call (Windows), and each file is flushed by
+// itself instead.
+std::int32_t FlushFileSystem(Handle folder);
+
+// Has the folder's entries, the names just put in place in it, on disk.
+// Non-zero on success.  Windows writes each replacing rename through, and
+// has nothing more to do.
+std::int32_t FlushFolder(Handle folder);
+
 // ---- links changed in place ------------------------------------------------
 //
 // An edited link is read from its folder, and its new bytes staged beside
-// it under a temporary name, then put in its place with ReplaceFileA: the
-// same folder handles as a new link's.
+// it (shelllink/replace.h) with what else the file had.
 
 // One entry of a folder, as it is: a symbolic link (a junction, a reparse
 // point) is kOther, never followed.
@@ -170,20 +194,11 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
 extern const std::uint32_t kErrorFileTooLarge;
 extern const std::uint32_t kErrorNotPlainFile;
 
-// Makes `name` in the folder as a new file (never over anything) holding
-// `bytes`, with what else the file `like` in the same folder has: its
-// permissions and owner on Linux (a file whose owner cannot be kept is not
-// made), its attributes on Windows.  Not yet flushed.  0 on failure, and
-// then nothing is left of it.
-std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
-                               const std::string& like);
-
-// Has the files written into the folder on disk, all of them in as few
-// calls as the system allows (Linux: one for the whole file system).
-std::int32_t FlushFilesA(Handle folder, const std::vector<std::string>& names);
-
-// Has the folder's entries (the renames in it) on disk.
-std::int32_t FlushFolderA(Handle folder);
+// Gives the file `to` in the folder what else the file `from` there has:
+// its permissions and owner on Linux, its read-only, system and archive
+// attributes on Windows (hidden goes with the name: HideFileA).  Non-zero
+// on success; a file whose owner cannot be kept fails (EPERM).
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to);
 
 // ---- text -------------------------------------------------------------------
 
@@ -305,10 +320,11 @@ class ShellLinkObject {  // IShellLinkDual
   // (an item per name, each but the last a folder, the last as `isFolder`
   // says, no sizes, times or volume), so that no name is rewritten.
   virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
-  // Writes the link into the file it was opened from, and has it on disk
-  // (flushed) before it returns.  A failure to write that file (no room, an
-  // I/O error) is a ShellFailure with the system's reason and no
-  // description: the caller knows which link the user asked for.
+  // Writes the link into the file it was opened from; the caller has it on
+  // disk afterwards (FlushFileA), with others where it makes many.  A
+  // failure to write that file (no room, an I/O error) is a ShellFailure
+  // with the system's reason and no description: the caller knows which
+  // link the user asked for.
   virtual void Save() = 0;
 };
 

@@ -287,15 +287,85 @@ std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
 std::int32_t HideFileA(Handle /*folder*/, const std::string& /*name*/, bool /*hidden*/) { return 1; }
 
 std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to) {
-  posix::ForgetListings();
   // rename(2) replaces the name itself, whatever it holds but a folder; the
   // file's own permissions play no part, as they play none in deleting it.
-  return renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) == 0 ? 1 : 0;
+  if (renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) != 0) return 0;
+  posix::NoteRenamed(*HeldPath(folder), from, to);
+  return 1;
 }
 
 std::int32_t RemoveFileA(Handle folder, const std::string& name) {
-  posix::ForgetListings();
-  return unlinkat(Fd(folder), name.c_str(), 0) == 0 ? 1 : 0;
+  if (unlinkat(Fd(folder), name.c_str(), 0) != 0) return 0;
+  posix::NoteRemoved(*HeldPath(folder), name);
+  return 1;
+}
+
+// ---- having files on disk -------------------------------------------------------------
+
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // A close can report a failed write-back (NFS).
+  if (close(fd) != 0 && error == 0) error = errno;
+  errno = error;
+  return error == 0 ? 1 : 0;
+}
+
+std::int32_t FlushFileA(Handle folder, const std::string& name) {
+  const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int error = fsync(fd) == 0 ? 0 : errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  errno = error;
+  return error == 0 ? 1 : 0;
+}
+
+namespace {
+
+// `call` on the folder's descriptor, or, where that is one that cannot be
+// read (O_PATH, for a folder we may write in but not list), on the folder
+// opened for reading.
+template <class Call>
+int OnReadableFolder(Handle folder, Call call) {
+  if (call(Fd(folder)) == 0) return 0;
+  if (errno != EBADF || Fd(folder) < 0) return -1;
+  const int fd = openat(Fd(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int error = call(fd) == 0 ? 0 : errno;
+  close(fd);
+  errno = error;
+  return error == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+std::int32_t FlushFileSystem(Handle folder) {
+#if MKLNK_HAVE_SYNCFS
+  if (OnReadableFolder(folder, [](int fd) { return syncfs(fd); }) == 0) return 1;
+  // A folder we may not read: its files are flushed one by one.
+  return errno == EACCES ? -1 : 0;
+#else
+  (void)folder;
+  return -1;
+#endif
+}
+
+std::int32_t FlushFolder(Handle folder) {
+  if (OnReadableFolder(folder, [](int fd) { return fsync(fd); }) == 0) return 1;
+  if (errno != EACCES) return 0;
+  // A folder we may write in but not read: the whole system's writes.
+  sync();
+  return 1;
 }
 
 // ---- the last error ---------------------------------------------------------------
@@ -407,71 +477,19 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
-                               const std::string& like) {
-  struct stat old;
-  if (fstatat(Fd(folder), like.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd < 0) return 0;
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) error = n < 0 ? errno : EIO;
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
-  // The owner first (it may clear the set-ID bits), then the mode.
-  struct stat now;
-  if (error == 0 && fstat(fd, &now) != 0) error = errno;
-  if (error == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
-      fchown(fd, old.st_uid, old.st_gid) != 0) {
-    error = errno;
-  }
-  if (error == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    unlinkat(Fd(folder), name.c_str(), 0);
-    errno = error;
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to) {
+  struct stat old, now;
+  if (fstatat(Fd(folder), from.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstatat(Fd(folder), to.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
     return 0;
   }
-  posix::NoteNewFile(*HeldPath(folder), name);
-  return 1;
-}
-
-std::int32_t FlushFilesA(Handle folder, const std::vector<std::string>& names) {
-  // The folder is held by a descriptor that reads nothing: the files are
-  // opened themselves.
-  for (const std::string& name : names) {
-    const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return 0;
-#if MKLNK_HAVE_SYNCFS
-    // One call has every file of the file system on disk.
-    const bool synced = syncfs(fd) == 0;
-#else
-    const bool synced = fsync(fd) == 0;
-#endif
-    const int error = errno;
-    close(fd);
-    if (!synced) {
-      errno = error;
-      return 0;
-    }
-#if MKLNK_HAVE_SYNCFS
-    break;
-#endif
+  // The owner first (a change of owner clears the set-ID bits), then the
+  // mode.
+  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      fchownat(Fd(folder), to.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+    return 0;
   }
-  return 1;
-}
-
-std::int32_t FlushFolderA(Handle folder) {
-  // A folder that may not be read is flushed with its file system.
-  int fd = openat(Fd(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 1;
-  const bool synced = fsync(fd) == 0;
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return synced ? 1 : 0;
+  return fchmodat(Fd(folder), to.c_str(), old.st_mode & 07777, 0) == 0 ? 1 : 0;
 }
 
 }  // namespace platform

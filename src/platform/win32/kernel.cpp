@@ -322,6 +322,48 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
   return ::DeleteFileW(W(In(*Held(folder), name)));
 }
 
+// ---- having files on disk -------------------------------------------------------------
+
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  if (bytes.size() > MAXDWORD) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return 0;
+  }
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
+  if (ok && written != bytes.size()) {
+    ::SetLastError(ERROR_WRITE_FAULT);
+    ok = false;
+  }
+  const DWORD why = ::GetLastError();
+  ok = ::CloseHandle(file) && ok;
+  if (!ok) ::SetLastError(why);
+  return ok ? 1 : 0;
+}
+
+// The Shell writes a link and leaves the writing to the system's cache.
+std::int32_t FlushFileA(Handle folder, const std::string& name) {
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const bool flushed = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
+  const DWORD why = ::GetLastError();
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  ::SetLastError(flushed ? 0 : why);
+  return flushed ? 1 : 0;
+}
+
+// A volume is flushed whole only by an administrator: each file is
+// flushed by itself.
+std::int32_t FlushFileSystem(Handle /*folder*/) { return -1; }
+
+// ReplaceFileA moves with MOVEFILE_WRITE_THROUGH: the new name is on disk
+// when it returns.
+std::int32_t FlushFolder(Handle /*folder*/) { return 1; }
+
 }  // namespace platform
 
 // ---- links changed in place -------------------------------------------------------
@@ -391,40 +433,15 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t WriteNewFileLikeA(Handle folder, const std::string& name, const std::string& bytes,
-                               const std::string& like) {
-  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                          FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD attributes = ::GetFileAttributesW(W(In(*Held(folder), like)));
-  if (attributes == INVALID_FILE_ATTRIBUTES || bytes.size() > MAXDWORD) return 0;
-  const std::u16string path = In(*Held(folder), name);
-  const HANDLE file = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  // Flushed here: a read-only file takes no writing handle afterwards.
-  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && ::FlushFileBuffers(file);
-  DWORD error = ok ? 0 : ::GetLastError();
-  if (!::CloseHandle(file) && ok) {
-    ok = false;
-    error = ::GetLastError();
-  }
-  if (ok && (attributes & kKept) != 0 && !::SetFileAttributesW(W(path), attributes & kKept)) {
-    ok = false;
-    error = ::GetLastError();
-  }
-  if (!ok) {
-    ::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(W(path));
-    ::SetLastError(error);
-    return 0;
-  }
-  return 1;
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD old = ::GetFileAttributesW(W(In(*Held(folder), from)));
+  const std::u16string path = In(*Held(folder), to);
+  const DWORD now = ::GetFileAttributesW(W(path));
+  if (old == INVALID_FILE_ATTRIBUTES || now == INVALID_FILE_ATTRIBUTES) return 0;
+  const DWORD wanted = (now & ~(kKept | FILE_ATTRIBUTE_NORMAL)) | (old & kKept);
+  return ::SetFileAttributesW(W(path), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
 }
-
-// Each file was flushed as it was written, and each rename is written
-// through.
-std::int32_t FlushFilesA(Handle /*folder*/, const std::vector<std::string>& /*names*/) { return 1; }
-std::int32_t FlushFolderA(Handle /*folder*/) { return 1; }
 
 }  // namespace platform
