@@ -9,6 +9,7 @@
 #include "lnk/builder.h"
 #include "lnk/bytes.h"
 #include "lnk/link.h"
+#include "lnk/propstore.h"
 
 namespace lnk {
 namespace {
@@ -389,6 +390,16 @@ std::optional<std::string> ReplaceInItems(std::string_view list, const PathChang
   return out;
 }
 
+// The property storages that hold facts of a file (its size, times and
+// attributes; its paths as the Shell shows them), which describe the old
+// target alone.
+constexpr FormatId kFileFacts[] = {
+    {0x30, 0xF1, 0x25, 0xB7, 0xEF, 0x47, 0x1A, 0x10, 0xA5, 0xF1, 0x02, 0x60, 0x8C, 0x9E, 0xEB, 0xAC},
+    {0xA6, 0x6A, 0x63, 0x28, 0x3D, 0x95, 0xD2, 0x11, 0xB5, 0xD6, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0},
+    {0x4C, 0x58, 0xE0, 0xE3, 0x88, 0xB7, 0x5A, 0x4A, 0xBB, 0x20, 0x7F, 0x5A, 0x44, 0xC9, 0xAC, 0xDD},
+    {0xB1, 0x16, 0x6D, 0x44, 0xAD, 0x8D, 0x70, 0x48, 0xA7, 0x48, 0x40, 0x2E, 0xA4, 0x3D, 0x78, 0x8C},
+};
+
 // ---- the editor ---------------------------------------------------------------------
 
 std::u16string Decimal(std::int64_t n) {
@@ -461,6 +472,43 @@ class Editor {
     }
   }
 
+  // The property store's string values that `edit` answers a new value
+  // for ("" removes the value; nothing keeps it), every other byte kept.
+  // A store that cannot be read to its end is kept whole.
+  template <typename Edit>
+  void EditStore(Edit edit) {
+    const auto at = std::find_if(link_.blocks.begin(), link_.blocks.end(),
+                                 [](const ExtraBlock& b) { return b.signature == signature::kPropertyStore; });
+    if (at == link_.blocks.end() || at->bytes.size() < 8) return;
+    std::string store = at->bytes.substr(8);
+    const PropertyStore parsed = ParsePropertyStore(store);
+    if (!parsed.error.empty()) return;
+    bool changed = false, empty = false;
+    std::u16string olds, news;
+    for (const PropertyStorage& storage : parsed.storages) {
+      if (storage.stringNamed) continue;
+      for (const StoredProperty& property : storage.properties) {
+        const std::optional<std::u16string> value = edit(storage.formatId, property);
+        if (!value) continue;
+        const StoreEdit made = value->empty() ? RemoveProperty(store, storage.formatId, property.id)
+                                              : SetStringProperty(store, storage.formatId, property.id, *value);
+        if (!made.ok || !made.changed) continue;
+        store = made.store;
+        empty = made.empty;
+        olds += (olds.empty() ? u"" : u", ") + property.text;
+        news += (news.empty() ? u"" : u", ") + (value->empty() ? u"(removed)" : *value);
+        changed = true;
+      }
+    }
+    if (!changed) return;
+    if (empty) {
+      link_.blocks.erase(at);
+    } else {
+      at->bytes = PropertyStoreBlock(store);
+    }
+    result_.changes.push_back({u"property store", olds, news});
+  }
+
   void Retarget(const std::string& made, FoldCase fold, const std::optional<std::u16string>& workingDirectory) {
     Link fresh;
     if (ReadLink(made, fresh) != ReadStatus::kLink || !fresh.warnings.empty()) {
@@ -494,6 +542,15 @@ class Editor {
     SetBlock(signature::kEnvironment, fresh.header.linkFlags & kHasExpString,
              environment ? std::optional<ExtraBlock>(*environment) : std::nullopt);
     DropTargetBlocks();
+    // The property store's values that describe the old file: its storage
+    // facts, its paths, and any path into its folder.
+    const std::u16string oldFolder = cut == std::u16string::npos ? before : before.substr(0, cut);
+    EditStore([&](const FormatId& format, const StoredProperty& property) -> std::optional<std::u16string> {
+      const bool facts = std::find(std::begin(kFileFacts), std::end(kFileFacts), format) != std::end(kFileFacts);
+      const bool path = property.type == kVtLpwstr && !oldFolder.empty() &&
+                        Replaced(property.text, PathChange{oldFolder, oldFolder, fold});
+      return facts || path ? std::optional<std::u16string>(u"") : std::nullopt;
+    });
     Note(u"target", before, after);
     if (followed) SetString(StringId::kWorkingDir, fresh.string(StringId::kWorkingDir).text, u"working directory");
   }
@@ -555,6 +612,9 @@ class Editor {
         SetString(StringId::kRelativePath, RelativeTo(folder, *to, change.fold), u"relative path");
       }
     }
+    EditStore([&](const FormatId&, const StoredProperty& property) -> std::optional<std::u16string> {
+      return property.type == kVtLpwstr ? Replaced(property.text, change) : std::nullopt;
+    });
     if (target) {
       DropTargetBlocks();
       Note(u"target", before, TargetPath(link_));
