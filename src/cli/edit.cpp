@@ -247,10 +247,12 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
   std::map<std::size_t, std::pair<std::u16string, bool>> staged;  // id: the file, and whether it was hidden
   const auto commit = [&] {
     group.Commit();
+    // The group's lines in one write.
+    std::u16string lines;
     for (const shelllink::ReplaceOutcome& outcome : group.TakeOutcomes()) {
       const auto& [path, hidden] = staged[outcome.id];
       if (!outcome.done) {
-        Error(outcome.what, outcome.reason);
+        lines += console::ErrorLine(outcome.what, outcome.reason) + u"\r\n";
         ok = false;
         continue;
       }
@@ -259,8 +261,9 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
         const std::uint32_t now = platform::GetFileAttributesA(*bytes);
         if ((now & platform::kAttrHidden) == 0) platform::SetFileAttributesA(*bytes, now | platform::kAttrHidden);
       }
-      console::ConsoleWriteLine(u"changed " + Quoted(path));
+      lines += u"changed " + Quoted(path) + u"\r\n";
     }
+    if (!lines.empty()) console::ConsoleWriteLine(lines);
     staged.clear();
   };
   // The new target, as a link made in each folder stores it.
@@ -317,12 +320,13 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
       ShowChanges(file.Path(), result.changes);
       continue;
     }
-    const std::uint32_t attributes = platform::GetFileAttributesA(*folderBytes + (folderBytes->ends_with('\\') ? "" : "\\") + file.name);
     try {
       const std::size_t id = group.StageBytes(shelllink::ReplaceTarget{folder, file.name, file.Path(), true, std::nullopt},
                                               result.bytes);
-      staged[id] = {file.Path(), attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrHidden)};
-      if (platform::KeepFileState(folder, file.name, group.TemporaryName(id)) == 0) {
+      bool hidden = false;
+      const bool kept = platform::KeepFileState(folder, file.name, group.TemporaryName(id), hidden) != 0;
+      staged[id] = {file.Path(), hidden};
+      if (!kept) {
         const std::uint32_t reason = platform::GetLastError();
         group.Drop(id);
         Error(u"cannot keep the owner and permissions of " + Quoted(file.Path()), reason);

@@ -18,10 +18,15 @@ namespace {
 
 // The path with `change.from` replaced by `change.to`, when it begins with
 // it at a name boundary in any letter case; nothing otherwise.
-std::optional<std::u16string> Replaced(std::u16string_view path, const PathChange& change) {
+std::optional<std::u16string> Replaced(std::u16string_view path, const PathChange& change,
+                                       const std::u16string* foldedFrom = nullptr) {
   const std::u16string_view from = change.from;
   if (from.empty() || path.size() < from.size()) return std::nullopt;
-  if (change.fold(path.substr(0, from.size())) != change.fold(from)) return std::nullopt;
+  // Letters that differ in case alone fold alike; anything else that
+  // differs differs folded too (the first character as a quick test).
+  const auto ascii = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
+  if (path[0] < 0x80 && from[0] < 0x80 && ascii(path[0]) != ascii(from[0])) return std::nullopt;
+  if (change.fold(path.substr(0, from.size())) != (foldedFrom ? *foldedFrom : change.fold(from))) return std::nullopt;
   std::u16string_view rest = path.substr(from.size());
   if (!rest.empty() && from.back() != u'\\' && rest.front() != u'\\') return std::nullopt;
   while (!rest.empty() && rest.front() == u'\\') rest.remove_prefix(1);
@@ -78,7 +83,10 @@ std::u16string Resolve(std::u16string_view folder, std::u16string_view relative)
   }
   std::u16string out(folder.substr(0, root));
   if (out.back() != u'\\') out += u'\\';
-  for (std::size_t i = 0; i < names.size(); ++i) out += (i == 0 ? u"" : u"\\") + std::u16string(names[i]);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += u'\\';
+    out += names[i];
+  }
   return out;
 }
 
@@ -96,7 +104,10 @@ std::u16string RelativeTo(std::u16string_view folder, std::u16string_view path, 
   if (common == to.size() && common == from.size()) return {};
   std::u16string rel = common == from.size() ? u"." : u"";
   for (std::size_t i = common; i < from.size(); ++i) rel += rel.empty() ? u".." : u"\\..";
-  for (std::size_t i = common; i < to.size(); ++i) rel += u"\\" + std::u16string(to[i]);
+  for (std::size_t i = common; i < to.size(); ++i) {
+    rel += u'\\';
+    rel += to[i];
+  }
   return rel;
 }
 

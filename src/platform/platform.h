@@ -122,6 +122,9 @@ std::vector<std::string> FindNamesA(Handle folder, const std::string& name);
 // that has that name; 0 on failure, with kErrorFileExists in GetLastError
 // when the name is taken.
 std::int32_t CreateNewFileA(Handle folder, const std::string& name);
+// The same, holding `bytes`, in one opening of the file (not flushed); on
+// a failure to write, nothing is left of it.
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes);
 extern const std::uint32_t kErrorFileExists;
 
 // Which file stands at `name` in the folder, itself (a symbolic link is not
@@ -196,9 +199,10 @@ extern const std::uint32_t kErrorNotPlainFile;
 
 // Gives the file `to` in the folder what else the file `from` there has:
 // its permissions and owner on Linux, its read-only, system and archive
-// attributes on Windows (hidden goes with the name: HideFileA).  Non-zero
-// on success; a file whose owner cannot be kept fails (EPERM).
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to);
+// attributes on Windows; `hidden` says whether `from` is hidden (Windows:
+// the attribute goes with the name, HideFileA).  Non-zero on success; a
+// file whose owner cannot be kept fails (EPERM).
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden);
 
 // ---- text -------------------------------------------------------------------
 

@@ -276,6 +276,28 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   return 0;
 }
 
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes) {
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return 0;
+  posix::NoteNewFile(*HeldPath(folder), name);
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0) return 1;
+  unlinkat(Fd(folder), name.c_str(), 0);
+  posix::ForgetListings();
+  errno = error;
+  return 0;
+}
+
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
   struct stat st;
   if (fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
@@ -303,7 +325,7 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 // ---- having files on disk -------------------------------------------------------------
 
 std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
-  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return 0;
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {
@@ -450,8 +472,9 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   } else if (static_cast<std::uint64_t>(st.st_size) > most) {
     error = EFBIG;
   } else {
-    // The size may change meanwhile: never more than `most` is kept.
-    bytes.assign(static_cast<std::size_t>(st.st_size), '\0');
+    // The size may change meanwhile: never more than `most` is kept.  A
+    // read that answers less than asked for is at the end of a plain file.
+    bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
     std::size_t done = 0;
     for (;;) {
       if (done == bytes.size()) {
@@ -467,8 +490,8 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
         error = errno;
         break;
       }
-      if (n == 0) break;
       done += static_cast<std::size_t>(n);
+      if (done < bytes.size()) break;
     }
     bytes.resize(done);
   }
@@ -477,18 +500,32 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to) {
-  struct stat old, now;
-  if (fstatat(Fd(folder), from.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
-      fstatat(Fd(folder), to.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-    return 0;
-  }
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
+  hidden = false;  // a name's leading dot hides it, and the name stays
+  struct stat old;
+  if (fstatat(Fd(folder), from.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  // What a new file gets (0666 less the umask, this process's owner and
+  // group) needs no call; the rest is set as the old file has it.  The
+  // umask is read once, and put back.
+  static const mode_t kMask = [] {
+    const mode_t mask = umask(022);
+    umask(mask);
+    return mask;
+  }();
+  static const uid_t kUser = geteuid();
+  static const gid_t kGroup = getegid();
+  struct stat now;
+  now.st_uid = kUser;
+  now.st_gid = kGroup;
+  const bool usual = old.st_uid == now.st_uid && old.st_gid == now.st_gid;
+  if (!usual && fstatat(Fd(folder), to.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return 0;
   // The owner first (a change of owner clears the set-ID bits), then the
   // mode.
   if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
       fchownat(Fd(folder), to.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
     return 0;
   }
+  if (usual && (old.st_mode & 07777) == (0666 & ~kMask)) return 1;
   return fchmodat(Fd(folder), to.c_str(), old.st_mode & 07777, 0) == 0 ? 1 : 0;
 }
 

@@ -269,6 +269,25 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   return 0;
 }
 
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes) {
+  if (bytes.size() > MAXDWORD) return 0;
+  const std::u16string path = In(*Held(folder), name);
+  const HANDLE file = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  DWORD error = ok ? 0 : ::GetLastError();
+  if (!::CloseHandle(file) && ok) {
+    ok = false;
+    error = ::GetLastError();
+  }
+  if (ok) return 1;
+  ::DeleteFileW(W(path));
+  ::SetLastError(error == 0 ? ERROR_WRITE_FAULT : error);
+  return 0;
+}
+
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
   const HANDLE file = OpenEntry(In(*Held(folder), name), 0);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -433,13 +452,14 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to) {
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD old = ::GetFileAttributesW(W(In(*Held(folder), from)));
   const std::u16string path = In(*Held(folder), to);
   const DWORD now = ::GetFileAttributesW(W(path));
   if (old == INVALID_FILE_ATTRIBUTES || now == INVALID_FILE_ATTRIBUTES) return 0;
+  hidden = (old & FILE_ATTRIBUTE_HIDDEN) != 0;
   const DWORD wanted = (now & ~(kKept | FILE_ATTRIBUTE_NORMAL)) | (old & kKept);
   return ::SetFileAttributesW(W(path), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
 }
