@@ -149,19 +149,6 @@ std::u16string CommonEdit(const EditOptions& e, const platform::LinkProperties& 
   if (e.hotKey) edit.hotKey = link.hotKey;
   if (e.admin) edit.runAsUser = true;
   if (e.replace) {
-    // Full paths, a drive's or a share's: a relative one would mean one
-    // thing here and another where the link is opened.
-    const auto share = [](std::u16string_view p) {
-      const std::size_t server = p.find(u'\\', 2);
-      return p.starts_with(u"\\\\") && server != std::u16string_view::npos && server > 2 && server + 1 < p.size();
-    };
-    for (const std::u16string* path : {&e.replaceOld, &e.replaceNew}) {
-      const bool drive = path->size() >= 2 && (*path)[1] == u':' && AsciiUpper((*path)[0]) >= u'A' &&
-                         AsciiUpper((*path)[0]) <= u'Z' && (path->size() == 2 || (*path)[2] == u'\\');
-      if (!drive && !share(*path)) {
-        return u"--replace takes full paths, a drive's (C:\\...) or a share's (\\\\server\\share...): " + Quoted(*path);
-      }
-    }
     std::u16string from = WithoutClosingBackslash(e.replaceOld), to = WithoutClosingBackslash(e.replaceNew);
     if (from.size() == 2) from += u'\\';
     if (to.size() == 2) to += u'\\';
@@ -217,14 +204,14 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
           (slash ? u"/ARGS:-v" : u"--arguments=-v"));
     return kExitUsage;
   }
-  if (!(e.arguments || e.description || e.workingDirectory || e.icon || e.show || e.hotKey || e.admin ||
-        e.retarget || e.replace)) {
-    Error(u"nothing to change in " + Quoted(operands.front()) + u"; the options say what to change");
-    return kExitUsage;
-  }
   if (e.targetType && !e.retarget) {
     Error(slash ? u"/TYPE tells what a new target is: it goes with /TARGET." :
                   u"--target-type tells what a new target is: it goes with --target.");
+    return kExitUsage;
+  }
+  if (!(e.arguments || e.description || e.workingDirectory || e.icon || e.show || e.hotKey || e.admin ||
+        e.retarget || e.replace)) {
+    Error(u"nothing to change in " + Quoted(operands.front()) + u"; the options say what to change");
     return kExitUsage;
   }
   if (e.retarget && e.replace) {
@@ -235,7 +222,7 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
   lnk::LinkEdit common;
   if (const std::u16string error = CommonEdit(e, options.link, common); !error.empty()) {
     Error(error, platform::GetLastError());
-    return e.replace && !e.workingDirectory && !e.icon ? kExitUsage : kExitFailed;
+    return kExitFailed;
   }
 
   std::vector<File> files;

@@ -96,6 +96,14 @@ std::optional<std::uint16_t> HotKey(std::u16string_view text, std::u16string& sh
   return static_cast<std::uint16_t>(modifiers | key);
 }
 
+// "C:", "C:\..." or "\\server\share...".
+bool FullPath(std::u16string_view p) {
+  const bool drive = p.size() >= 2 && p[1] == u':' && AsciiUpper(p[0]) >= u'A' && AsciiUpper(p[0]) <= u'Z' &&
+                     (p.size() == 2 || p[2] == u'\\');
+  const std::size_t server = p.find(u'\\', 2);
+  return drive || (p.starts_with(u"\\\\") && server != std::u16string_view::npos && server > 2 && server + 1 < p.size());
+}
+
 }  // namespace
 
 struct KnownOption {
@@ -271,6 +279,10 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       if (bar == 0 || bar == std::u16string::npos || bar + 1 == value->size() ||
           value->find(u'|', bar + 1) != std::u16string::npos) {
         takes = u"takes two paths joined by |, as in \\\\old\\share|\\\\new\\share";
+      } else if (!FullPath(value->substr(0, bar)) || !FullPath(value->substr(bar + 1))) {
+        // A relative path would mean one thing here and another where the
+        // link is opened.
+        takes = u"takes full paths, a drive's (C:\\...) or a share's (\\\\server\\share...)";
       } else if (bar > kMaxPath || value->size() - bar - 1 > kMaxPath) {
         error_ = Cat({given, u" takes paths of at most 259 characters."});
         return;
