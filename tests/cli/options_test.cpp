@@ -115,6 +115,19 @@ TEST(ReadOptions, Words) {
       {{u"/ARGS:/k \"a b\"", u"a", u"/showargs"}, {u"a", u"/showargs"},
        "args=/k \"a b\" workdir= desc= icon=,0 show=1 hotkey=0 | Arguments: /k \"a b\""},
       {{u"--arguments=x", u"/args:y"}, {}, "error: /args is given twice."},
+      // An edit's options, and the empty values that remove a string; what
+      // only making a link refuses is refused only without --edit.
+      {{u"--working-directory=", u"a.lnk", u"--icon=", u"/EDIT", u"--dry-run"}, {u"a.lnk"},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Working directory:  | Icon: , index 0 | Dry run | Edit"},
+      {{u"--working-directory=", u"a", u"b"}, {}, "error: --working-directory takes a folder: \"\"."},
+      {{u"--dry-run", u"--icon=", u"--bogus"}, {}, "error: --dry-run changes links: it goes with --edit."},
+      {{u"/TARGET:x", u"a"}, {}, "error: /TARGET changes links: it goes with /EDIT."},
+      {{u"--edit", u"--replace=C:\\a"}, {}, "error: --replace takes two paths joined by |, as in "
+                                              "\\\\old\\share|\\\\new\\share: \"C:\\a\"."},
+      {{u"--edit", u"--replace=a|\\\\s\\t"}, {}, "error: --replace takes full paths, a drive's (C:\\...) or a "
+                                                    "share's (\\\\server\\share...): \"a|\\\\s\\t\"."},
+      {{u"--edit", u"--replace=C:|\\\\s\\t", u"--recursive", u"--target=x"}, {},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Edit | Replace: C: with \\\\s\\t | Recursive | Target: x"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.words.front()));
