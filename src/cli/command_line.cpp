@@ -5,6 +5,7 @@
 
 #include "cli/edit.h"
 #include "cli/options.h"
+#include "cli/read.h"
 #include "common/text.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
@@ -190,8 +191,9 @@ int RunCommandLine() {
   }
   SplitResult r = SplitArguments(raw);
   // Slash options, only from a line that gets the usage text without them
-  // (or one that edits links).
-  if ((r.outcome == Outcome::Usage || options.options().edit.on) && options.error().empty()) {
+  // (or one that edits links; after --read, the words are files).
+  if ((r.outcome == Outcome::Usage || options.options().edit.on) && options.error().empty() &&
+      options.options().read == ReadMode::kNone) {
     if (byWords) {
       options.TakeSlashOptions(words);
       raw = platform::JoinArgumentWords(words);
@@ -204,6 +206,11 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (options.options().edit.on && options.options().read != ReadMode::kNone) {
+    console::ConsoleWriteLine(console::ErrorLine(u"a run either reads links or edits them: not both."));
+    return kExitUsage;
+  }
+  if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
   if (options.options().edit.on) return RunEdit(byWords ? words : SplitFileWords(raw), options.options());
   switch (r.outcome) {
     case Outcome::Usage:

@@ -9,7 +9,8 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Edit, Target, Replace, Recursive, DryRun };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Read, Json, Command, Edit, Target, Replace,
+                Recursive, DryRun };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
@@ -124,6 +125,9 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
+    {Id::Read, u"READ", u"read", false},
+    {Id::Json, u"JSON", u"json", false},
+    {Id::Command, u"COMMAND", u"command", false},
     {Id::Edit, u"EDIT", u"edit", false},
     {Id::Target, u"TARGET", u"target", true},
     {Id::Replace, u"REPLACE", u"replace", true},
@@ -303,13 +307,24 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       edit.dryRun = true;
       echo = u"Dry run";
       break;
+    case Id::Read:
+      options_.read = options_.read == ReadMode::kNone ? ReadMode::kText : options_.read;
+      break;
+    case Id::Json:
+    case Id::Command:
+      if (options_.read == ReadMode::kJson || options_.read == ReadMode::kCommand) {
+        error_ = u"--json and --command cannot be used together; /JSON and /COMMAND neither.";
+        return;
+      }
+      options_.read = option.id == Id::Json ? ReadMode::kJson : ReadMode::kCommand;
+      break;
   }
   if (!takes.empty()) {
     error_ = Cat({given, u" ", takes, u": \"", *value, u"\"."});
   } else if (most != 0 && value->size() > most) {
     error_ = Cat({given, u" takes at most ", Decimal(static_cast<std::int64_t>(most)), u" characters; this one has ",
                   Decimal(static_cast<std::int64_t>(value->size())), u"."});
-  } else {
+  } else if (!echo.empty()) {
     options_.echo.push_back(std::move(echo));
   }
 }
@@ -410,6 +425,10 @@ void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
   words = std::move(kept);
 }
 
+bool OptionReader::makesLink() const {
+  return (seen_ & ((1u << static_cast<unsigned>(Id::Read)) - 1)) != 0;
+}
+
 std::u16string OptionsText() {
   return
          u"Options, anywhere among the paths (Linux also takes the second form):\r\n"
@@ -428,6 +447,10 @@ std::u16string OptionsText() {
          u"  /DRYRUN               --dry-run                   say what would change, and change nothing\r\n"
          u"  an empty value (/ARGS: /DESC: /WORKDIR: /ICON:) removes that string\r\n"
          u"                        --                          the words after it are paths\r\n"
+         u"Reading links: mklnk /READ [/JSON | /COMMAND] file.lnk...:\r\n"
+         u"  /READ                 --read                      what each link holds, as text\r\n"
+         u"  /JSON                 --json                      ... as one JSON object a line\r\n"
+         u"  /COMMAND              --command                   ... as the command line that makes it again\r\n"
          u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
          u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";
 }

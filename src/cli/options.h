@@ -36,12 +36,16 @@ struct EditOptions {
   bool replace = false;  // --replace=OLD|NEW
   std::u16string replaceOld, replaceNew;
 };
+// Whether the command reads links instead of making one (/READ, and /JSON
+// or /COMMAND, which read too), and how it prints them.
+enum class ReadMode { kNone, kText, kJson, kCommand };
 
 struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
   EditOptions edit;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  ReadMode read = ReadMode::kNone;
 };
 
 struct KnownOption;  // one option: its names, whether it takes a value
@@ -77,6 +81,8 @@ class OptionReader {
   }
   // Whether any option was given.
   bool any() const { return seen_ != 0; }
+  // Whether an option that says what a link holds was given.
+  bool makesLink() const;
 
  private:
   void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);

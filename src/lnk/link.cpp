@@ -13,6 +13,8 @@ namespace {
 // CLSID_ShellLink {00021401-0000-0000-C000-000000000046} as stored.
 constexpr std::string_view kShellLinkClsid("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
 
+constexpr std::size_t kMaxPathString = 260;
+
 constexpr const char* kStringNames[kStringCount] = {"description", "relative path", "working directory",
                                                     "arguments", "icon location"};
 
@@ -78,7 +80,17 @@ class Splitter {
       if ((link_.header.linkFlags & StringFlag(static_cast<StringId>(i))) == 0) continue;
       ByteReader probe = in_;
       const std::size_t count = probe.U16();
-      const std::size_t total = 2 + count * (unicode ? 2 : 1);
+      // Windows reads at most MAX_PATH characters of the two path strings,
+      // whatever their count says, and the next field right after them: a
+      // link can hide text that way, and is read as Windows reads it.
+      const bool path = i == static_cast<std::size_t>(StringId::kRelativePath) ||
+                        i == static_cast<std::size_t>(StringId::kWorkingDir);
+      const std::size_t read = path && count > kMaxPathString ? kMaxPathString : count;
+      if (read < count) {
+        Warn("the " + std::string(kStringNames[i]) + " string's count says " + std::to_string(count) +
+             " characters; Windows reads " + std::to_string(read) + " and takes what follows as the next field");
+      }
+      const std::size_t total = 2 + read * (unicode ? 2 : 1);
       const bool whole = probe.ok() && total <= in_.left();
       s.bytes.assign(whole ? in_.Take(total) : in_.Rest());
       s.text = DecodeString(std::string_view(s.bytes).substr(s.bytes.size() < 2 ? s.bytes.size() : 2), unicode);

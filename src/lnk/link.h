@@ -10,7 +10,10 @@
 //   five strings  each when its flag is set, in this order: description
 //                 (kHasName), relative path, working directory, arguments,
 //                 icon location; a 16-bit count of characters, then the
-//                 characters (UTF-16 with kIsUnicode, else one byte each)
+//                 characters (UTF-16 with kIsUnicode, else one byte each);
+//                 of the relative path and the working directory Windows
+//                 reads 260 characters at most, whatever the count says,
+//                 and so does ReadLink (with a warning)
 //   extra blocks  each a 32-bit size (itself included) and a signature
 //   terminal      a 32-bit value below 4
 // and sometimes bytes after it, which Windows ignores.

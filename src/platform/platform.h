@@ -224,6 +224,16 @@ std::u16string UpperCase(std::u16string_view text);
 // (SystemRoot, windir, ProgramFiles, USERPROFILE...), for paths of it.
 std::u16string ExpandVariables(std::u16string_view text);
 
+// ---- reading a file (mklnk --read) -------------------------------------------
+
+enum class FileRead { kRead, kNotFound, kFolder, kNotAFile, kFailed };
+
+// The bytes of the file at `path`, at most `most` of them (`cut` says
+// whether there were more).  Anything but a regular file is refused
+// unopened or unread: a folder, a device, a pipe (whose reading could
+// wait forever).  kFailed leaves the system's reason in GetLastError.
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut);
+
 // ---- the process ------------------------------------------------------------
 
 // The command line without the program's own name.  The same on every call.

@@ -392,6 +392,47 @@ std::int32_t FlushFolder(Handle folder) {
 
 // ---- the last error ---------------------------------------------------------------
 
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.clear();
+  cut = false;
+  std::optional<std::string> unixPath = posix::ToUnixPath(ToAnsi(path));
+  struct stat st;
+  // The entry first: a pipe's open would wait for a writer.
+  if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return stat(p, &st) == 0; })) {
+    return errno == ENOENT || errno == ENOTDIR ? FileRead::kNotFound : FileRead::kFailed;
+  }
+  if (S_ISDIR(st.st_mode)) return FileRead::kFolder;
+  if (!S_ISREG(st.st_mode)) return FileRead::kNotAFile;
+  const int fd = open(unixPath->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FileRead::kFailed;
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {  // replaced since the look
+    close(fd);
+    return FileRead::kNotAFile;
+  }
+  // The size the file has now, and one byte more to see whether it grew.
+  const std::size_t size = static_cast<std::size_t>(opened.st_size);
+  bytes.resize(std::min(size, most) + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      bytes.clear();
+      errno = error;
+      return FileRead::kFailed;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return FileRead::kRead;
+}
+
 std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
 
 void SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }

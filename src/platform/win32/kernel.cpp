@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -108,6 +109,47 @@ std::string GetFullPathNameA(const std::string& path) {
     size = got;
   }
   return {};
+}
+
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.clear();
+  cut = false;
+  const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::kNotFound : FileRead::kFailed;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileRead::kFolder;
+  const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FileRead::kFailed;
+  LARGE_INTEGER size{};
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
+    ::CloseHandle(file);
+    return FileRead::kNotAFile;
+  }
+  const std::size_t want = static_cast<std::size_t>(
+      std::min<unsigned long long>(static_cast<unsigned long long>(size.QuadPart), most));
+  bytes.resize(want + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
+      const DWORD error = ::GetLastError();
+      ::CloseHandle(file);
+      bytes.clear();
+      ::SetLastError(error);
+      return FileRead::kFailed;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  ::CloseHandle(file);
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return FileRead::kRead;
 }
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
