@@ -231,10 +231,12 @@ std::vector<PathItem> WalkItems(std::string_view list) {
       p.kind = PathItem::Kind::kDrive;
       p.path = name->substr(0, 2) + u"\\";
     } else if ((last == PathItem::Kind::kNetwork || last == PathItem::Kind::kShare) && (type & 0x70) == 0x40) {
+      // The network's parts: the whole network, a provider, a domain (no
+      // path), a server ("\\server"), a share ("\\server\share").
       const auto name = size > 5 ? AnsiAt(item, 5) : std::nullopt;
-      if (!name || !name->starts_with(u"\\\\")) break;
-      p.kind = PathItem::Kind::kShare;
-      p.path = *name;
+      if (!name) break;
+      p.kind = name->starts_with(u"\\\\") ? PathItem::Kind::kShare : PathItem::Kind::kNetwork;
+      if (p.kind == PathItem::Kind::kShare) p.path = *name;
     } else if ((last == PathItem::Kind::kDrive || last == PathItem::Kind::kShare || last == PathItem::Kind::kEntry) &&
                (type & 0x70) == 0x30) {
       const auto name = EntryName(item);
@@ -343,12 +345,22 @@ std::string LocalLinkInfo(std::string_view volumeId, std::u16string_view path) {
   return out;
 }
 
-// A network share item with another location: its other bytes kept.
-std::string ShareItem(std::string_view item, std::u16string_view location) {
+// A network item (a server's, a share's) with another location: its
+// single-byte text, and the Unicode copy that follows where the item has
+// one; its other bytes kept.
+std::string ShareItem(std::string_view item, std::u16string_view from, std::u16string_view location) {
   const std::size_t nul = item.find('\0', 5);
   std::string out(item.substr(0, 5));
   out += ToWindows1252(location);
-  out += item.substr(nul);
+  std::string rest(item.substr(nul));
+  std::string wide, wideFrom;
+  for (const char16_t c : location) PutU16(wide, c);
+  for (const char16_t c : from) PutU16(wideFrom, c);
+  for (std::size_t at = 0; (at = rest.find(wideFrom + std::string(2, '\0'), at)) != std::string::npos;) {
+    rest.replace(at, wideFrom.size(), wide);
+    at += wide.size();
+  }
+  out += rest;
   if (out.size() > 0xFFFF) throw LinkDataError(LinkDataError::Kind::kTooLong, "the target path is too long for a shell link");
   out[0] = static_cast<char>(out.size() & 0xFF);
   out[1] = static_cast<char>(out.size() >> 8);
@@ -388,11 +400,23 @@ std::optional<std::string> ReplaceInItems(std::string_view list, const PathChang
     out = BuildIdList((*to)[0], entries);
     out.resize(out.size() - 2);  // its terminal item: the rest of the list follows
   } else {
-    const auto share = std::find_if(items.begin(), items.end(),
-                                    [](const PathItem& p) { return p.kind == PathItem::Kind::kShare; });
-    if (share == items.end()) return std::string();
-    out.assign(list.substr(items[0].begin, items[0].end - items[0].begin));
-    out += ShareItem(list.substr(share->begin, share->end - share->begin), std::u16string_view(*to).substr(0, root - (root < to->size() ? 1 : 0)));
+    // The network's items kept, its server's and share's given the new
+    // ones' names; a list of a drive cannot hold a share.
+    if (std::none_of(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                     [](const PathItem& p) { return p.kind == PathItem::Kind::kShare; })) {
+      return std::string();
+    }
+    const std::u16string_view share = std::u16string_view(*to).substr(0, root - (root < to->size() ? 1 : 0));
+    const std::u16string_view server = share.substr(0, share.find(u'\\', 2));
+    for (std::size_t k = 0; k <= i; ++k) {
+      const std::string_view bytes = list.substr(items[k].begin, items[k].end - items[k].begin);
+      if (items[k].kind == PathItem::Kind::kShare) {
+        const bool isServer = items[k].path.find(u'\\', 2) == std::u16string::npos;
+        out += ShareItem(bytes, items[k].path, isServer ? server : share);
+      } else if (items[k].kind != PathItem::Kind::kEntry) {
+        out += bytes;
+      }
+    }
     for (std::size_t n = 0; n < entries.size(); ++n) {
       out += BuildFileEntryItem(entries[n], n + 1 < entries.size() || entries[n].isFolder);
     }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -292,6 +295,82 @@ TEST(EditLink, ReplacePaths) {
   EXPECT_EQ(text.bytes, network);
   ASSERT_EQ(text.textHolds.size(), 1u);
   EXPECT_EQ(Show(text.textHolds[0]), "description");
+}
+
+std::string Sample(const char* name) {
+  std::ifstream in(std::string(MKLNK_SAMPLES_DIR) + "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The Windows-made samples (property stores, trackers, console, special
+// and known folder, environment and unknown blocks): each option changes
+// its own field and the header's flag, and no other section.
+TEST(EditLink, WindowsSamplesKeepTheirOtherBytes) {
+  struct Row {
+    const char* what;
+    void (*set)(LinkEdit&);
+    std::set<std::string> may;  // the sections that may change, come or go
+  };
+  const Row rows[] = {
+      {"arguments", [](LinkEdit& e) { e.arguments = u"-NoLogo"; }, {"header", "arguments"}},
+      {"description", [](LinkEdit& e) { e.description = u""; }, {"header", "description"}},
+      {"working directory", [](LinkEdit& e) { e.workingDirectory = u"D:\\work"; }, {"header", "workdir"}},
+      {"icon", [](LinkEdit& e) { e.iconLocation = u"C:\\i.ico"; }, {"header", "icon", "block 7"}},
+      {"show, hot key, run as administrator",
+       [](LinkEdit& e) {
+         e.showCommand = 7;
+         e.hotKey = 0x270;
+         e.runAsUser = true;
+       },
+       {"header"}},
+  };
+  int samples = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(MKLNK_SAMPLES_DIR)) {
+    if (entry.path().extension() != ".lnk") continue;
+    const std::string bytes = Sample(entry.path().filename().string().c_str());
+    Link link;
+    if (ReadLink(bytes, link) != ReadStatus::kLink || !link.warnings.empty()) continue;
+    ++samples;
+    for (const Row& row : rows) {
+      SCOPED_TRACE(entry.path().filename().string() + ": " + row.what);
+      LinkEdit edit = Base();
+      row.set(edit);
+      const std::string after = EditLink(bytes, edit).bytes;
+      std::string changed = Changed(bytes, after);
+      for (std::size_t at; (at = changed.find(' ')) != std::string::npos; changed.erase(0, at + 1)) {
+        std::string name = changed.substr(0, at);
+        if (name[0] == '+' || name[0] == '-') name.erase(0, 1);
+        if (name == "block") continue;  // "block N": the number follows
+        if (name.find_first_not_of("0123456789") == std::string::npos) name = "block " + name;
+        EXPECT_TRUE(row.may.count(name)) << name;
+      }
+      // The header: its flags and the fields the option sets alone.
+      for (std::size_t i = 0; i < 76; ++i) {
+        if ((i < 20 || i >= 24) && (i < 56 || i >= 66)) {
+          EXPECT_EQ(bytes[i], after[i]) << i;
+        }
+      }
+    }
+  }
+  EXPECT_GE(samples, 10);
+}
+
+// A Windows-made link to a file on a share, its item list through the
+// network, moved to another server: the share's item, the LinkInfo, the
+// working directory; the tracker goes; no copy of the old share is left.
+TEST(EditLink, WindowsShareReplaced) {
+  const std::string bytes = Sample("share-file.lnk");
+  LinkEdit edit = Base();
+  edit.replace = PathChange{u"\\\\ALS-FICHIERS3\\qualit\u00e9", u"\\\\newserver\\docs", &Upper};
+  const EditResult result = EditLink(bytes, edit);
+  EXPECT_EQ(Changed(bytes, result.bytes), "-block 3 items linkinfo workdir ");
+  EXPECT_FALSE(HoldsText(result.bytes, u"\\\\als-fichiers3\\Qualit\u00e9"));
+  ASSERT_FALSE(result.changes.empty());
+  EXPECT_EQ(Show(result.changes.back().after),
+            platform::ToAnsi(u"\\\\NEWSERVER\\DOCS\\Archives\\M\u00e9thodologie WAS\\Norme de d\u00e9veloppement JAVA.doc"));
+  Link link;
+  ReadLink(result.bytes, link);
+  EXPECT_EQ(link.string(StringId::kWorkingDir).text, u"\\\\newserver\\docs\\Archives\\M\u00e9thodologie WAS");
 }
 
 // A new target's parts replace the old ones'; what describes the old one
