@@ -574,7 +574,8 @@ class Edit(unittest.TestCase):
                 data = f.read().lower()
             old = self.OLD.lower()
             self.assertEqual(data.count(old.encode()) + data.count(old.encode("utf-16-le")), 1)  # the description
-            self.assertEqual(os.stat(link).st_mode & 0o777, 0o640)
+            if not harness.TOOL.wine:  # Linux's mode; the Windows build keeps attributes
+                self.assertEqual(os.stat(link).st_mode & 0o777, 0o640)
             # Nothing left of the old share: the same again changes nothing.
             self.run_tool(["/EDIT", w, "/REPLACE:%s|%s" % (self.OLD, new_share)], warning)
 
