@@ -16,9 +16,13 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 140 KB for the 32-bit product, which the build meets with
-# 137,216 bytes; the 64-bit one (111,104 bytes) within 112 KB.  They were
-# 100 KB and 79 KB before links were made under a temporary name and
+# The budgets: 300 KB for the 32-bit product, which the build meets with
+# 305,664 bytes; the 64-bit one (280,064 bytes) within 276 KB.  They were
+# 140 KB and 112 KB before the read mode (the .lnk reader and its views),
+# the property store, the files put in place in groups and the edit mode
+# (/EDIT: the editor that changes a link's sections in place, the walk
+# down folders, the new target's link read back, the store's paths
+# rewritten), which together add about 165 KB; 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
 # (17 KB: the option reader, 11 KB of it, and the link object's new
@@ -29,10 +33,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 140)
+  set(budget_kb 300)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 112)
+  set(budget_kb 276)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
