@@ -494,6 +494,13 @@ class Editor {
     link_.header.linkFlags = on ? (link_.header.linkFlags | flag) : (link_.header.linkFlags & ~flag);
   }
 
+  // A target whose stored forms changed, even where they name no path
+  // (an item list that does not reach its end, say).
+  void NoteTarget(std::u16string before, std::u16string after) {
+    if (before == after) after = u"(its stored forms rewritten)";
+    result_.changes.push_back({u"target", std::move(before), std::move(after)});
+  }
+
   void Note(const char16_t* field, std::u16string before, std::u16string after) {
     if (before != after) result_.changes.push_back({field, std::move(before), std::move(after)});
   }
@@ -586,7 +593,7 @@ class Editor {
                         Replaced(property.text, PathChange{oldFolder, oldFolder, fold});
       return facts || path ? std::optional<std::u16string>(u"") : std::nullopt;
     });
-    Note(u"target", before, after);
+    NoteTarget(before, after);
     if (followed) SetString(StringId::kWorkingDir, fresh.string(StringId::kWorkingDir).text, u"working directory");
   }
 
@@ -652,7 +659,7 @@ class Editor {
     });
     if (target) {
       DropTargetBlocks();
-      Note(u"target", before, TargetPath(link_));
+      NoteTarget(before, TargetPath(link_));
     }
     for (const auto& [id, field] : {std::pair{StringId::kArguments, u"arguments"}, {StringId::kDescription, u"description"}}) {
       if (link_.string(id).stored() && Holds(link_.string(id).text, change)) result_.textHolds.push_back(field);
@@ -682,6 +689,8 @@ EditResult EditLink(std::string_view file, const LinkEdit& edit) {
   if (edit.workingDirectory) editor.SetString(StringId::kWorkingDir, *edit.workingDirectory, u"working directory");
   if (edit.arguments) editor.SetString(StringId::kArguments, *edit.arguments, u"arguments");
   if (edit.iconLocation) {
+    const ExtraBlock* icon = FindBlock(link, signature::kIconEnvironment);
+    editor.Note(u"icon location with variables", icon ? EnvironmentText(*icon) : u"", edit.iconEnvironment);
     editor.SetString(StringId::kIconLocation, *edit.iconLocation, u"icon location");
     h.iconIndex = edit.iconLocation->empty() ? 0 : edit.iconIndex;
     editor.SetBlock(signature::kIconEnvironment, kHasExpIcon,
@@ -699,6 +708,9 @@ EditResult EditLink(std::string_view file, const LinkEdit& edit) {
               (h.linkFlags & kRunAsUser) ? u"yes" : u"no");
   SetHeaderFields(h);
   result.bytes = WriteLink(link);
+  // Bytes that change say so, even when no field's text does (a string
+  // stored again without what followed its NUL, a block made anew).
+  if (result.changes.empty() && result.bytes != file) result.changes.push_back({u"stored bytes", u"", u"(rewritten)"});
   return result;
 }
 
