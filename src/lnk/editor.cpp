@@ -262,10 +262,9 @@ std::u16string ItemListPath(std::string_view list) {
 }
 
 const ExtraBlock* FindBlock(const Link& link, std::uint32_t signature) {
-  for (const ExtraBlock& block : link.blocks) {
-    if (block.signature == signature) return &block;
-  }
-  return nullptr;
+  const auto at = std::find_if(link.blocks.begin(), link.blocks.end(),
+                               [signature](const ExtraBlock& block) { return block.signature == signature; });
+  return at == link.blocks.end() ? nullptr : &*at;
 }
 
 constexpr std::size_t kMaxPath = 260;

@@ -476,6 +476,8 @@ bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
   }
   entries.clear();
   errno = 0;
+  // The stream is this call's alone: readdir is safe here.
+  // cppcheck-suppress readdirCalled
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
