@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "cli/edit.h"
 #include "cli/options.h"
 #include "cli/read.h"
 #include "common/text.h"
@@ -117,7 +118,7 @@ std::u16string UsageText() {
   return s;
 }
 
-int RunLink(const std::u16string& link, const std::u16string& target, const Options& options) {
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options, std::string* bytesOnly) {
   const std::u16string bare = fs::StripQuotes(target);
   // What /TYPE says must be a path that can be it: a share with a server and
   // a share, no device, no folder's path (a trailing backslash) for a file.
@@ -181,6 +182,12 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
   const fs::PathParts targetParts = variables && bare.find(u'\\') == std::u16string::npos
                                         ? fs::PathParts{isFolder ? bare : u"", isFolder ? u"" : bare}
                                         : fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  if (bytesOnly != nullptr) {
+    return shelllink::MakeLinkBytes(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, properties,
+                                    *bytesOnly)
+               ? kExitOk
+               : kExitFailed;
+  }
   if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
                                   properties)) {
     return kExitFailed;
@@ -203,8 +210,9 @@ int RunCommandLine() {
   }
   SplitResult r = SplitArguments(raw);
   // Slash options, only from a line that gets the usage text without them
-  // (after --read, the words are files).
-  if (r.outcome == Outcome::Usage && options.error().empty() && options.options().read == ReadMode::kNone) {
+  // (or one that edits links; after --read, the words are files).
+  if ((r.outcome == Outcome::Usage || options.options().edit.on) && options.error().empty() &&
+      options.options().read == ReadMode::kNone) {
     if (byWords) {
       options.TakeSlashOptions(words);
       raw = platform::JoinArgumentWords(words);
@@ -217,7 +225,12 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (options.options().edit.on && options.options().read != ReadMode::kNone) {
+    console::ConsoleWriteLine(console::ErrorLine(u"a run either reads links or edits them: not both."));
+    return kExitUsage;
+  }
   if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
+  if (options.options().edit.on) return RunEdit(byWords ? words : SplitFileWords(raw), options.options());
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());

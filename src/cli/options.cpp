@@ -11,13 +11,16 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Read, Json, Command };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Read, Json, Command, Edit, Target, Replace,
+                Recursive, DryRun };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024), each with its terminating NUL.
 // (A path's limit is the writer's, which counts the path made full.)
 constexpr std::size_t kMaxArguments = 32767;
 constexpr std::size_t kMaxDescription = 1023;
+// The paths of --replace, compared as typed, never made full.
+constexpr std::size_t kMaxPath = 259;
 
 // Whether the text holds half of a UTF-16 pair alone: a byte that is not
 // UTF-8 on Linux, where a Windows program would see "?", and a link would
@@ -109,6 +112,14 @@ std::optional<std::uint16_t> HotKey(std::u16string_view text, std::u16string& sh
   return static_cast<std::uint16_t>(modifiers | key);
 }
 
+// "C:", "C:\..." or "\\server\share...".
+bool FullPath(std::u16string_view p) {
+  const bool drive = p.size() >= 2 && p[1] == u':' && AsciiUpper(p[0]) >= u'A' && AsciiUpper(p[0]) <= u'Z' &&
+                     (p.size() == 2 || p[2] == u'\\');
+  const std::size_t server = p.find(u'\\', 2);
+  return drive || (p.starts_with(u"\\\\") && server != std::u16string_view::npos && server > 2 && server + 1 < p.size());
+}
+
 }  // namespace
 
 struct KnownOption {
@@ -132,6 +143,11 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::Read, u"READ", u"read", false},
     {Id::Json, u"JSON", u"json", false},
     {Id::Command, u"COMMAND", u"command", false},
+    {Id::Edit, u"EDIT", u"edit", false},
+    {Id::Target, u"TARGET", u"target", true},
+    {Id::Replace, u"REPLACE", u"replace", true},
+    {Id::Recursive, u"RECURSIVE", u"recursive", false},
+    {Id::DryRun, u"DRYRUN", u"dry-run", false},
 };
 
 // The option that a word beginning with "/" names, and where its name ends
@@ -178,21 +194,30 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
     return;
   }
   platform::LinkProperties& link = options_.link;
+  EditOptions& edit = options_.edit;
   std::u16string echo;
+  // An edit's own options, refused when no link is edited.
+  const auto editOnly = [&] {
+    Defer(Cat({given, u" changes links: it goes with ", given[0] == u'/' ? u"/EDIT" : u"--edit", u"."}));
+  };
   switch (option.id) {
     case Id::Args:
       most = kMaxArguments;
+      edit.arguments = true;
       link.arguments = *value;
       echo = Cat({u"Arguments: ", *value});
       break;
     case Id::WorkDir:
-      if (value->empty()) takes = u"takes a folder";
+      edit.workingDirectory = true;
+      // An edit takes an empty folder for "remove it".
+      if (value->empty()) Defer(Cat({given, u" takes a folder: \"\"."}));
       if (const std::u16string bad = fs::InvalidName(*value); !bad.empty()) return RefuseName(given, bad, *value);
       link.workingDirectory = *value;
       echo = Cat({u"Working directory: ", *value});
       break;
     case Id::Desc:
       most = kMaxDescription;
+      edit.description = true;
       link.description = *value;
       echo = Cat({u"Description: ", *value});
       break;
@@ -203,7 +228,11 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       const std::optional<std::int32_t> index = Index(comma == std::u16string::npos ? u"0" : value->substr(comma + 1));
       link.iconPath = value->substr(0, comma);
       link.iconIndex = index.value_or(0);
-      if (!index || link.iconPath.empty()) {
+      edit.icon = true;
+      if (value->empty()) {
+        // An edit takes no icon file for "remove it".
+        Defer(Cat({given, u" takes an icon file and, after a comma, the icon's index, as in shell32.dll,3: \"\"."}));
+      } else if (!index || link.iconPath.empty()) {
         takes = u"takes an icon file and, after a comma, the icon's index, as in shell32.dll,3";
       } else if (const std::u16string bad = fs::InvalidName(link.iconPath); !bad.empty()) {
         return RefuseName(given, bad, *value);
@@ -217,6 +246,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         std::int32_t command;
       } kShows[] = {{u"normal", u"normal", 1}, {u"max", u"maximized", 3}, {u"min", u"minimized", 7}};
       takes = u"takes normal, max or min";
+      edit.show = true;
       for (const auto& show : kShows) {
         if (SameLetters(*value, show.word)) {
           link.showCommand = show.command;
@@ -230,6 +260,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       std::u16string shown;
       const std::optional<std::uint16_t> key = HotKey(*value, shown);
       link.hotKey = key.value_or(0);
+      edit.hotKey = true;
       if (!key) {
         takes = u"takes Ctrl, Alt or Shift and a key (A to Z, 0 to 9, F1 to F24), joined by +, as in Ctrl+Alt+K";
       }
@@ -238,6 +269,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
     }
     case Id::Admin:
       link.runAsAdministrator = true;
+      edit.admin = true;
       echo = u"Run as administrator";
       break;
     case Id::Type:
@@ -245,8 +277,51 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       if (SameLetters(*value, u"file") || SameLetters(*value, u"folder")) {
         options_.targetType = value->size() == 4 ? TargetType::kFile : TargetType::kFolder;
         echo = options_.targetType == TargetType::kFile ? u"Target type: file" : u"Target type: folder";
+        edit.targetType = true;
         takes = {};
       }
+      break;
+    case Id::Edit:
+      edit.on = true;
+      echo = u"Edit";
+      break;
+    case Id::Target:
+      editOnly();
+      if (value->empty()) takes = u"takes a path";
+      edit.retarget = true;
+      edit.target = *value;
+      echo = Cat({u"Target: ", *value});
+      break;
+    case Id::Replace: {
+      editOnly();
+      // '|' is in no Windows path: it parts the two.
+      const std::size_t bar = value->find(u'|');
+      if (bar == 0 || bar == std::u16string::npos || bar + 1 == value->size() ||
+          value->find(u'|', bar + 1) != std::u16string::npos) {
+        takes = u"takes two paths joined by |, as in \\\\old\\share|\\\\new\\share";
+      } else if (!FullPath(value->substr(0, bar)) || !FullPath(value->substr(bar + 1))) {
+        // A relative path would mean one thing here and another where the
+        // link is opened.
+        takes = u"takes full paths, a drive's (C:\\...) or a share's (\\\\server\\share...)";
+      } else if (bar > kMaxPath || value->size() - bar - 1 > kMaxPath) {
+        error_ = Cat({given, u" takes paths of at most 259 characters."});
+        return;
+      }
+      edit.replace = true;
+      edit.replaceOld = value->substr(0, bar);
+      edit.replaceNew = bar == std::u16string::npos ? std::u16string() : value->substr(bar + 1);
+      echo = Cat({u"Replace: ", edit.replaceOld, u" with ", edit.replaceNew});
+      break;
+    }
+    case Id::Recursive:
+      editOnly();
+      edit.recursive = true;
+      echo = u"Recursive";
+      break;
+    case Id::DryRun:
+      editOnly();
+      edit.dryRun = true;
+      echo = u"Dry run";
       break;
     case Id::Read:
       options_.read = options_.read == ReadMode::kNone ? ReadMode::kText : options_.read;
@@ -272,6 +347,10 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
 
 void OptionReader::RefuseName(std::u16string_view given, std::u16string_view name, std::u16string_view value) {
   error_ = Cat({given, u" holds the name \"", name, u"\", which Windows does not take in a path: \"", value, u"\"."});
+}
+
+void OptionReader::Defer(std::u16string text) {
+  if (error_.empty() && makingError_.empty()) makingError_ = std::move(text);
 }
 
 std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
@@ -384,6 +463,12 @@ std::u16string OptionsText() {
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
+         u"Changing links: /EDIT FILE... [options], or mklnk --edit FILE... [options]; only what is given changes:\r\n"
+         u"  /TARGET:path          --target=path               a new target\r\n"
+         u"  /REPLACE:OLD|NEW      --replace=OLD|NEW           every stored path that begins with OLD begins with NEW\r\n"
+         u"  /RECURSIVE            --recursive                 a folder stands for every .lnk file below it\r\n"
+         u"  /DRYRUN               --dry-run                   say what would change, and change nothing\r\n"
+         u"  an empty value (/ARGS: /DESC: /WORKDIR: /ICON:) removes that string\r\n"
          u"                        --                          the words after it are paths\r\n"
          u"Reading links: mklnk /READ [/JSON | /COMMAND] file.lnk...:\r\n"
          u"  /READ                 --read                      what each link holds, as text\r\n"

@@ -23,6 +23,19 @@ namespace mklnk::cli {
 // this machine.
 enum class TargetType { kUnsaid, kFile, kFolder };
 
+// --edit: the links to change, and which of their properties were given,
+// for only those to change.  An empty string value removes the string.
+struct EditOptions {
+  bool on = false;  // --edit, /EDIT
+  bool recursive = false;
+  bool dryRun = false;
+  bool arguments = false, description = false, workingDirectory = false, icon = false, show = false,
+       hotKey = false, admin = false, targetType = false;
+  bool retarget = false;  // --target
+  std::u16string target;
+  bool replace = false;  // --replace=OLD|NEW
+  std::u16string replaceOld, replaceNew;
+};
 // Whether the command reads links instead of making one (/READ, and /JSON
 // or /COMMAND, which read too), and how it prints them.
 enum class ReadMode { kNone, kText, kJson, kCommand };
@@ -30,6 +43,7 @@ enum class ReadMode { kNone, kText, kJson, kCommand };
 struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
+  EditOptions edit;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
   ReadMode read = ReadMode::kNone;
 };
@@ -59,8 +73,13 @@ class OptionReader {
 
   const Options& options() const { return options_; }
   // The error line's text for a value an option cannot take; "" when all
-  // were good.  Reading stops at the first.
-  const std::u16string& error() const { return error_; }
+  // were good.  Reading stops at the first, but for what only making a
+  // link refuses (an empty folder or icon, which an edit takes for "remove
+  // it", and the options of an edit): that is the error only without
+  // --edit, wherever --edit stands.
+  const std::u16string& error() const {
+    return options_.edit.on || makingError_.empty() ? error_ : makingError_;
+  }
   // Whether an option that says what a link holds was given.
   bool makesLink() const;
 
@@ -69,8 +88,11 @@ class OptionReader {
   // The error line for a path that holds a name Windows does not take.
   void RefuseName(std::u16string_view given, std::u16string_view name, std::u16string_view value);
 
+  void Defer(std::u16string text);
+
   Options options_;
   std::u16string error_;
+  std::u16string makingError_;  // the first error that only making a link has
   std::uint32_t seen_ = 0;  // a bit for each option given
   std::size_t pathsFrom_ = SIZE_MAX;  // the words from here on came after "--"
 };

@@ -123,6 +123,19 @@ TEST(ReadOptions, Words) {
       {{u"/DESC:caf\xDCE9"}, {}, "error: /DESC holds bytes that are not UTF-8 text."},
       {{u"/DESC:\U0001F600"}, {}, "args= workdir= desc=" + Show(u"\U0001F600") + " icon=,0 show=1 hotkey=0 | "
                                    "Description: " + Show(u"\U0001F600")},
+      // An edit's options, and the empty values that remove a string; what
+      // only making a link refuses is refused only without --edit.
+      {{u"--working-directory=", u"a.lnk", u"--icon=", u"/EDIT", u"--dry-run"}, {u"a.lnk"},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Working directory:  | Icon: , index 0 | Dry run | Edit"},
+      {{u"--working-directory=", u"a", u"b"}, {}, "error: --working-directory takes a folder: \"\"."},
+      {{u"--dry-run", u"--icon=", u"--bogus"}, {}, "error: --dry-run changes links: it goes with --edit."},
+      {{u"/TARGET:x", u"a"}, {}, "error: /TARGET changes links: it goes with /EDIT."},
+      {{u"--edit", u"--replace=C:\\a"}, {}, "error: --replace takes two paths joined by |, as in "
+                                              "\\\\old\\share|\\\\new\\share: \"C:\\a\"."},
+      {{u"--edit", u"--replace=a|\\\\s\\t"}, {}, "error: --replace takes full paths, a drive's (C:\\...) or a "
+                                                    "share's (\\\\server\\share...): \"a|\\\\s\\t\"."},
+      {{u"--edit", u"--replace=C:|\\\\s\\t", u"--recursive", u"--target=x"}, {},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Edit | Replace: C: with \\\\s\\t | Recursive | Target: x"},
       {{u"--read", u"a.lnk"}, {u"a.lnk"}, kNone + " read=text"},
       {{u"/Read", u"/json", u"a"}, {u"a"}, kNone + " read=json"},
       {{u"--command", u"--read", u"x"}, {u"x"}, kNone + " read=command"},

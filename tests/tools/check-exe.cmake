@@ -16,13 +16,13 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 240 KB for the 32-bit product, which the build meets with
-# 237,568 bytes; the 64-bit one (209,920 bytes) within 212 KB.  They were
-# 140 KB and 112 KB before the read mode (/READ, /JSON, /COMMAND: 100 KB and
-# 98 KB; the .lnk reader that splits a file into its sections and reads
-# their fields, the property store's reader, the text, JSON and command
-# line output, and the tables of known folders by name).  They were
-# 100 KB and 79 KB before links were made under a temporary name and
+# The budgets: 304 KB for the 32-bit product, which the build meets with
+# 307,200 bytes; the 64-bit one (281,600 bytes) within 280 KB.  They were
+# 140 KB and 112 KB before the read mode (the .lnk reader and its views),
+# the property store, the files put in place in groups and the edit mode
+# (/EDIT: the editor that changes a link's sections in place, the walk
+# down folders, the new target's link read back, the store's paths
+# rewritten), which together add about 165 KB; 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
 # (17 KB: the option reader, 11 KB of it, and the link object's new
@@ -33,10 +33,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 240)
+  set(budget_kb 304)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 212)
+  set(budget_kb 280)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
