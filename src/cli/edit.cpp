@@ -231,22 +231,27 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
   // attributes, and the group put in place (replace.h): flushed at once,
   // then each renamed in one step.
   shelllink::ReplaceGroup group(kGroup);
-  std::map<std::size_t, std::pair<std::u16string, bool>> staged;  // id: the file, and whether it was hidden
+  std::map<std::size_t, std::pair<File, bool>> staged;  // id: the file, and whether it was hidden
   const auto commit = [&] {
     group.Commit();
     // The group's lines in one write.
     std::u16string lines;
     for (const shelllink::ReplaceOutcome& outcome : group.TakeOutcomes()) {
-      const auto& [path, hidden] = staged[outcome.id];
+      const auto& [file, hidden] = staged[outcome.id];
+      const std::u16string path = file.Path();
       if (!outcome.done) {
         lines += console::ErrorLine(outcome.what, outcome.reason) + u"\r\n";
         ok = false;
         continue;
       }
-      // The hidden attribute goes with the name (Windows).
-      if (const std::optional<std::string> bytes = platform::ToAnsiExact(path); hidden && bytes) {
-        const std::uint32_t now = platform::GetFileAttributesA(*bytes);
-        if ((now & platform::kAttrHidden) == 0) platform::SetFileAttributesA(*bytes, now | platform::kAttrHidden);
+      // The hidden attribute goes with the name (Windows; on Linux the
+      // name's leading dot hides it, and this changes nothing).
+      if (const std::optional<std::string> bytes = platform::ToAnsiExact(file.folder); hidden && bytes) {
+        const platform::Handle held = platform::OpenFolderA(*bytes);
+        if (held != platform::kInvalidHandle) {
+          platform::HideFileA(held, file.name, true);
+          platform::CloseFolder(held);
+        }
       }
       lines += u"changed " + Quoted(path) + u"\r\n";
     }
@@ -312,7 +317,7 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
                                               result.bytes);
       bool hidden = false;
       const bool kept = platform::KeepFileState(folder, file.name, group.TemporaryName(id), hidden) != 0;
-      staged[id] = {file.Path(), hidden};
+      staged[id] = {file, hidden};
       if (!kept) {
         const std::uint32_t reason = platform::GetLastError();
         group.Drop(id);
