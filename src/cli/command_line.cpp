@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "cli/list.h"
 #include "cli/options.h"
 #include "common/text.h"
 #include "console/line_writer.h"
@@ -116,8 +117,12 @@ std::u16string UsageText() {
   return s;
 }
 
-int RunLink(const std::u16string& link, const std::u16string& target, const Options& options) {
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options,
+            shelllink::LinkBatch* batch) {
   const std::u16string bare = fs::StripQuotes(target);
+  // A target that a link of the list is yet to be put in place as is looked
+  // at once it is.
+  if (batch != nullptr) CommitBefore(*batch, bare);
   // A target with %VARIABLES% is looked for where they lead here; it is
   // stored as typed, for the machine that opens the link to expand.
   const bool variables = fs::IsEnvironmentPath(bare);
@@ -161,20 +166,27 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
   const fs::PathParts targetParts = variables && bare.find(u'\\') == std::u16string::npos
                                         ? fs::PathParts{isFolder ? bare : u"", isFolder ? u"" : bare}
                                         : fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
-  if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
-                                  properties)) {
+  if (batch != nullptr ? !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
+                                                     linkParts.name, properties, *batch)
+                       : !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
+                                                     linkParts.name, properties)) {
     return kExitFailed;
   }
   console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
   return kExitOk;
 }
 
-int RunCommandLine() {
+namespace {
+
+// The run of a command line: the process's own (no line), or a list's line.
+int Run(const std::u16string* line, shelllink::LinkBatch* batch) {
   OptionReader options;
   std::vector<std::u16string> words;
-  const bool byWords = platform::ArgumentWords(words);
+  const bool byWords = line == nullptr && platform::ArgumentWords(words);
   std::u16string raw;
-  if (byWords) {
+  if (line != nullptr) {
+    raw = *line;
+  } else if (byWords) {
     // GNU long options are the Linux command's own, and go first.
     options.TakeLongOptions(words);
     raw = platform::JoinArgumentWords(words);
@@ -196,6 +208,7 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (!options.options().from.empty()) return RunList(options.options().from, raw, batch != nullptr);
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());
@@ -207,8 +220,14 @@ int RunCommandLine() {
     case Outcome::Run:
       break;
   }
-  return RunLink(r.link, r.target, options.options());
+  return RunLink(r.link, r.target, options.options(), batch);
 }
+
+}  // namespace
+
+int RunCommandLine() { return Run(nullptr, nullptr); }
+
+int RunCommandLine(const std::u16string& raw, shelllink::LinkBatch& batch) { return Run(&raw, &batch); }
 
 int Main() {
   console::SetStdOutput(platform::GetStdHandle(platform::kStdOutputHandle));

@@ -9,7 +9,7 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, From };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
@@ -116,6 +116,7 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
+    {Id::From, u"FROM", u"from", true},
 };
 
 // The option that a word beginning with "/" names, and where its name ends
@@ -229,6 +230,11 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         echo = options_.targetType == TargetType::kFile ? u"Target type: file" : u"Target type: folder";
         takes = {};
       }
+      break;
+    case Id::From:
+      if (value->empty()) takes = u"takes a file of command lines, or - for standard input";
+      options_.from = *value;
+      echo = Cat({u"List: ", *value});
       break;
   }
   if (!takes.empty()) {
@@ -344,6 +350,7 @@ std::u16string OptionsText() {
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
+         u"  /FROM:file            --from=file                 many links: a command line a line (- reads standard input)\r\n"
          u"                        --                          the words after it are paths\r\n"
          u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
          u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";

@@ -27,6 +27,7 @@ struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  std::u16string from;               // /FROM: a file of command lines to run, "-" for standard input
 };
 
 struct KnownOption;  // one option: its names, whether it takes a value

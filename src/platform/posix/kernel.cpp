@@ -367,6 +367,44 @@ std::int32_t FlushFolder(Handle folder) {
   return 1;
 }
 
+// ---- reading a list of command lines -----------------------------------------------
+
+Handle OpenFileA(const std::string& path) {
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  if (!unixPath) return kInvalidHandle;
+  int fd = -1;
+  if (!posix::OnDisk(*unixPath, [&](const char* p) { return (fd = open(p, O_RDONLY | O_CLOEXEC | O_NOCTTY)) >= 0; })) {
+    return kInvalidHandle;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+void CloseFile(Handle file) {
+  if (file > 2 && file <= INT_MAX) close(static_cast<int>(file));
+}
+
+std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
+  if (handle < 0 || handle > INT_MAX) {
+    errno = EBADF;
+    return -1;
+  }
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(handle), buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    // A non-blocking descriptor handed to us: wait until it has something.
+    pollfd p{static_cast<int>(handle), POLLIN, 0};
+    if (poll(&p, 1, -1) < 0 && errno != EINTR) return -1;
+  }
+}
+
 // ---- the last error ---------------------------------------------------------------
 
 std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
