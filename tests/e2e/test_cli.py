@@ -147,6 +147,73 @@ class Echo(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(d)), ["t.txt"])
 
 
+class List(unittest.TestCase):
+    """A list of command lines (/FROM:FILE): what each line prints alone, in
+    order, a failure's lines after FILE:LINE:, and one exit status."""
+
+    def test_a_list(self):
+        usage = usage_bytes(base_of(harness.TOOL.exe))
+        lines = [
+            b"\xef\xbb\xbf# a comment, after a byte order mark",
+            b"links\\a data\\r.txt",
+            b"",
+            b"links\\b data\\missing.txt",
+            b"links\\c data\\r.txt /showargs",
+            b'"a" "b',  # cannot be split: the usage text
+            b"   # an indented comment",
+            b"links\\a data\\r.txt /DESC:second",  # the same link again: the later wins
+            b"/SHOW:sideways a b",
+            b"/FROM:other.txt",
+            b" \t",
+            b"links\\e data\\r.txt",  # and no line end
+        ]
+        printed = (b"shortcut created for links\\a <<===>> data\\r.txt\r\n"
+                   b"list.txt:4: Error: data\\missing.txt not found.\r\n"
+                   b"Parameters: links\\c data\\r.txt\r\n"
+                   + b"".join(b"list.txt:6: " + line + b"\n" for line in usage.split(b"\n")[:-1])
+                   + b"shortcut created for links\\a <<===>> data\\r.txt\r\n"
+                   b'list.txt:9: Error: /SHOW takes normal, max or min: "sideways".\r\n'
+                   b"list.txt:10: Error: a list cannot name another list (other.txt).\r\n"
+                   b"shortcut created for links\\e <<===>> data\\r.txt\r\n")
+        for ending in (b"\r\n", b"\n"):
+            with self.subTest(ending=ending), TempDir() as d:
+                os.makedirs(os.path.join(d, "links"))
+                os.makedirs(os.path.join(d, "data"))
+                with open(os.path.join(d, "data", "r.txt"), "wb") as f:
+                    f.write(b"report")
+                with open(os.path.join(d, "list.txt"), "wb") as f:
+                    f.write(ending.join(lines))
+                out, rc = harness.TOOL.run(["/FROM:list.txt"], cwd=d)
+                self.assertEqual((out, rc), (printed, 2))
+                self.assertEqual(sorted(os.listdir(os.path.join(d, "links"))), ["a.lnk", "e.lnk"])
+                with open(os.path.join(d, "links", "a.lnk"), "rb") as f:
+                    self.assertIn("second".encode("utf-16-le"), f.read())
+                if not harness.TOOL.wine:
+                    # Standard input, and the Linux spelling; exit status 1
+                    # without a usage text.
+                    p = subprocess.run([harness.TOOL.exe, "--from=-"], cwd=d, input=b"links\\f data\\r.txt\nx y\n",
+                                       stdout=subprocess.PIPE, timeout=60)
+                    self.assertEqual((p.stdout, p.returncode),
+                                     (b"shortcut created for links\\f <<===>> data\\r.txt\r\n"
+                                      b"-:2: Error: y not found.\r\n", 1))
+
+    def test_lists_turned_away(self):
+        rows = [
+            (["/FROM:missing.txt"], b'Error: cannot read the list "missing.txt": ', 1),
+            (["/FROM:."], b'Error: cannot read the list ".": ', 1),
+            (["/FROM:"], b'Error: /FROM takes a file of command lines, or - for standard input: "".\r\n', 2),
+            (["/FROM:x", "a"], b'Error: a list of links is the whole command line; this one also holds "a".\r\n', 2),
+        ]
+        if not harness.TOOL.wine:
+            rows += [(["--from"], b"Error: --from takes a value, as in --from=VALUE.\r\n", 2),
+                     (["--from=x", "--from=y"], b"Error: --from is given twice.\r\n", 2)]
+        for args, expected, status in rows:
+            with self.subTest(args=args), TempDir() as d:
+                out, rc = harness.TOOL.run(args, cwd=d)
+                self.assertTrue(out.startswith(expected) and out.endswith(b".\r\n") and out.count(b"\n") == 1, out)
+                self.assertEqual(rc, status)
+
+
 class RawCommandLine(unittest.TestCase):
     """The program's own name is cut from the command line, with the blanks after it."""
 
