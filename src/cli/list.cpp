@@ -1,7 +1,6 @@
 #include "cli/list.h"
 
 #include <cstddef>
-#include <deque>
 #include <exception>
 #include <optional>
 #include <string>
@@ -60,7 +59,7 @@ class ListRun {
       if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
       RunLine(number, line, tooLong);
       ++lines_;
-      if (batch_.group.Full() || held_.size() >= kMostHeld) Settle(true);
+      if (batch_.group.Full() || held_.size() - first_ >= kMostHeld) Settle(true);
       Progress(false);
     }
     Settle(true);
@@ -137,8 +136,8 @@ class ListRun {
     if (commit) batch_.group.Commit();
     std::vector<shelllink::ReplaceOutcome> outcomes = batch_.group.TakeOutcomes();
     std::size_t next = 0;
-    for (Held& held : held_) {
-      if (next == outcomes.size()) break;
+    for (std::size_t i = first_; i < held_.size() && next < outcomes.size(); ++i) {
+      Held& held = held_[i];
       if (held.staged == kNothing || held.staged != outcomes[next].id) continue;
       const shelllink::ReplaceOutcome& outcome = outcomes[next++];
       held.staged = kNothing;
@@ -150,8 +149,8 @@ class ListRun {
       }
     }
     std::u16string out;
-    while (!held_.empty() && held_.front().staged == kNothing) {
-      const Held& held = held_.front();
+    for (; first_ < held_.size() && held_[first_].staged == kNothing; ++first_) {
+      const Held& held = held_[first_];
       if (held.status != kExitOk) {
         failed_ = true;
         usage_ = usage_ || held.usage;
@@ -170,7 +169,10 @@ class ListRun {
           from = end;
         }
       }
-      held_.pop_front();
+    }
+    if (first_ == held_.size()) {
+      held_.clear();
+      first_ = 0;
     }
     if (!out.empty()) {
       Progress(false, true);
@@ -208,7 +210,8 @@ class ListRun {
   platform::Handle input_;
   std::uint64_t total_;
   shelllink::LinkBatch batch_;
-  std::deque<Held> held_;
+  std::vector<Held> held_;  // from first_ on: lines not yet printed
+  std::size_t first_ = 0;
   std::string buffer_;
   std::size_t at_ = 0;
   bool ended_ = false;

@@ -166,24 +166,32 @@ void ReplaceGroup::Commit() {
   if (entries_.size() == 1) {
     flushEach({0});
   } else {
-    std::vector<std::pair<std::optional<std::uint64_t>, std::vector<std::size_t>>> volumes;
+    // Each file's volume, by its folder's; a folder whose volume is not
+    // known is one of its own.
+    std::vector<std::uint64_t> volumes(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-      Held& held = *std::find_if(folders_.begin(), folders_.end(),
-                                 [&](const Held& h) { return h.handle == entries_[i].target.folder; });
-      if (!held.asked) {
-        const std::optional<platform::FileId> id = platform::GetFileIdAt(held.handle, ".");
-        if (id) held.volume = id->volume;
-        held.asked = true;
+      for (std::size_t f = 0; f < folders_.size(); ++f) {
+        Held& held = folders_[f];
+        if (held.handle != entries_[i].target.folder) continue;
+        if (!held.asked) {
+          const std::optional<platform::FileId> id = platform::GetFileIdAt(held.handle, ".");
+          if (id) held.volume = id->volume;
+          held.asked = true;
+        }
+        volumes[i] = held.volume ? *held.volume : ~std::uint64_t{0} - f;
       }
-      // A folder whose volume is not known is one of its own.
-      auto same = std::find_if(volumes.begin(), volumes.end(), [&](const auto& v) {
-        return held.volume && v.first == held.volume;
-      });
-      if (same == volumes.end()) same = volumes.insert(volumes.end(), {held.volume, {}});
-      same->second.push_back(i);
     }
-    for (const auto& [volume, which] : volumes) {
-      const int flushed = which.size() > 1 ? platform::FlushFileSystem(entries_[which.front()].target.folder) : -1;
+    std::vector<bool> done(entries_.size());
+    for (std::size_t first = 0; first < entries_.size(); ++first) {
+      if (done[first]) continue;
+      std::vector<std::size_t> which;
+      for (std::size_t i = first; i < entries_.size(); ++i) {
+        if (volumes[i] == volumes[first]) {
+          which.push_back(i);
+          done[i] = true;
+        }
+      }
+      const int flushed = which.size() > 1 ? platform::FlushFileSystem(entries_[first].target.folder) : -1;
       if (flushed < 0) {
         flushEach(which);
       } else if (flushed == 0) {

@@ -16,9 +16,12 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 140 KB for the 32-bit product, which the build meets with
-# 137,216 bytes; the 64-bit one (111,104 bytes) within 112 KB.  They were
-# 100 KB and 79 KB before links were made under a temporary name and
+# The budgets: 164 KB for the 32-bit product, which the build meets with
+# 163,328 bytes; the 64-bit one (136,704 bytes) within 136 KB.  They were
+# 140 KB and 112 KB before lists of links (26 KB: the list reader, its
+# held output and progress line, 9 KB; the files put in place in groups,
+# flushed and renamed apart from the Shell's save, and the platform's new
+# reading and flushing calls), 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
 # (17 KB: the option reader, 11 KB of it, and the link object's new
@@ -29,10 +32,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 140)
+  set(budget_kb 164)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 112)
+  set(budget_kb 136)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
