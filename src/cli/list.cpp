@@ -266,6 +266,7 @@ int RunList(const std::u16string& file, const std::u16string& rest, bool nested)
     }
     if (platform::IsTerminal(platform::GetStdHandle(platform::kStdErrorHandle))) total = CountLines(*path);
   }
+  platform::KeepCurrentDirectory();
   ListRun run(file, input, total);
   int status = run.Run();
   if (!standardInput) platform::CloseFile(input);

@@ -70,6 +70,11 @@ std::int32_t DeleteFileA(const std::string& path);
 // included.  Otherwise the length written.  0 on failure.
 std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer);
 
+// From now on the current directory is kept once it has been read: a list
+// reads it once, and all its lines resolve their relative paths against the
+// folder the run was started in.  (Windows keeps it in the process anyway.)
+void KeepCurrentDirectory();
+
 // The full path of `path`, resolved against the current directory (and the
 // drive's current directory for "C:name"); "" on failure.
 std::string GetFullPathNameA(const std::string& path);

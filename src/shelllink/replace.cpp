@@ -62,6 +62,7 @@ bool ReplaceGroup::Full() const { return entries_.size() >= most_ || folders_.si
 
 bool ReplaceGroup::Pending(platform::Handle folder, const std::string& name) const {
   const std::u16string upper = Upper(name);
+  if (!pending_.contains(upper)) return false;
   return std::any_of(entries_.begin(), entries_.end(),
                      [&](const Entry& entry) {
                        return (folder == platform::kInvalidHandle || entry.target.folder == folder) &&
@@ -87,6 +88,7 @@ std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
       entry.upper = Upper(target.name);
       entry.target = std::move(target);
       entry.temporary = std::move(name);
+      ++pending_[entry.upper];
       entries_.push_back(std::move(entry));
       return entries_.back().id;
     }
@@ -122,6 +124,9 @@ void ReplaceGroup::Drop(std::size_t id) {
   const auto at = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& entry) { return entry.id == id; });
   if (at == entries_.end()) return;
   Abandon(*at);
+  if (const auto named = pending_.find(at->upper); named != pending_.end() && --named->second == 0) {
+    pending_.erase(named);
+  }
   entries_.erase(at);
   if (entries_.empty()) Allow();
 }
@@ -245,6 +250,7 @@ void ReplaceGroup::Commit() {
     outcomes_.push_back(std::move(outcomes[i]));
   }
   entries_.clear();
+  pending_.clear();
   temporaries_ = 0;
   Allow();
 }

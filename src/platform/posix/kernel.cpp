@@ -258,7 +258,15 @@ void CloseFolder(Handle folder) {
 
 std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
   const std::string* path = HeldPath(folder);
-  return path ? posix::MatchNames(*path, name) : std::vector<std::string>{};
+  if (path == nullptr) return {};
+  std::vector<std::string> names = posix::MatchNames(*path, name);
+  // A folder that cannot be read shows no names: the name itself is looked
+  // for, as the one that can be known.
+  struct stat st;
+  if (names.empty() && !posix::ListingRead(*path) && fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    names.push_back(name);
+  }
+  return names;
 }
 
 std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
@@ -302,7 +310,9 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 // ---- having files on disk -------------------------------------------------------------
 
 std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
-  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // A new, empty file: not truncated, which would have ext4 write it back
+  // at its close (auto_da_alloc).
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return 0;
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {

@@ -324,6 +324,8 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 
 // ---- reading a list of command lines -----------------------------------------------
 
+void KeepCurrentDirectory() {}
+
 Handle OpenFileA(const std::string& path) {
   if (!IsValidPath(path)) return kInvalidHandle;
   const HANDLE file = ::CreateFileW(W(WideOf(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
