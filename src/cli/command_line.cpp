@@ -3,8 +3,10 @@
 #include <exception>
 #include <vector>
 
+#include "cli/edit.h"
 #include "cli/list.h"
 #include "cli/options.h"
+#include "cli/read.h"
 #include "common/text.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
@@ -118,7 +120,7 @@ std::u16string UsageText() {
 }
 
 int RunLink(const std::u16string& link, const std::u16string& target, const Options& options,
-            shelllink::LinkBatch* batch) {
+            shelllink::LinkBatch* batch, std::string* bytesOnly) {
   const std::u16string bare = fs::StripQuotes(target);
   // A target that a link of the list is yet to be put in place as is looked
   // at once it is.
@@ -166,6 +168,12 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
   const fs::PathParts targetParts = variables && bare.find(u'\\') == std::u16string::npos
                                         ? fs::PathParts{isFolder ? bare : u"", isFolder ? u"" : bare}
                                         : fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  if (bytesOnly != nullptr) {
+    return shelllink::MakeLinkBytes(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, properties,
+                                    *bytesOnly)
+               ? kExitOk
+               : kExitFailed;
+  }
   if (batch != nullptr ? !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
                                                      linkParts.name, properties, *batch)
                        : !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
@@ -194,8 +202,10 @@ int Run(const std::u16string* line, shelllink::LinkBatch* batch) {
     raw = platform::RawArgumentString();
   }
   SplitResult r = SplitArguments(raw);
-  // Slash options, only from a line that gets the usage text without them.
-  if (r.outcome == Outcome::Usage && options.error().empty()) {
+  // Slash options, only from a line that gets the usage text without them
+  // (or one that edits links; after --read, the words are files).
+  if ((r.outcome == Outcome::Usage || options.options().edit.on) && options.error().empty() &&
+      options.options().read == ReadMode::kNone) {
     if (byWords) {
       options.TakeSlashOptions(words);
       raw = platform::JoinArgumentWords(words);
@@ -208,7 +218,22 @@ int Run(const std::u16string* line, shelllink::LinkBatch* batch) {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
-  if (!options.options().from.empty()) return RunList(options.options().from, raw, batch != nullptr);
+  if (!options.options().from.empty()) {
+    // A list is the whole command line.
+    const std::u16string rest = !raw.empty() ? raw : options.options().echo.size() > 1 ? u"other options" : u"";
+    return RunList(options.options().from, rest, batch != nullptr);
+  }
+  if (options.options().edit.on && options.options().read != ReadMode::kNone) {
+    console::ConsoleWriteLine(console::ErrorLine(u"a run either reads links or edits them: not both."));
+    return kExitUsage;
+  }
+  // A list's line that reads or edits links sees those of the lines before
+  // it in place.
+  if (batch != nullptr && (options.options().edit.on || options.options().read != ReadMode::kNone)) {
+    batch->group.Commit();
+  }
+  if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
+  if (options.options().edit.on) return RunEdit(byWords ? words : SplitFileWords(raw), options.options());
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());

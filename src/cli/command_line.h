@@ -39,9 +39,11 @@ std::u16string UsageText();
 // here is refused, unless the options say what it is (/TYPE).  Prints its
 // own line; answers the exit status.
 // With a batch, the link goes in place with the batch's group, which is
-// committed before the line is printed (a list's line).
+// committed before the line is printed (a list's line).  With `bytesOnly`,
+// the link is not put in place: its bytes are (for an edit's new target),
+// and nothing is printed but an error line.
 int RunLink(const std::u16string& link, const std::u16string& target, const Options& options = {},
-            shelllink::LinkBatch* batch = nullptr);
+            shelllink::LinkBatch* batch = nullptr, std::string* bytesOnly = nullptr);
 
 // Reads the raw argument string and the options in it, splits it and ends
 // in one outcome.

@@ -129,6 +129,9 @@ std::vector<std::string> FindNamesA(Handle folder, const std::string& name);
 // that has that name; 0 on failure, with kErrorFileExists in GetLastError
 // when the name is taken.
 std::int32_t CreateNewFileA(Handle folder, const std::string& name);
+// The same, holding `bytes`, in one opening of the file (not flushed); on
+// a failure to write, nothing is left of it.
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes);
 extern const std::uint32_t kErrorFileExists;
 
 // Which file stands at `name` in the folder, itself (a symbolic link is not
@@ -195,6 +198,38 @@ bool IsTerminal(Handle handle);
 
 // Milliseconds from a fixed instant, for rates.
 std::uint64_t Milliseconds();
+// ---- links changed in place ------------------------------------------------
+//
+// An edited link is read from its folder, and its new bytes staged beside
+// it (shelllink/replace.h) with what else the file had.
+
+// One entry of a folder, as it is: a symbolic link (a junction, a reparse
+// point) is kOther, never followed.
+struct FolderEntry {
+  enum class Kind { kFile, kFolder, kOther };
+  std::string name;
+  Kind kind = Kind::kOther;
+};
+
+// The entries of the folder at `path`, "." and ".." left out.  False, with
+// the reason in GetLastError, when it cannot be listed.
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries);
+
+// The bytes of the plain file `name` in the folder (a symbolic link is not
+// followed, and nothing but a plain file is read), when it holds at most
+// `most`.  False, with the reason in GetLastError, otherwise:
+// kErrorFileTooLarge for a larger file, kErrorNotPlainFile for anything
+// that is not a plain file.
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes);
+extern const std::uint32_t kErrorFileTooLarge;
+extern const std::uint32_t kErrorNotPlainFile;
+
+// Gives the file `to` in the folder what else the file `from` there has:
+// its permissions and owner on Linux, its read-only, system and archive
+// attributes on Windows; `hidden` says whether `from` is hidden (Windows:
+// the attribute goes with the name, HideFileA).  Non-zero on success; a
+// file whose owner cannot be kept fails (EPERM).
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden);
 
 // ---- text -------------------------------------------------------------------
 
@@ -220,6 +255,16 @@ std::u16string UpperCase(std::u16string_view text);
 // unknown one stays as it is.  On Linux, the variables Wine gives a prefix
 // (SystemRoot, windir, ProgramFiles, USERPROFILE...), for paths of it.
 std::u16string ExpandVariables(std::u16string_view text);
+
+// ---- reading a file (mklnk --read) -------------------------------------------
+
+enum class FileRead { kRead, kNotFound, kFolder, kNotAFile, kFailed };
+
+// The bytes of the file at `path`, at most `most` of them (`cut` says
+// whether there were more).  Anything but a regular file is refused
+// unopened or unread: a folder, a device, a pipe (whose reading could
+// wait forever).  kFailed leaves the system's reason in GetLastError.
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut);
 
 // ---- the process ------------------------------------------------------------
 

@@ -70,7 +70,9 @@ bool ReplaceGroup::Pending(platform::Handle folder, const std::string& name) con
                      });
 }
 
-std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
+std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) { return Stage(std::move(target), nullptr); }
+
+std::size_t ReplaceGroup::Stage(ReplaceTarget target, const std::string* bytes) {
   // From here on an interrupt waits until the group's files are in place
   // or gone.
   if (!deferred_) {
@@ -82,7 +84,8 @@ std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
   for (int tries = 0;; ++tries) {
     const std::size_t n = temporaries_++;
     std::string name = n == 0 ? Stem() + ".lnk" : Stem() + "-" + std::to_string(n) + ".lnk";
-    if (platform::CreateNewFileA(target.folder, name) != 0) {
+    if ((bytes ? platform::CreateNewFileA(target.folder, name, *bytes) : platform::CreateNewFileA(target.folder, name)) !=
+        0) {
       Entry entry;
       entry.id = nextId_++;
       entry.upper = Upper(target.name);
@@ -97,7 +100,9 @@ std::size_t ReplaceGroup::StageEmpty(ReplaceTarget target) {
     // passing over, and only a few times.
     if (reason != platform::kErrorFileExists || tries == 9) {
       if (entries_.empty()) Allow();
-      throw platform::ShellFailure{u"cannot create the link file " + Quoted(target.shown), reason};
+      throw platform::ShellFailure{(bytes ? u"cannot write the link file " : u"cannot create the link file ") +
+                                       Quoted(target.shown),
+                                   reason};
     }
   }
 }
@@ -132,13 +137,8 @@ void ReplaceGroup::Drop(std::size_t id) {
 }
 
 std::size_t ReplaceGroup::StageBytes(ReplaceTarget target, const std::string& bytes) {
-  const std::u16string shown = target.shown;
-  const std::size_t id = StageEmpty(std::move(target));
-  if (platform::WriteFileAt(entries_.back().target.folder, entries_.back().temporary, bytes) == 0) {
-    const std::uint32_t reason = platform::GetLastError();
-    Drop(id);
-    throw platform::ShellFailure{u"cannot write the link file " + Quoted(shown), reason};
-  }
+  // Made and written in one opening of the file.
+  const std::size_t id = Stage(std::move(target), &bytes);
   Filled(id);
   return id;
 }

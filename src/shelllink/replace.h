@@ -109,6 +109,8 @@ class ReplaceGroup {
  private:
   struct Entry;
   struct Held;
+  // A new temporary file, empty or holding `bytes`: StageEmpty's work.
+  std::size_t Stage(ReplaceTarget target, const std::string* bytes);
   void Abandon(Entry& entry);
   void Allow();
 

@@ -272,6 +272,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
       if (!failure.description.empty()) throw;
       Fail(u"cannot write the link file " + Quoted(linkPath), failure.reason);
     }
+    if (batch.bytesOnly != nullptr) {
+      constexpr std::size_t kMostLinkBytes = 1 << 20;  // the Shell writes a few hundred bytes
+      if (!platform::ReadFileAt(held, group.TemporaryName(*staged), kMostLinkBytes, *batch.bytesOnly)) {
+        Fail(u"cannot read the link made in " + Quoted(folderPath), platform::GetLastError());
+      }
+      group.Drop(*staged);
+      return true;
+    }
     group.Filled(*staged);
     batch.last = *staged;
   } catch (const platform::ShellFailure& failure) {
@@ -284,6 +292,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     return false;
   }
   return true;
+}
+
+bool MakeLinkBytes(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                   std::u16string linkName, const platform::LinkProperties& properties, std::string& bytes) {
+  LinkBatch batch;
+  batch.bytesOnly = &bytes;
+  return CreateShellLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                         properties, batch);
 }
 
 }  // namespace mklnk::shelllink

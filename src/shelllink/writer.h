@@ -41,6 +41,10 @@ struct LinkBatch {
   std::unique_ptr<platform::ShellObject> shell;  // made for the first link
   ReplaceGroup group;
   std::size_t last = 0;  // the id of the last link staged
+  // Set: the link is not staged; its bytes, as the Shell saved them, are
+  // read into it, and its temporary file removed (for an edit's new
+  // target, stored as a new link's).
+  std::string* bytesOnly = nullptr;
 };
 
 // The same into a batch: true when the link is staged, as batch.last, and
@@ -48,5 +52,10 @@ struct LinkBatch {
 // line.  A link that is to replace one of the group's commits it first.
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const platform::LinkProperties& properties, LinkBatch& batch);
+
+// The link the call would make, not put in place: its bytes (LinkBatch's
+// bytesOnly).  False after printing the error line.
+bool MakeLinkBytes(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                   std::u16string linkName, const platform::LinkProperties& properties, std::string& bytes);
 
 }  // namespace mklnk::shelllink
