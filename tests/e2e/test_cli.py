@@ -165,6 +165,7 @@ class List(unittest.TestCase):
             b"links\\a data\\r.txt /DESC:second",  # the same link again: the later wins
             b"/SHOW:sideways a b",
             b"/FROM:other.txt",
+            b"/EDIT links\\a.lnk /ARGS:edited",  # edits the link the lines before made
             b" \t",
             b"links\\e data\\r.txt",  # and no line end
         ]
@@ -175,6 +176,7 @@ class List(unittest.TestCase):
                    + b"shortcut created for links\\a <<===>> data\\r.txt\r\n"
                    b'list.txt:9: Error: /SHOW takes normal, max or min: "sideways".\r\n'
                    b"list.txt:10: Error: a list cannot name another list (other.txt).\r\n"
+                   b'changed "%s\\links\\a.lnk"\r\n'
                    b"shortcut created for links\\e <<===>> data\\r.txt\r\n")
         for ending in (b"\r\n", b"\n"):
             with self.subTest(ending=ending), TempDir() as d:
@@ -185,10 +187,12 @@ class List(unittest.TestCase):
                 with open(os.path.join(d, "list.txt"), "wb") as f:
                     f.write(ending.join(lines))
                 out, rc = harness.TOOL.run(["/FROM:list.txt"], cwd=d)
-                self.assertEqual((out, rc), (printed, 2))
+                self.assertEqual((out, rc), (printed % harness.win_path(d).encode(), 2))
                 self.assertEqual(sorted(os.listdir(os.path.join(d, "links"))), ["a.lnk", "e.lnk"])
                 with open(os.path.join(d, "links", "a.lnk"), "rb") as f:
-                    self.assertIn("second".encode("utf-16-le"), f.read())
+                    link = f.read()
+                    self.assertIn("second".encode("utf-16-le"), link)
+                    self.assertIn("edited".encode("utf-16-le"), link)
                 if not harness.TOOL.wine:
                     # Standard input, and the Linux spelling; exit status 1
                     # without a usage text.
@@ -197,6 +201,40 @@ class List(unittest.TestCase):
                     self.assertEqual((p.stdout, p.returncode),
                                      (b"shortcut created for links\\f <<===>> data\\r.txt\r\n"
                                       b"-:2: Error: y not found.\r\n", 1))
+
+    def test_read_then_made_again(self):
+        # What the read mode prints as command lines makes the same links
+        # again, byte for byte, from one list: every option, a folder, a
+        # target for another machine.
+        made = [
+            ["links\\all", "data\\r.txt", '/ARGS:-v "x y"', "/WORKDIR:data", '/DESC:a "quoted" one',
+             "/ICON:data\\r.txt,2", "/SHOW:max", "/HOTKEY:Ctrl+Alt+K", "/ADMIN"],
+            ["links\\folder", "data"],
+            ["links\\away", "Q:\\Apps\\app.exe", "/TYPE:FILE", "/SHOW:min"],
+        ]
+        with TempDir() as d:
+            os.makedirs(os.path.join(d, "links"))
+            os.makedirs(os.path.join(d, "data"))
+            with open(os.path.join(d, "data", "r.txt"), "wb") as f:
+                f.write(b"report")
+            for args in made:
+                self.assertEqual(harness.TOOL.run(args, cwd=d)[1], 0, args)
+            names = sorted(os.listdir(os.path.join(d, "links")))
+            before = {}
+            for name in names:
+                with open(os.path.join(d, "links", name), "rb") as f:
+                    before[name] = f.read()
+            out, rc = harness.TOOL.run(["/READ", "/COMMAND"] + ["links\\" + name for name in names], cwd=d)
+            self.assertEqual((rc, out.count(b"\r\n")), (0, 3), out)
+            with open(os.path.join(d, "list.txt"), "wb") as f:
+                f.write(out)
+            for name in names:
+                os.unlink(os.path.join(d, "links", name))
+            out, rc = harness.TOOL.run(["/FROM:list.txt"], cwd=d)
+            self.assertEqual((rc, out.count(b"shortcut created for ")), (0, 3), out)
+            for name in names:
+                with open(os.path.join(d, "links", name), "rb") as f:
+                    self.assertEqual(f.read(), before[name], name)
 
     def test_lists_turned_away(self):
         rows = [
