@@ -16,12 +16,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 164 KB for the 32-bit product, which the build meets with
-# 163,328 bytes; the 64-bit one (136,704 bytes) within 136 KB.  They were
-# 140 KB and 112 KB before lists of links (26 KB: the list reader, its
-# held output and progress line, 9 KB; the files put in place in groups,
-# flushed and renamed apart from the Shell's save, and the platform's new
-# reading and flushing calls), 100 KB and 79 KB before links were made under a temporary name and
+# The budgets: 320 KB for the 32-bit product, which the build meets with
+# 322,048 bytes; the 64-bit one (295,424 bytes) within 292 KB.  They were
+# 140 KB and 112 KB before the read mode (the .lnk reader and its views),
+# the property store, the files put in place in groups and the edit mode
+# (/EDIT: the editor that changes a link's sections in place, the walk
+# down folders, the new target's link read back, the store's paths
+# rewritten), which together add about 165 KB, and lists of links (/FROM:
+# the list reader, its held output and progress line, the platform's
+# reading and flushing calls; about 16 KB); 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
 # (17 KB: the option reader, 11 KB of it, and the link object's new
@@ -32,10 +35,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 164)
+  set(budget_kb 320)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 136)
+  set(budget_kb 292)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
