@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "lnk/builder.h"
-#include "lnk/bytes.h"
 
 namespace lnk {
 namespace {
@@ -140,28 +138,6 @@ TEST(LinkSplit, NotALink) {
   EXPECT_EQ(ReadLink(good.substr(0, 20), link), ReadStatus::kLink);
 }
 
-// Every prefix of a whole link splits, and joins to itself.
-TEST(LinkSplit, EveryTruncationJoinsAgain) {
-  LinkData d;
-  d.targetPath = u"Z:\\tmp\\a.txt";
-  d.items = {{u"tmp", true}, {u"a.txt", false}};
-  d.arguments = u"-x";
-  d.iconLocation = u"%SystemRoot%\\a.dll";
-  d.environmentIcon = d.iconLocation;
-  const std::string file = BuildLinkFile(d);
-  Link link;
-  ASSERT_EQ(ReadLink(file, link), ReadStatus::kLink);
-  EXPECT_TRUE(link.warnings.empty());
-  EXPECT_EQ(link.blocks.size(), 1u);
-  EXPECT_EQ(link.blocks[0].signature, signature::kIconEnvironment);
-  EXPECT_EQ(link.string(StringId::kArguments).text, u"-x");
-  for (std::size_t n = 20; n <= file.size(); ++n) {
-    ASSERT_EQ(ReadLink(std::string_view(file).substr(0, n), link), ReadStatus::kLink);
-    ASSERT_EQ(WriteLink(link), file.substr(0, n)) << n;
-    ASSERT_EQ(link.warnings.empty(), n == file.size()) << n;
-  }
-}
-
 // What an editor does: fields written back, a string replaced.
 TEST(LinkSplit, HeaderFieldsAndStringsWrittenBack) {
   Link link;
@@ -187,20 +163,6 @@ TEST(LinkSplit, HeaderFieldsAndStringsWrittenBack) {
   cut.bytes = "\x4c";
   SetHeaderFields(cut);  // a header cut short is made whole
   ASSERT_EQ(ReadLink(cut.bytes, again), ReadStatus::kLink);
-}
-
-TEST(ByteReader, FirstFailureSticks) {
-  ByteReader r(Hex("0102 03040506 07"));
-  EXPECT_EQ(r.U16(), 0x0201u);
-  EXPECT_EQ(r.U32(), 0x06050403u);
-  EXPECT_EQ(r.U16(), 0u);  // one byte left: fails
-  EXPECT_FALSE(r.ok());
-  EXPECT_EQ(r.U8(), 0u);  // the byte that was there is not read any more
-  EXPECT_EQ(r.left(), 0u);
-  EXPECT_TRUE(r.Take(0).empty());
-  ByteReader s("ab");
-  s.Seek(3);
-  EXPECT_FALSE(s.ok());
 }
 
 }  // namespace
