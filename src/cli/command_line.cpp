@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/edit.h"
+#include "cli/list.h"
 #include "cli/options.h"
 #include "cli/read.h"
 #include "common/text.h"
@@ -118,7 +119,8 @@ std::u16string UsageText() {
   return s;
 }
 
-int RunLink(const std::u16string& link, const std::u16string& target, const Options& options, std::string* bytesOnly) {
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options,
+            shelllink::LinkBatch* batch, std::string* bytesOnly) {
   const std::u16string bare = fs::StripQuotes(target);
   // What /TYPE says must be a path that can be it: a share with a server and
   // a share, no device, no folder's path (a trailing backslash) for a file.
@@ -136,6 +138,9 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
       return kExitUsage;
     }
   }
+  // A target that a link of the list is yet to be put in place as is looked
+  // at once it is.
+  if (batch != nullptr) CommitBefore(*batch, bare);
   // A target with %VARIABLES% is looked for where they lead here; it is
   // stored as typed, for the machine that opens the link to expand.
   const bool variables = fs::IsEnvironmentPath(bare);
@@ -188,20 +193,27 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
                ? kExitOk
                : kExitFailed;
   }
-  if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
-                                  properties)) {
+  if (batch != nullptr ? !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
+                                                     linkParts.name, properties, *batch)
+                       : !shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name,
+                                                     linkParts.name, properties)) {
     return kExitFailed;
   }
   console::ConsoleWriteLine(u"shortcut created for " + link + u" <<===>> " + target);
   return kExitOk;
 }
 
-int RunCommandLine() {
+namespace {
+
+// The run of a command line: the process's own (no line), or a list's line.
+int Run(const std::u16string* line, shelllink::LinkBatch* batch) {
   OptionReader options;
   std::vector<std::u16string> words;
-  const bool byWords = platform::ArgumentWords(words);
+  const bool byWords = line == nullptr && platform::ArgumentWords(words);
   std::u16string raw;
-  if (byWords) {
+  if (line != nullptr) {
+    raw = *line;
+  } else if (byWords) {
     // GNU long options are the Linux command's own, and go first.
     options.TakeLongOptions(words);
     raw = platform::JoinArgumentWords(words);
@@ -225,9 +237,19 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (!options.options().from.empty()) {
+    // A list is the whole command line.
+    const std::u16string rest = !raw.empty() ? raw : options.options().echo.size() > 1 ? u"other options" : u"";
+    return RunList(options.options().from, rest, batch != nullptr);
+  }
   if (options.options().edit.on && options.options().read != ReadMode::kNone) {
     console::ConsoleWriteLine(console::ErrorLine(u"a run either reads links or edits them: not both."));
     return kExitUsage;
+  }
+  // A list's line that reads or edits links sees those of the lines before
+  // it in place.
+  if (batch != nullptr && (options.options().edit.on || options.options().read != ReadMode::kNone)) {
+    batch->group.Commit();
   }
   if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
   if (options.options().edit.on) return RunEdit(byWords ? words : SplitFileWords(raw), options.options());
@@ -242,8 +264,14 @@ int RunCommandLine() {
     case Outcome::Run:
       break;
   }
-  return RunLink(r.link, r.target, options.options());
+  return RunLink(r.link, r.target, options.options(), batch);
 }
+
+}  // namespace
+
+int RunCommandLine() { return Run(nullptr, nullptr); }
+
+int RunCommandLine(const std::u16string& raw, shelllink::LinkBatch& batch) { return Run(&raw, &batch); }
 
 int Main() {
   console::SetStdOutput(platform::GetStdHandle(platform::kStdOutputHandle));

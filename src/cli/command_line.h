@@ -7,6 +7,10 @@
 
 #include "cli/options.h"
 
+namespace mklnk::shelllink {
+struct LinkBatch;
+}
+
 namespace mklnk::cli {
 
 // Exit status of the process.
@@ -34,14 +38,21 @@ std::u16string UsageText();
 // with what else the command line said it holds.  A target that is not
 // here is refused, unless the options say what it is (/TYPE).  Prints its
 // own line; answers the exit status.
-// With `bytesOnly`, the link is not put in place: its bytes are (for an
-// edit's new target), and nothing is printed but an error line.
+// With a batch, the link goes in place with the batch's group, which is
+// committed before the line is printed (a list's line).  With `bytesOnly`,
+// the link is not put in place: its bytes are (for an edit's new target),
+// and nothing is printed but an error line.
 int RunLink(const std::u16string& link, const std::u16string& target, const Options& options = {},
-            std::string* bytesOnly = nullptr);
+            shelllink::LinkBatch* batch = nullptr, std::string* bytesOnly = nullptr);
 
 // Reads the raw argument string and the options in it, splits it and ends
 // in one outcome.
 int RunCommandLine();
+
+// The same for one line of a list: `raw` is read as the Windows build reads
+// its own raw argument string, on both builds, and a link goes into the
+// list's batch.
+int RunCommandLine(const std::u16string& raw, shelllink::LinkBatch& batch);
 
 // Start-up: stores the standard-output handle and chooses between the usage
 // text (and on Linux the version line) and RunCommandLine.  Answers the

@@ -272,7 +272,7 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
       if (e.retarget) {
         std::string bytes;
         const std::u16string stem = platform::FromAnsi(file.name.substr(0, file.name.size() - 4));
-        folderOk = RunLink(fs::JoinPath(file.folder, stem), e.target, making, &bytes) == kExitOk;
+        folderOk = RunLink(fs::JoinPath(file.folder, stem), e.target, making, nullptr, &bytes) == kExitOk;
         edit.targetLink = std::move(bytes);
       }
     }

@@ -12,7 +12,7 @@ namespace mklnk::cli {
 namespace {
 
 enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Read, Json, Command, Edit, Target, Replace,
-                Recursive, DryRun };
+                Recursive, DryRun, From };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024), each with its terminating NUL.
@@ -140,6 +140,7 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
+    {Id::From, u"FROM", u"from", true},
     {Id::Read, u"READ", u"read", false},
     {Id::Json, u"JSON", u"json", false},
     {Id::Command, u"COMMAND", u"command", false},
@@ -280,6 +281,11 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         edit.targetType = true;
         takes = {};
       }
+      break;
+    case Id::From:
+      if (value->empty()) takes = u"takes a file of command lines, or - for standard input";
+      options_.from = *value;
+      echo = Cat({u"List: ", *value});
       break;
     case Id::Edit:
       edit.on = true;
@@ -463,6 +469,7 @@ std::u16string OptionsText() {
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
+         u"  /FROM:file            --from=file                 many links: a command line a line (- reads standard input)\r\n"
          u"Changing links: /EDIT FILE... [options], or mklnk --edit FILE... [options]; only what is given changes:\r\n"
          u"  /TARGET:path          --target=path               a new target\r\n"
          u"  /REPLACE:OLD|NEW      --replace=OLD|NEW           every stored path that begins with OLD begins with NEW\r\n"

@@ -45,6 +45,7 @@ struct Options {
   TargetType targetType = TargetType::kUnsaid;
   EditOptions edit;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  std::u16string from;               // /FROM: a file of command lines to run, "-" for standard input
   ReadMode read = ReadMode::kNone;
 };
 

@@ -4,7 +4,10 @@ namespace mklnk::console {
 
 namespace {
 platform::Handle g_stdout = platform::kInvalidHandle;
+std::vector<std::u16string>* g_collect = nullptr;
 }
+
+void CollectLines(std::vector<std::u16string>* into) { g_collect = into; }
 
 void SetStdOutput(platform::Handle handle) { g_stdout = handle; }
 
@@ -14,6 +17,10 @@ bool ConsoleWriteLine(std::u16string text) {
   // text without a line end and double the break of a multi-line text.
   if (text.empty() || (text.back() != u'\r' && text.back() != u'\n')) {
     text += u"\r\n";
+  }
+  if (g_collect != nullptr) {
+    g_collect->push_back(std::move(text));
+    return true;
   }
   return platform::WriteFile(g_stdout, platform::ToAnsi(text));
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -16,6 +17,11 @@ void SetStdOutput(platform::Handle handle);
 // character already ends a line (CR or LF).  True when the system took the
 // write; callers do not look.
 bool ConsoleWriteLine(std::u16string text);
+
+// While `into` is set, each text is kept there, line end added, instead of
+// written: a list holds a line's output until its link is on disk.
+// nullptr writes again.
+void CollectLines(std::vector<std::u16string>* into);
 
 // Every error line the tool prints: "Error: ", what went wrong, and, when
 // the system gave a reason for it, that reason in the system's words, as in

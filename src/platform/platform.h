@@ -31,7 +31,9 @@ void Startup(int argc, char** argv);
 
 using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
+inline constexpr std::int32_t kStdInputHandle = -10;
 inline constexpr std::int32_t kStdOutputHandle = -11;
+inline constexpr std::int32_t kStdErrorHandle = -12;
 
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
@@ -65,6 +67,11 @@ std::uint32_t GetFileAttributesA(const std::string& path);
 // Without a buffer (or too small a one): the size needed, terminating zero
 // included.  Otherwise the length written.  0 on failure.
 std::uint32_t GetCurrentDirectoryA(std::uint32_t length, char* buffer);
+
+// From now on the current directory is kept once it has been read: a list
+// reads it once, and all its lines resolve their relative paths against the
+// folder the run was started in.  (Windows keeps it in the process anyway.)
+void KeepCurrentDirectory();
 
 // The full path of `path`, resolved against the current directory (and the
 // drive's current directory for "C:name"); "" on failure.
@@ -169,6 +176,26 @@ std::int32_t FlushFileSystem(Handle folder);
 // has nothing more to do.
 std::int32_t FlushFolder(Handle folder);
 
+// ---- reading a list of command lines -------------------------------------------
+
+// Opens the file at `path` for reading; kInvalidHandle, with the reason in
+// GetLastError, when it cannot be (a folder cannot).  CloseFile lets it go.
+Handle OpenFileA(const std::string& path);
+void CloseFile(Handle file);
+
+// Reads up to `size` bytes: how many were read, 0 at the end, -1 on failure
+// (the reason in GetLastError).
+std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size);
+
+// Whether a read of the handle would wait now: a pipe or a terminal with
+// nothing in it yet.  Never for a file.
+bool ReadWouldWait(Handle handle);
+
+// Whether the handle is a terminal (a console on Windows).
+bool IsTerminal(Handle handle);
+
+// Milliseconds from a fixed instant, for rates.
+std::uint64_t Milliseconds();
 // ---- links changed in place ------------------------------------------------
 //
 // An edited link is read from its folder, and its new bytes staged beside
@@ -203,6 +230,11 @@ extern const std::uint32_t kErrorNotPlainFile;
 std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden);
 
 // ---- text -------------------------------------------------------------------
+
+// UTF-8 as text, whatever the ANSI code page; an invalid byte becomes a
+// character that names no file (Linux: a lone surrogate, as in the
+// argument words; Windows: U+FFFD).
+std::u16string FromUtf8(std::string_view bytes);
 
 // The platform's default conversion to the ANSI code page: a character the
 // code page cannot hold becomes its best fit or '?'.
@@ -277,7 +309,8 @@ std::uint32_t ProcessId();
 // Ctrl+C, Ctrl+Break and the console's closing (Windows), SIGINT, SIGTERM
 // and SIGHUP (Linux) are held back from DeferInterrupts to AllowInterrupts
 // and take effect then: a run never ends between making its temporary file
-// and renaming or removing it.
+// and renaming or removing it.  The calls nest: the interrupts take effect
+// at the AllowInterrupts that matches the first DeferInterrupts.
 void DeferInterrupts();
 void AllowInterrupts();
 

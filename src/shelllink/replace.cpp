@@ -62,6 +62,7 @@ bool ReplaceGroup::Full() const { return entries_.size() >= most_ || folders_.si
 
 bool ReplaceGroup::Pending(platform::Handle folder, const std::string& name) const {
   const std::u16string upper = Upper(name);
+  if (!pending_.contains(upper)) return false;
   return std::any_of(entries_.begin(), entries_.end(),
                      [&](const Entry& entry) {
                        return (folder == platform::kInvalidHandle || entry.target.folder == folder) &&
@@ -90,6 +91,7 @@ std::size_t ReplaceGroup::Stage(ReplaceTarget target, const std::string* bytes) 
       entry.upper = Upper(target.name);
       entry.target = std::move(target);
       entry.temporary = std::move(name);
+      ++pending_[entry.upper];
       entries_.push_back(std::move(entry));
       return entries_.back().id;
     }
@@ -127,6 +129,9 @@ void ReplaceGroup::Drop(std::size_t id) {
   const auto at = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& entry) { return entry.id == id; });
   if (at == entries_.end()) return;
   Abandon(*at);
+  if (const auto named = pending_.find(at->upper); named != pending_.end() && --named->second == 0) {
+    pending_.erase(named);
+  }
   entries_.erase(at);
   if (entries_.empty()) Allow();
 }
@@ -166,24 +171,32 @@ void ReplaceGroup::Commit() {
   if (entries_.size() == 1) {
     flushEach({0});
   } else {
-    std::vector<std::pair<std::optional<std::uint64_t>, std::vector<std::size_t>>> volumes;
+    // Each file's volume, by its folder's; a folder whose volume is not
+    // known is one of its own.
+    std::vector<std::uint64_t> volumes(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-      Held& held = *std::find_if(folders_.begin(), folders_.end(),
-                                 [&](const Held& h) { return h.handle == entries_[i].target.folder; });
-      if (!held.asked) {
-        const std::optional<platform::FileId> id = platform::GetFileIdAt(held.handle, ".");
-        if (id) held.volume = id->volume;
-        held.asked = true;
+      for (std::size_t f = 0; f < folders_.size(); ++f) {
+        Held& held = folders_[f];
+        if (held.handle != entries_[i].target.folder) continue;
+        if (!held.asked) {
+          const std::optional<platform::FileId> id = platform::GetFileIdAt(held.handle, ".");
+          if (id) held.volume = id->volume;
+          held.asked = true;
+        }
+        volumes[i] = held.volume ? *held.volume : ~std::uint64_t{0} - f;
       }
-      // A folder whose volume is not known is one of its own.
-      auto same = std::find_if(volumes.begin(), volumes.end(), [&](const auto& v) {
-        return held.volume && v.first == held.volume;
-      });
-      if (same == volumes.end()) same = volumes.insert(volumes.end(), {held.volume, {}});
-      same->second.push_back(i);
     }
-    for (const auto& [volume, which] : volumes) {
-      const int flushed = which.size() > 1 ? platform::FlushFileSystem(entries_[which.front()].target.folder) : -1;
+    std::vector<bool> done(entries_.size());
+    for (std::size_t first = 0; first < entries_.size(); ++first) {
+      if (done[first]) continue;
+      std::vector<std::size_t> which;
+      for (std::size_t i = first; i < entries_.size(); ++i) {
+        if (volumes[i] == volumes[first]) {
+          which.push_back(i);
+          done[i] = true;
+        }
+      }
+      const int flushed = which.size() > 1 ? platform::FlushFileSystem(entries_[first].target.folder) : -1;
       if (flushed < 0) {
         flushEach(which);
       } else if (flushed == 0) {
@@ -237,6 +250,7 @@ void ReplaceGroup::Commit() {
     outcomes_.push_back(std::move(outcomes[i]));
   }
   entries_.clear();
+  pending_.clear();
   temporaries_ = 0;
   Allow();
 }

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -119,6 +120,7 @@ class ReplaceGroup {
   std::vector<Entry> entries_;
   std::vector<Held> folders_;
   std::vector<ReplaceOutcome> outcomes_;
+  std::unordered_map<std::u16string, std::size_t> pending_;  // staged files by their names in upper case
   bool deferred_ = false;
 };
 

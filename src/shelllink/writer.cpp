@@ -75,9 +75,11 @@ std::u16string NameList(const std::vector<std::string>& names) {
 // The link file's name as the folder spells it: the name itself when it is
 // there, else the one entry that differs from it only in letter case (the
 // system's own save keeps that spelling); refused when several do, since
-// replacing any one of them would be a guess.
-std::string OnDiskName(platform::Handle folder, const std::string& name, const std::u16string& folderPath) {
+// replacing any one of them would be a guess.  `there`: whether any is.
+std::string OnDiskName(platform::Handle folder, const std::string& name, const std::u16string& folderPath,
+                       bool& there) {
   const std::vector<std::string> names = platform::FindNamesA(folder, name);
+  there = !names.empty();
   if (names.size() <= 1) return names.empty() ? name : names.front();
   if (std::find(names.begin(), names.end(), name) != names.end()) return name;
   Fail(u"cannot tell which file to replace: " + NameList(names) + u" in " + Quoted(folderPath) +
@@ -181,7 +183,8 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     }
     // A name a link of the group is to take is looked at once it has.
     if (group.Pending(held, *nameBytes)) group.Commit();
-    const std::string name = OnDiskName(held, *nameBytes, folderPath);
+    bool there = false;
+    const std::string name = OnDiskName(held, *nameBytes, folderPath, there);
     linkPath = JoinPath(folderPath, platform::FromAnsi(name));
     if (const std::u16string tooLong = TooLongForLink(LinkPath::kLinkFile, linkPath); !tooLong.empty()) {
       Fail(tooLong);
@@ -194,7 +197,8 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::optional<platform::FileId> targetId =
         targetBytes ? platform::GetFileIdA(*targetBytes, true) : std::nullopt;
     const auto isTheTarget = [&](const std::optional<platform::FileId>& id) { return id && id == targetId; };
-    const std::uint32_t attributes = Attributes(linkPath);
+    // Nothing to look at where the folder holds no such name.
+    const std::uint32_t attributes = there ? Attributes(linkPath) : platform::kInvalidFileAttributes;
     if (attributes != platform::kInvalidFileAttributes) {
       // The link file itself, not what a symbolic link of that name leads
       // to, compared with the target as files, however either is spelt.

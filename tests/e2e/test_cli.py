@@ -164,6 +164,107 @@ class Echo(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(d)), ["t.txt"])
 
 
+class List(unittest.TestCase):
+    """A list of command lines (/FROM:FILE): what each line prints alone, in
+    order, a failure's lines after FILE:LINE:, and one exit status."""
+
+    def test_a_list(self):
+        usage = usage_bytes(base_of(harness.TOOL.exe))
+        lines = [
+            b"\xef\xbb\xbf# a comment, after a byte order mark",
+            b"links\\a data\\r.txt",
+            b"",
+            b"links\\b data\\missing.txt",
+            b"links\\c data\\r.txt /showargs",
+            b'"a" "b',  # cannot be split: the usage text
+            b"   # an indented comment",
+            b"links\\a data\\r.txt /DESC:second",  # the same link again: the later wins
+            b"/SHOW:sideways a b",
+            b"/FROM:other.txt",
+            b"/EDIT links\\a.lnk /ARGS:edited",  # edits the link the lines before made
+            b" \t",
+            b"links\\e data\\r.txt",  # and no line end
+        ]
+        printed = (b"shortcut created for links\\a <<===>> data\\r.txt\r\n"
+                   b"list.txt:4: Error: data\\missing.txt not found.\r\n"
+                   b"Parameters: links\\c data\\r.txt\r\n"
+                   + b"".join(b"list.txt:6: " + line + b"\n" for line in usage.split(b"\n")[:-1])
+                   + b"shortcut created for links\\a <<===>> data\\r.txt\r\n"
+                   b'list.txt:9: Error: /SHOW takes normal, max or min: "sideways".\r\n'
+                   b"list.txt:10: Error: a list cannot name another list (other.txt).\r\n"
+                   b'changed "%s\\links\\a.lnk"\r\n'
+                   b"shortcut created for links\\e <<===>> data\\r.txt\r\n")
+        for ending in (b"\r\n", b"\n"):
+            with self.subTest(ending=ending), TempDir() as d:
+                os.makedirs(os.path.join(d, "links"))
+                os.makedirs(os.path.join(d, "data"))
+                with open(os.path.join(d, "data", "r.txt"), "wb") as f:
+                    f.write(b"report")
+                with open(os.path.join(d, "list.txt"), "wb") as f:
+                    f.write(ending.join(lines))
+                out, rc = harness.TOOL.run(["/FROM:list.txt"], cwd=d)
+                self.assertEqual((out, rc), (printed % harness.win_path(d).encode(), 2))
+                self.assertEqual(sorted(os.listdir(os.path.join(d, "links"))), ["a.lnk", "e.lnk"])
+                with open(os.path.join(d, "links", "a.lnk"), "rb") as f:
+                    link = f.read()
+                    self.assertIn("second".encode("utf-16-le"), link)
+                    self.assertIn("edited".encode("utf-16-le"), link)
+                if not harness.TOOL.wine:
+                    # Standard input, and the Linux spelling; exit status 1
+                    # without a usage text.
+                    p = subprocess.run([harness.TOOL.exe, "--from=-"], cwd=d, input=b"links\\f data\\r.txt\nx y\n",
+                                       stdout=subprocess.PIPE, timeout=60)
+                    self.assertEqual((p.stdout, p.returncode),
+                                     (b"shortcut created for links\\f <<===>> data\\r.txt\r\n"
+                                      b"-:2: Error: y not found.\r\n", 1))
+
+    def test_read_then_made_again(self):
+        # What the read mode prints as command lines makes the same links
+        # again from one list: every option, a folder, a target for another
+        # machine, read back as the same lines.  (Their bytes differ where a
+        # folder on the way changed its time meanwhile.)  The links are made
+        # from a list too: its lines are Windows command lines on both builds.
+        made = (b'links\\all data\\r.txt /ARGS:"-v ""x y""" /WORKDIR:data /DESC:"a ""quoted"" one" '
+                b"/ICON:data\\r.txt,2 /SHOW:max /HOTKEY:Ctrl+Alt+K /ADMIN\n"
+                b"links\\folder data\n"
+                b"links\\away Q:\\Apps\\app.exe /TYPE:FILE /SHOW:min\n")
+        with TempDir() as d:
+            os.makedirs(os.path.join(d, "links"))
+            os.makedirs(os.path.join(d, "data"))
+            with open(os.path.join(d, "data", "r.txt"), "wb") as f:
+                f.write(b"report")
+            with open(os.path.join(d, "make.txt"), "wb") as f:
+                f.write(made)
+            out, rc = harness.TOOL.run(["/FROM:make.txt"], cwd=d)
+            self.assertEqual((rc, out.count(b"shortcut created for ")), (0, 3), out)
+            names = sorted(os.listdir(os.path.join(d, "links")))
+            read = ["/READ", "/COMMAND"] + ["links\\" + name for name in names]
+            lines, rc = harness.TOOL.run(read, cwd=d)
+            self.assertEqual((rc, lines.count(b"\r\n")), (0, 3), lines)
+            self.assertIn(b'/ARGS:"-v ""x y"""', lines)
+            with open(os.path.join(d, "list.txt"), "wb") as f:
+                f.write(lines)
+            for name in names:
+                os.unlink(os.path.join(d, "links", name))
+            out, rc = harness.TOOL.run(["/FROM:list.txt"], cwd=d)
+            self.assertEqual((rc, out.count(b"shortcut created for ")), (0, 3), out)
+            self.assertEqual(harness.TOOL.run(read, cwd=d), (lines, 0))
+
+    def test_lists_turned_away(self):
+        rows = [
+            (["/FROM:missing.txt"], b'Error: cannot read the list "missing.txt": ', 1),
+            (["/FROM:."], b'Error: cannot read the list ".": ', 1),
+            (["/FROM:"], b'Error: /FROM takes a file of command lines, or - for standard input: "".\r\n', 2),
+            (["/FROM:x", "a"], b'Error: a list of links is the whole command line; this one also holds "a".\r\n', 2),
+        ]
+        if not harness.TOOL.wine:
+            rows += [(["--from"], b"Error: --from takes a value, as in --from=VALUE.\r\n", 2),
+                     (["--from=x", "--from=y"], b"Error: --from is given twice.\r\n", 2)]
+        for args, expected, status in rows:
+            with self.subTest(args=args), TempDir() as d:
+                out, rc = harness.TOOL.run(args, cwd=d)
+                self.assertTrue(out.startswith(expected) and out.endswith(b".\r\n") and out.count(b"\n") == 1, out)
+                self.assertEqual(rc, status)
 SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lnk", "samples")
 # The samples whose text is plain ASCII: the same bytes in every code page
 # (the text of the others is in the console's code page; their JSON is

@@ -668,6 +668,55 @@ class CrashPoints(Sandbox):
         for (kind, what), (tried, failed) in sorted(tally.items()):
             sys.stderr.write("  %-9s %-13s %3d tried, %3d failed\n" % (kind, what, tried, failed))
 
+    def test_a_list(self):
+        """A list that replaces older links and makes a new one, the same
+        link twice: stopped or failed at each of its calls, every name holds
+        its older link or a whole new one, a link reported made is whole,
+        and only a kill leaves temporary files, of one group at most."""
+        if not harness.CRASH_POINTS:
+            self.skipTest("the crash points are counted on the build without sanitizers")
+        names = ["a", "b", "c"]
+        touch(self.p("list.txt"), b"links\\a data\\r.txt\nlinks\\b data\\r.txt\n"
+                                  b"links\\c data\\r.txt\nlinks\\a data\\r.txt /DESC:again\n")
+        args = ["--from=list.txt"]
+
+        def reset():
+            for name in os.listdir(self.p("links")):
+                os.unlink(os.path.join(self.p("links"), name))
+            for name in names[:2]:
+                touch(self.p("links/%s.lnk" % name), b"the older link %s\n" % name.encode())
+
+        reset()
+        calls = trace(args, self.d)
+        self.assertIn("syncfs", [name for name, _ in calls])
+        points = [(occurrence(calls, i), sig, i) for i in range(1, len(calls)) for sig in ("signal=KILL", "signal=TERM")]
+        points += [(occurrence(calls, i), "error=ENOSPC", i) for i, (name, _) in enumerate(calls)
+                   if name in ("write", "fsync", "syncfs", "close", "renameat", "openat")]
+        for (name, n), what, at in points:
+            reset()
+            before = snapshot(self.d)
+            out, rc = injected(args, self.d, name, n, what)
+            after = snapshot(self.d)
+            with self.subTest(call=name, n=n, what=what):
+                made = {m.decode() for m in re.findall(rb"shortcut created for links\\(\w) ", out)}
+                stray = [k for k in after if k.startswith(b"links/.")]
+                self.assertTrue(all(TEMPORARY.match(k[len(b"links/"):]) for k in stray), stray)
+                self.assertLessEqual(len(stray), 3 if what == "signal=KILL" else 0)
+                for name in names:
+                    key = ("links/%s.lnk" % name).encode()
+                    link = after.get(key)
+                    if link == before.get(key):
+                        self.assertNotIn(name, made, out)
+                    else:
+                        self.assertTrue(whole_link(link[1]), key)
+                    if rc == 0 and not calls[at][1].startswith("write(1,"):
+                        self.assertIn(name, made, out)
+                rest = {k: v for k, v in after.items() if not k.startswith(b"links/")}
+                self.assertEqual(rest, {k: v for k, v in before.items() if not k.startswith(b"links/")})
+                for line in out.splitlines():
+                    self.assertTrue(line.startswith((b"shortcut created for ", b"list.txt:", b"Error: ")), out)
+
+
     def test_every_system_call_of_an_edit(self):
         """An edit of two links, stopped or failed at each call: each link
         is its old bytes or its new ones, whole, and nothing else is left

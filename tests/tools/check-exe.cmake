@@ -16,13 +16,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 304 KB for the 32-bit product, which the build meets with
-# 307,200 bytes; the 64-bit one (281,600 bytes) within 280 KB.  They were
+# The budgets: 320 KB for the 32-bit product, which the build meets with
+# 323,072 bytes; the 64-bit one (295,936 bytes) within 292 KB.  They were
 # 140 KB and 112 KB before the read mode (the .lnk reader and its views),
 # the property store, the files put in place in groups and the edit mode
 # (/EDIT: the editor that changes a link's sections in place, the walk
 # down folders, the new target's link read back, the store's paths
-# rewritten), which together add about 165 KB; 100 KB and 79 KB before links were made under a temporary name and
+# rewritten), which together add about 165 KB, and lists of links (/FROM:
+# the list reader, its held output and progress line, the platform's
+# reading and flushing calls; about 16 KB); 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
 # (17 KB: the option reader, 11 KB of it, and the link object's new
@@ -33,10 +35,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 304)
+  set(budget_kb 320)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 280)
+  set(budget_kb 292)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()

@@ -198,7 +198,15 @@ void CloseFolder(Handle folder) {
 
 std::vector<std::string> FindNamesA(Handle folder, const std::string& name) {
   const std::string* path = HeldPath(folder);
-  return path ? posix::MatchNames(*path, name) : std::vector<std::string>{};
+  if (path == nullptr) return {};
+  std::vector<std::string> names = posix::MatchNames(*path, name);
+  // A folder that cannot be read shows no names: the name itself is looked
+  // for, as the one that can be known.
+  struct stat st;
+  if (names.empty() && !posix::ListingRead(*path) && fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    names.push_back(name);
+  }
+  return names;
 }
 
 std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
@@ -264,6 +272,8 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 // ---- having files on disk -------------------------------------------------------------
 
 std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  // A new, empty file: not truncated, which would have ext4 write it back
+  // at its close (auto_da_alloc).
   const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return 0;
   int error = 0;
@@ -327,6 +337,44 @@ std::int32_t FlushFolder(Handle folder) {
   // A folder we may write in but not read: the whole system's writes.
   sync();
   return 1;
+}
+
+// ---- reading a list of command lines -----------------------------------------------
+
+Handle OpenFileA(const std::string& path) {
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  if (!unixPath) return kInvalidHandle;
+  int fd = -1;
+  if (!posix::OnDisk(*unixPath, [&](const char* p) { return (fd = open(p, O_RDONLY | O_CLOEXEC | O_NOCTTY)) >= 0; })) {
+    return kInvalidHandle;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+void CloseFile(Handle file) {
+  if (file > 2 && file <= INT_MAX) close(static_cast<int>(file));
+}
+
+std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
+  if (handle < 0 || handle > INT_MAX) {
+    errno = EBADF;
+    return -1;
+  }
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(handle), buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    // A non-blocking descriptor handed to us: wait until it has something.
+    pollfd p{static_cast<int>(handle), POLLIN, 0};
+    if (poll(&p, 1, -1) < 0 && errno != EINTR) return -1;
+  }
 }
 
 // ---- the last error ---------------------------------------------------------------

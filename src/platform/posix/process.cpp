@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
@@ -79,11 +80,13 @@ std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 namespace {
 sigset_t g_before;
+int g_deferred = 0;  // DeferInterrupts not yet matched
 }
 
 // Held back by blocking them: a signal that comes meanwhile stays pending
 // and takes effect, with its default action, when the mask is put back.
 void DeferInterrupts() {
+  if (g_deferred++ > 0) return;
   sigset_t interrupts;
   sigemptyset(&interrupts);
   sigaddset(&interrupts, SIGINT);
@@ -92,6 +95,27 @@ void DeferInterrupts() {
   sigprocmask(SIG_BLOCK, &interrupts, &g_before);
 }
 
-void AllowInterrupts() { sigprocmask(SIG_SETMASK, &g_before, nullptr); }
+void AllowInterrupts() {
+  if (g_deferred == 0 || --g_deferred > 0) return;
+  sigprocmask(SIG_SETMASK, &g_before, nullptr);
+}
+
+// ---- reading a list of command lines ----------------------------------------
+
+bool ReadWouldWait(Handle handle) {
+  if (handle < 0 || handle > INT_MAX) return false;
+  pollfd p{static_cast<int>(handle), POLLIN, 0};
+  // A file is always ready; a pipe or terminal only with something in it
+  // (or at its end).
+  return poll(&p, 1, 0) == 0;
+}
+
+bool IsTerminal(Handle handle) { return handle >= 0 && handle <= INT_MAX && isatty(static_cast<int>(handle)) == 1; }
+
+std::uint64_t Milliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
 
 }  // namespace platform

@@ -112,10 +112,12 @@ std::u16string RelativePath(std::string_view linkFolder, std::string_view target
 
 // Writes all of `bytes` into the file at `path`, the empty file the link
 // object was opened on; the caller flushes it.  A failure is the system's
-// reason alone: the caller knows which link it was.
+// reason alone: the caller knows which link it was.  The file is new and
+// empty: it is not truncated, which would have ext4 start writing it back
+// on its close (auto_da_alloc), a wait for every link of a list.
 void WriteInto(const std::string& path, const std::string& bytes) {
   const auto fail = [](int error) { throw ShellFailure{u"", static_cast<std::uint32_t>(error)}; };
-  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) fail(errno);
   int error = 0;
   for (std::size_t done = 0; done < bytes.size();) {

@@ -71,6 +71,8 @@ std::optional<std::string> ToAnsiExact(std::u16string_view text) {
 
 std::u16string FromAnsi(std::string_view bytes) { return posix::Utf8ToUtf16(bytes, false); }
 
+std::u16string FromUtf8(std::string_view bytes) { return posix::Utf8ToUtf16(bytes, true); }
+
 std::u16string posix::Utf8ToUtf16(std::string_view bytes, bool escapeInvalid) {
   std::u16string out;
   out.reserve(bytes.size());

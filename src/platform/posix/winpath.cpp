@@ -216,15 +216,28 @@ std::string UnixToWindows(std::string_view unixPath) {
   return out;
 }
 
+namespace {
+bool g_keepCwd = false;
+std::optional<std::string> g_keptCwd;  // in Windows form, once read while kept
+}  // namespace
+
 std::optional<std::string> CurrentDirectoryWindows() {
+  if (g_keptCwd) return g_keptCwd;
   const std::optional<std::string> cwd = CurrentDirectoryUnix();
   if (!cwd) return std::nullopt;
   if (!IsUtf8(*cwd)) {
     errno = EILSEQ;
     return std::nullopt;
   }
+  if (g_keepCwd) return g_keptCwd = UnixToWindows(*cwd);
   return UnixToWindows(*cwd);
 }
+
+}  // namespace platform::posix
+
+void platform::KeepCurrentDirectory() { posix::g_keepCwd = true; }
+
+namespace platform::posix {
 
 // ---- full paths ------------------------------------------------------------------------
 
@@ -529,6 +542,8 @@ void NoteRemoved(const std::string& folder, const std::string& name) {
     ForgetListings();
   }
 }
+
+bool ListingRead(const std::string& folder) { return Listed(folder) && g_listing.fd >= 0; }
 
 std::optional<unsigned char> ListedType(const std::string& folder, const std::string& name) {
   if (!Listed(folder)) return std::nullopt;

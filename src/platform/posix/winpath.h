@@ -95,8 +95,13 @@ std::optional<std::string> ToUnixPath(std::string_view windowsPath);
 std::optional<std::string> MatchName(const std::string& folder, const std::string& name);
 
 // Every entry of the folder `folder` that is `name` but for letter case,
-// `name` itself included when it is there, in byte order.
+// `name` itself included when it is there, in byte order.  None where the
+// folder cannot be read (ListingRead tells).
 std::vector<std::string> MatchNames(const std::string& folder, const std::string& name);
+
+// Whether the folder's kept listing could be read: false for a folder we
+// may look into but not read.
+bool ListingRead(const std::string& folder);
 
 // An absolute Linux path with its names as the rule finds them on disk;
 // names that match nothing stay as written.

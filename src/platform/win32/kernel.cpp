@@ -373,6 +373,29 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
   return ::DeleteFileW(W(In(*Held(folder), name)));
 }
 
+// ---- reading a list of command lines -----------------------------------------------
+
+void KeepCurrentDirectory() {}
+
+Handle OpenFileA(const std::string& path) {
+  if (!IsValidPath(path)) return kInvalidHandle;
+  const HANDLE file = ::CreateFileW(W(WideOf(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(file);
+}
+
+void CloseFile(Handle file) {
+  if (file != kInvalidHandle) ::CloseHandle(ToHandle(file));
+}
+
+std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
+  DWORD done = 0;
+  const DWORD most = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+  if (::ReadFile(ToHandle(handle), buffer, most, &done, nullptr)) return done;
+  // A pipe whose writer is gone is at its end.
+  return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+}
+
 // ---- having files on disk -------------------------------------------------------------
 
 std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {

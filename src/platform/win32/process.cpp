@@ -119,6 +119,7 @@ namespace {
 // Set while interrupts are held back: the console's handler thread waits
 // for it before the default handling ends the process.
 HANDLE g_interruptsAllowed = nullptr;
+int g_deferred = 0;  // DeferInterrupts not yet matched
 
 BOOL WINAPI HoldBack(DWORD /*event*/) {
   if (g_interruptsAllowed != nullptr) ::WaitForSingleObject(g_interruptsAllowed, INFINITE);
@@ -132,14 +133,40 @@ BOOL WINAPI HoldBack(DWORD /*event*/) {
 // temporary file in place or removed it.  (A console that closes gives the
 // process a few seconds, ample for that.)
 void DeferInterrupts() {
+  if (g_deferred++ > 0) return;
   if (g_interruptsAllowed == nullptr) g_interruptsAllowed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ::ResetEvent(g_interruptsAllowed);
   ::SetConsoleCtrlHandler(HoldBack, TRUE);
 }
 
 void AllowInterrupts() {
+  if (g_deferred == 0 || --g_deferred > 0) return;
   ::SetEvent(g_interruptsAllowed);
   ::SetConsoleCtrlHandler(HoldBack, FALSE);
 }
+
+// ---- reading a list of command lines ----------------------------------------
+
+bool ReadWouldWait(Handle handle) {
+  const HANDLE h = reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+  switch (::GetFileType(h)) {
+    case FILE_TYPE_PIPE: {
+      DWORD waiting = 0;
+      // A pipe whose writer is gone is at its end: a read answers at once.
+      return ::PeekNamedPipe(h, nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0;
+    }
+    case FILE_TYPE_CHAR:
+      return true;  // a console: someone types
+    default:
+      return false;
+  }
+}
+
+bool IsTerminal(Handle handle) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;  // NOLINT(performance-no-int-to-ptr)
+}
+
+std::uint64_t Milliseconds() { return ::GetTickCount64(); }
 
 }  // namespace platform

@@ -82,6 +82,18 @@ std::u16string FromAnsi(std::string_view bytes) {
   return out;
 }
 
+std::u16string FromUtf8(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return {};
+  const int inLength = static_cast<int>(bytes.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), inLength, nullptr, 0);
+  if (needed <= 0) return {};
+  std::u16string out(static_cast<std::size_t>(needed), u'\0');
+  const int written = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), inLength,
+                                            reinterpret_cast<wchar_t*>(out.data()), needed);
+  out.resize(static_cast<std::size_t>(written > 0 ? written : 0));
+  return out;
+}
+
 std::u16string UpperCase(std::u16string_view text) {
   std::u16string out(text);
   // Upper-cases in place, one UTF-16 unit at a time, so the length stays.
