@@ -9,7 +9,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/bin"
+# The function's own temporary files go to a folder of the test's, so that
+# what another program makes in /tmp meanwhile is not taken for a leftover.
+mkdir "$work/bin" "$work/tmp"
 cat >"$work/bin/apt-get" <<'STANDIN'
 #!/usr/bin/env bash
 echo "$*" >>"$STANDIN_LOG"
@@ -39,7 +41,7 @@ check() {  # what, expected, actual
 }
 for fail_twice in "" 1; do
   : >"$work/log"
-  out=$(PATH="$work/bin:$PATH" STANDIN_LOG="$work/log" STANDIN_FAIL_TWICE=$fail_twice MKLNK_APT_PAUSE=0 \
+  out=$(TMPDIR="$work/tmp" PATH="$work/bin:$PATH" STANDIN_LOG="$work/log" STANDIN_FAIL_TWICE=$fail_twice MKLNK_APT_PAUSE=0 \
         bash -c 'set -euo pipefail; source "$1"; apt_install wine32:i386 lintian' _ "$here/../../scripts/install.sh")
   rc=$?
   line1="setup: apt-get update failed 3 times; going on without http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz (the mirror may be mid-sync)"
@@ -62,7 +64,7 @@ Pin-Priority: 100"
   check "apt-get calls" "$calls" "$(sed -E 's/PreferencesParts=[^ ]+/PreferencesParts=DIR/' "$work/log")"
 done
 check "/etc/apt left as it was" "$before" "$(find /etc/apt -printf '%p %s %T@\n' 2>/dev/null | sort | sha256sum)"
-leftover=$(find "${TMPDIR:-/tmp}" -maxdepth 1 -newer "$work/bin/apt-get" -name 'tmp.*' ! -path "$work" 2>/dev/null | head -1)
+leftover=$(ls -A "$work/tmp")
 check "no temporary folder left" "" "$leftover"
 [ $status = 0 ] && echo "apt_install: passed"
 exit $status
