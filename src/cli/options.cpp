@@ -9,7 +9,7 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, AppId };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
@@ -17,6 +17,9 @@ enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type };
 constexpr std::size_t kMaxArguments = 32767;
 constexpr std::size_t kMaxDescription = 1023;
 constexpr std::size_t kMaxPath = 259;
+// An application's AppUserModelID: at most 128 characters, no spaces, as
+// Windows defines it (Company.Product.SubProduct.Version).
+constexpr std::size_t kMaxAppId = 128;
 
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
@@ -116,6 +119,7 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
+    {Id::AppId, u"APPID", u"app-id", true},
 };
 
 // The option that a word beginning with "/" names, and where its name ends
@@ -229,6 +233,14 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         echo = options_.targetType == TargetType::kFile ? u"Target type: file" : u"Target type: folder";
         takes = {};
       }
+      break;
+    case Id::AppId:
+      most = kMaxAppId;
+      if (value->empty() || value->find(u' ') != std::u16string::npos) {
+        takes = u"takes an application ID without spaces, as in Company.Product";
+      }
+      link.appId = *value;
+      echo = Cat({u"AppUserModelID: ", *value});
       break;
   }
   if (!takes.empty()) {
@@ -344,6 +356,7 @@ std::u16string OptionsText() {
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
+         u"  /APPID:Company.App    --app-id=Company.App        AppUserModelID: the taskbar groups it with the app\r\n"
          u"                        --                          the words after it are paths\r\n"
          u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
          u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";

@@ -50,7 +50,7 @@ class Usage(unittest.TestCase):
                     self.assertTrue(out.startswith(usage + b"\r\nOptions") and out.endswith(b"\r\n"), out)
                     for name in (b"/ARGS:", b"/WORKDIR:", b"/DESC:", b"/ICON:", b"/SHOW:", b"/HOTKEY:", b"/ADMIN",
                                  b"--arguments=", b"--working-directory=", b"--description=", b"--icon=",
-                                 b"--show=", b"--hotkey=", b"--run-as-admin", b"  --  "):
+                                 b"--show=", b"--hotkey=", b"--run-as-admin", b"/APPID:", b"--app-id=", b"  --  "):
                         self.assertIn(name, out)
                     out = usage
                 self.assertEqual((out, rc), (expected, status))
@@ -66,11 +66,16 @@ class Usage(unittest.TestCase):
             (["/admin:1", "a", "b"], b"Error: /admin takes no value.\r\n"),
             (["/ARGS:a", "b", "c", "/Args:d"], b"Error: /Args is given twice.\r\n"),
             (["/TYPE:disk", "a", "b"], b'Error: /TYPE takes file or folder: "disk".\r\n'),
+            (["a", "b", "/APPID:"], b"Error: /APPID takes an application ID without spaces, as in Company.Product: "
+                                   b'"".\r\n'),
+            (["/appid:" + "x" * 129, "a", "b"], b"Error: /appid takes at most 128 characters; this one has 129.\r\n"),
         ]
         if not harness.TOOL.wine:
             rows += [(["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'),
                      (["a", "b", "--argument=-x"], b"Error: unknown option --argument=-x; mklnk --help lists them.\r\n"),
-                     (["--bogus", "a", "b", "--arguments=x"], b"Error: unknown option --bogus; mklnk --help lists them.\r\n")]
+                     (["--bogus", "a", "b", "--arguments=x"], b"Error: unknown option --bogus; mklnk --help lists them.\r\n"),
+                     (["--app-id=My App", "a", "b"], b"Error: --app-id takes an application ID without spaces, as in "
+                                                     b'Company.Product: "My App".\r\n')]
         for args, expected in rows:
             with self.subTest(args=args), TempDir() as d:
                 self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))
@@ -127,6 +132,7 @@ class Echo(unittest.TestCase):
         (["/SHOW:max", "/HOTKEY:alt+F4", "a", "b", "/showargs", "/admin"],
          b"Parameters: a b\r\nShow: maximized\r\nHot key: Alt+F4\r\nRun as administrator\r\n"),
         (["/type:Folder", "a", "b", "/showargs"], b"Parameters: a b\r\nTarget type: folder\r\n"),
+        (["/APPID:Company.App.1", "a", "b", "/showargs"], b"Parameters: a b\r\nAppUserModelID: Company.App.1\r\n"),
     ]
 
     def test_echo(self):

@@ -195,6 +195,9 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
 
 
+APP_MODEL = "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3"  # System.AppUserModel.*
+
+
 class Properties(unittest.TestCase):
     """Every property a link can hold, from the options: stored where the
     format keeps it (read back by pylnk, the header's bytes and, where Wine
@@ -212,10 +215,10 @@ class Properties(unittest.TestCase):
             arguments = '/k "a b" c'
             # The Windows form, and the words a Linux shell hands over.
             raw = ('/ARGS:"/k ""a b"" c" links\\all data\\prog.exe /WORKDIR:"work dir" /DESC:"my link" '
-                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN")
+                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN /APPID:Company.App.1")
             words = ["--arguments=" + arguments, "links\\all", "data\\prog.exe", "/WORKDIR:work dir",
                      "--description=my link", "/ICON:C:\\Windows\\System32\\shell32.dll,3", "/show:MAX",
-                     "--hotkey=ctrl+alt+k", "/ADMIN"]
+                     "--hotkey=ctrl+alt+k", "/ADMIN", "--app-id=Company.App.1"]
             out, rc = harness.TOOL.run(words, raw=raw if harness.TOOL.wine else None, cwd=d)
             self.assertEqual((out, rc), (b"shortcut created for links\\all <<===>> data\\prog.exe\r\n", 0))
             link = os.path.join(d, "links", "all.lnk")
@@ -228,6 +231,15 @@ class Properties(unittest.TestCase):
                                     "command_line_arguments": arguments, "description": "my link",
                                     "icon_location": icon, "icon_index": 3, "show_command": 3, "hot_key": 0x64B})
             self.assertEqual(info["data_flags"] & 0x2040, 0x2040)  # HasIconLocation, RunAsUser
+            # The AppUserModelID, in the block both builds write as Windows
+            # does: one storage, the ID a VT_LPWSTR (13 characters and the
+            # NUL, which need no padding), the terminals.
+            self.assertEqual(info["property_store"], [(APP_MODEL, [(5, 0x1F, "Company.App.1")])])
+            block = (bytes.fromhex("55000000 090000a0 49000000 31535053 55284c9f799f394ba8d0e1d42de1d5f3"
+                                   "2d000000 05000000 00 1f00 0000 0e000000") +
+                     "Company.App.1\0".encode("utf-16-le") + bytes(8))
+            with open(link, "rb") as f:
+                self.assertEqual(f.read().count(block), 1)
             if not harness.TOOL.wine_reads():
                 return
             # Wine's link object keeps neither the show command nor the flag

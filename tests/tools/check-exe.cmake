@@ -16,8 +16,13 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 140 KB for the 32-bit product, which the build meets with
-# 137,216 bytes; the 64-bit one (111,104 bytes) within 112 KB.  They were
+# The budgets: 146 KB for the 32-bit product, which the build meets with
+# 147,456 bytes; the 64-bit one (120,320 bytes) within 120 KB.  They were
+# 140 KB and 112 KB before the AppUserModelID (10 KB: the property store's
+# edit of src/lnk, and the saved file read back and given the ID where the
+# system's link object does not keep it, as Wine's does not); src/lnk is
+# optimised at link time with the program's own code (6 KB, which its move
+# into a library of its own had cost).  They were
 # 100 KB and 79 KB before links were made under a temporary name and
 # renamed into place (10 KB: the folder calls, the listing in any letter
 # case, the flush), before the options that say what else a link holds
@@ -29,10 +34,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 140)
+  set(budget_kb 146)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 112)
+  set(budget_kb 120)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
