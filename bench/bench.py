@@ -9,6 +9,9 @@ weighs on both alike.  The figure is the median of the pairs' ratios of
 wall time.  The cases: a link with absolute and with relative paths, the
 /showargs echo, the usage text, and targets 10, 100 and 1000 folders deep
 (the last too long a path for a link, refused).
+Then --edit --replace over 10,000 links in one run, against its floor:
+writing 10,000 new files of the same size with one sync for all
+(write_floor.c, built here with cc), each pair interleaved as above.
 Then the sizes of the native and the two Windows executables.
 
 Not a test: nothing here fails on a figure.
@@ -56,12 +59,57 @@ def make_deep(top, depth):
     return target
 
 
+def edit_bench(tool, count, runs):
+    """--edit --replace over `count` links, against writing as many files."""
+    work = tempfile.mkdtemp(prefix="mklnk-bench-edit-")
+    try:
+        floor = os.path.join(work, "write_floor")
+        subprocess.run(["cc", "-O2", "-o", floor, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                               "write_floor.c")], check=True)
+        links = os.path.join(work, "links")
+        os.mkdir(links)
+        shares = ["\\\\fileserver\\archive", "\\\\newserver\\archive"]
+        status = subprocess.run([tool, win(links + "/one"), shares[0] + "\\reports\\q1.xlsx", "--target-type=file",
+                                 "--description=quarterly report", "--arguments=/r"],
+                                stdout=subprocess.DEVNULL).returncode
+        if status != 0:
+            sys.exit("bench: the link to copy could not be made")
+        with open(os.path.join(links, "one.lnk"), "rb") as f:
+            data = f.read()
+        os.remove(os.path.join(links, "one.lnk"))
+        for i in range(count):
+            with open(os.path.join(links, "l%05d.lnk" % i), "wb") as f:
+                f.write(data)
+        os.sync()
+        ratios, times = [], []
+        for run in range(runs):
+            out = os.path.join(work, "floor%d" % run)
+            os.mkdir(out)
+            base, _ = spawn([floor, out, str(count), str(len(data))], work)
+            subprocess.run(["rm", "-rf", out])
+            old, new = shares[run % 2], shares[1 - run % 2]
+            took, status = spawn([tool, "--edit", "--recursive", win(links), "--replace=%s|%s" % (old, new)], work)
+            if os.waitstatus_to_exitcode(status) != 0:
+                sys.exit("bench: the edit failed")
+            ratios.append(took / base)
+            times.append(took)
+        print()
+        print("| case | mklnk / floor (median of %d pairs) | mklnk, median |" % runs)
+        print("|---|---|---|")
+        print("| --edit --replace, %d links of %d bytes, vs. writing as many files with one sync | %.2f | %.0f ms |"
+              % (count, len(data), statistics.median(ratios), statistics.median(times) / 1e6))
+    finally:
+        subprocess.run(["rm", "-rf", work])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("--tool", default="build/mklnk")
     parser.add_argument("--win32", default="build-win/mklnk.exe")
     parser.add_argument("--win64", default="build-win64/mklnk.exe")
+    parser.add_argument("--links", type=int, default=10000)
+    parser.add_argument("--edit-runs", type=int, default=5)
     opts = parser.parse_args()
     tool = os.path.abspath(opts.tool)
     true = shutil.which("true") or "/bin/true"
@@ -98,6 +146,8 @@ def main():
             print("| %s | %.2f | %.0f us |" % (name, statistics.median(ratios), statistics.median(times) / 1000))
     finally:
         subprocess.run(["rm", "-rf", work])  # deeper than shutil.rmtree recurses
+
+    edit_bench(tool, opts.links, opts.edit_runs)
 
     print()
     print("| executable | bytes |")

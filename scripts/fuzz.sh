@@ -13,16 +13,17 @@ command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing (bash scripts/
 build=build-fuzz
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DMKLNK_FUZZ=ON -DMKLNK_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target fuzz_split fuzz_paths fuzz_propstore >/dev/null
+cmake --build "$build" -j2 --target fuzz_split fuzz_paths fuzz_propstore fuzz_read >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$build/artifacts"
 status=0
-for target in split paths propstore; do
+for target in split paths propstore read; do
   corpus="$work/$target"
   mkdir -p "$corpus"
-  cp tests/fuzz/corpus/"$target"/* "$corpus"/
+  # The reader starts from the public sample links.
+  if [[ $target == read ]]; then cp tests/lnk/samples/*.lnk "$corpus"/; else cp tests/fuzz/corpus/"$target"/* "$corpus"/; fi
   log="$work/$target.log"
   echo "== fuzz_$target: ${seconds}s"
   if "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \

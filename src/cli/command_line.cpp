@@ -3,7 +3,9 @@
 #include <exception>
 #include <vector>
 
+#include "cli/edit.h"
 #include "cli/options.h"
+#include "cli/read.h"
 #include "common/text.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
@@ -116,7 +118,7 @@ std::u16string UsageText() {
   return s;
 }
 
-int RunLink(const std::u16string& link, const std::u16string& target, const Options& options) {
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options, std::string* bytesOnly) {
   const std::u16string bare = fs::StripQuotes(target);
   // A target with %VARIABLES% is looked for where they lead here; it is
   // stored as typed, for the machine that opens the link to expand.
@@ -161,6 +163,12 @@ int RunLink(const std::u16string& link, const std::u16string& target, const Opti
   const fs::PathParts targetParts = variables && bare.find(u'\\') == std::u16string::npos
                                         ? fs::PathParts{isFolder ? bare : u"", isFolder ? u"" : bare}
                                         : fs::SplitPath(driveRelative ? fs::FullPath(bare) : target, isFolder);
+  if (bytesOnly != nullptr) {
+    return shelllink::MakeLinkBytes(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name, properties,
+                                    *bytesOnly)
+               ? kExitOk
+               : kExitFailed;
+  }
   if (!shelllink::CreateShellLink(linkParts.folder, targetParts.folder, targetParts.name, linkParts.name,
                                   properties)) {
     return kExitFailed;
@@ -182,8 +190,10 @@ int RunCommandLine() {
     raw = platform::RawArgumentString();
   }
   SplitResult r = SplitArguments(raw);
-  // Slash options, only from a line that gets the usage text without them.
-  if (r.outcome == Outcome::Usage && options.error().empty()) {
+  // Slash options, only from a line that gets the usage text without them
+  // (or one that edits links; after --read, the words are files).
+  if ((r.outcome == Outcome::Usage || options.options().edit.on) && options.error().empty() &&
+      options.options().read == ReadMode::kNone) {
     if (byWords) {
       options.TakeSlashOptions(words);
       raw = platform::JoinArgumentWords(words);
@@ -196,6 +206,12 @@ int RunCommandLine() {
     console::ConsoleWriteLine(console::ErrorLine(options.error()));
     return kExitUsage;
   }
+  if (options.options().edit.on && options.options().read != ReadMode::kNone) {
+    console::ConsoleWriteLine(console::ErrorLine(u"a run either reads links or edits them: not both."));
+    return kExitUsage;
+  }
+  if (options.options().read != ReadMode::kNone) return RunReadMode(options, byWords ? words : ReadOperands(raw));
+  if (options.options().edit.on) return RunEdit(byWords ? words : SplitFileWords(raw), options.options());
   switch (r.outcome) {
     case Outcome::Usage:
       console::ConsoleWriteLine(UsageText());

@@ -34,7 +34,10 @@ std::u16string UsageText();
 // with what else the command line said it holds.  A target that is not
 // here is refused, unless the options say what it is (/TYPE).  Prints its
 // own line; answers the exit status.
-int RunLink(const std::u16string& link, const std::u16string& target, const Options& options = {});
+// With `bytesOnly`, the link is not put in place: its bytes are (for an
+// edit's new target), and nothing is printed but an error line.
+int RunLink(const std::u16string& link, const std::u16string& target, const Options& options = {},
+            std::string* bytesOnly = nullptr);
 
 // Reads the raw argument string and the options in it, splits it and ends
 // in one outcome.

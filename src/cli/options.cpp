@@ -9,7 +9,8 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, AppId };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, AppId, Read, Json, Command, Edit, Target,
+                Replace, Recursive, DryRun };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024) and its paths MAX_PATH (260),
@@ -99,6 +100,14 @@ std::optional<std::uint16_t> HotKey(std::u16string_view text, std::u16string& sh
   return static_cast<std::uint16_t>(modifiers | key);
 }
 
+// "C:", "C:\..." or "\\server\share...".
+bool FullPath(std::u16string_view p) {
+  const bool drive = p.size() >= 2 && p[1] == u':' && AsciiUpper(p[0]) >= u'A' && AsciiUpper(p[0]) <= u'Z' &&
+                     (p.size() == 2 || p[2] == u'\\');
+  const std::size_t server = p.find(u'\\', 2);
+  return drive || (p.starts_with(u"\\\\") && server != std::u16string_view::npos && server > 2 && server + 1 < p.size());
+}
+
 }  // namespace
 
 struct KnownOption {
@@ -120,6 +129,14 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
     {Id::AppId, u"APPID", u"app-id", true},
+    {Id::Read, u"READ", u"read", false},
+    {Id::Json, u"JSON", u"json", false},
+    {Id::Command, u"COMMAND", u"command", false},
+    {Id::Edit, u"EDIT", u"edit", false},
+    {Id::Target, u"TARGET", u"target", true},
+    {Id::Replace, u"REPLACE", u"replace", true},
+    {Id::Recursive, u"RECURSIVE", u"recursive", false},
+    {Id::DryRun, u"DRYRUN", u"dry-run", false},
 };
 
 // The option that a word beginning with "/" names, and where its name ends
@@ -162,21 +179,30 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
     return;
   }
   platform::LinkProperties& link = options_.link;
+  EditOptions& edit = options_.edit;
   std::u16string echo;
+  // An edit's own options, refused when no link is edited.
+  const auto editOnly = [&] {
+    Defer(Cat({given, u" changes links: it goes with ", given[0] == u'/' ? u"/EDIT" : u"--edit", u"."}));
+  };
   switch (option.id) {
     case Id::Args:
       most = kMaxArguments;
+      edit.arguments = true;
       link.arguments = *value;
       echo = Cat({u"Arguments: ", *value});
       break;
     case Id::WorkDir:
       most = kMaxPath;
-      if (value->empty()) takes = u"takes a folder";
+      edit.workingDirectory = true;
+      // An edit takes an empty folder for "remove it".
+      if (value->empty()) Defer(Cat({given, u" takes a folder: \"\"."}));
       link.workingDirectory = *value;
       echo = Cat({u"Working directory: ", *value});
       break;
     case Id::Desc:
       most = kMaxDescription;
+      edit.description = true;
       link.description = *value;
       echo = Cat({u"Description: ", *value});
       break;
@@ -187,7 +213,11 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       const std::optional<std::int32_t> index = Index(comma == std::u16string::npos ? u"0" : value->substr(comma + 1));
       link.iconPath = value->substr(0, comma);
       link.iconIndex = index.value_or(0);
-      if (!index || link.iconPath.empty()) {
+      edit.icon = true;
+      if (value->empty()) {
+        // An edit takes no icon file for "remove it".
+        Defer(Cat({given, u" takes an icon file and, after a comma, the icon's index, as in shell32.dll,3: \"\"."}));
+      } else if (!index || link.iconPath.empty()) {
         takes = u"takes an icon file and, after a comma, the icon's index, as in shell32.dll,3";
       } else if (link.iconPath.size() > kMaxPath) {
         error_ = Cat({given, u" takes a file of at most 259 characters; this one has ",
@@ -203,6 +233,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         std::int32_t command;
       } kShows[] = {{u"normal", u"normal", 1}, {u"max", u"maximized", 3}, {u"min", u"minimized", 7}};
       takes = u"takes normal, max or min";
+      edit.show = true;
       for (const auto& show : kShows) {
         if (SameLetters(*value, show.word)) {
           link.showCommand = show.command;
@@ -216,6 +247,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       std::u16string shown;
       const std::optional<std::uint16_t> key = HotKey(*value, shown);
       link.hotKey = key.value_or(0);
+      edit.hotKey = true;
       if (!key) {
         takes = u"takes Ctrl, Alt or Shift and a key (A to Z, 0 to 9, F1 to F24), joined by +, as in Ctrl+Alt+K";
       }
@@ -224,6 +256,7 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
     }
     case Id::Admin:
       link.runAsAdministrator = true;
+      edit.admin = true;
       echo = u"Run as administrator";
       break;
     case Id::Type:
@@ -231,16 +264,75 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       if (SameLetters(*value, u"file") || SameLetters(*value, u"folder")) {
         options_.targetType = value->size() == 4 ? TargetType::kFile : TargetType::kFolder;
         echo = options_.targetType == TargetType::kFile ? u"Target type: file" : u"Target type: folder";
+        edit.targetType = true;
         takes = {};
       }
       break;
     case Id::AppId:
       most = kMaxAppId;
-      if (value->empty() || value->find(u' ') != std::u16string::npos) {
+      edit.appId = true;
+      if (value->empty()) {
+        // An edit takes an empty ID for "remove it".
+        Defer(Cat({given, u" takes an application ID without spaces, as in Company.Product: \"\"."}));
+      } else if (value->find(u' ') != std::u16string::npos) {
         takes = u"takes an application ID without spaces, as in Company.Product";
       }
       link.appId = *value;
       echo = Cat({u"AppUserModelID: ", *value});
+      break;
+    case Id::Edit:
+      edit.on = true;
+      echo = u"Edit";
+      break;
+    case Id::Target:
+      editOnly();
+      most = kMaxPath;
+      if (value->empty()) takes = u"takes a path";
+      edit.retarget = true;
+      edit.target = *value;
+      echo = Cat({u"Target: ", *value});
+      break;
+    case Id::Replace: {
+      editOnly();
+      // '|' is in no Windows path: it parts the two.
+      const std::size_t bar = value->find(u'|');
+      if (bar == 0 || bar == std::u16string::npos || bar + 1 == value->size() ||
+          value->find(u'|', bar + 1) != std::u16string::npos) {
+        takes = u"takes two paths joined by |, as in \\\\old\\share|\\\\new\\share";
+      } else if (!FullPath(value->substr(0, bar)) || !FullPath(value->substr(bar + 1))) {
+        // A relative path would mean one thing here and another where the
+        // link is opened.
+        takes = u"takes full paths, a drive's (C:\\...) or a share's (\\\\server\\share...)";
+      } else if (bar > kMaxPath || value->size() - bar - 1 > kMaxPath) {
+        error_ = Cat({given, u" takes paths of at most 259 characters."});
+        return;
+      }
+      edit.replace = true;
+      edit.replaceOld = value->substr(0, bar);
+      edit.replaceNew = bar == std::u16string::npos ? std::u16string() : value->substr(bar + 1);
+      echo = Cat({u"Replace: ", edit.replaceOld, u" with ", edit.replaceNew});
+      break;
+    }
+    case Id::Recursive:
+      editOnly();
+      edit.recursive = true;
+      echo = u"Recursive";
+      break;
+    case Id::DryRun:
+      editOnly();
+      edit.dryRun = true;
+      echo = u"Dry run";
+      break;
+    case Id::Read:
+      options_.read = options_.read == ReadMode::kNone ? ReadMode::kText : options_.read;
+      break;
+    case Id::Json:
+    case Id::Command:
+      if (options_.read == ReadMode::kJson || options_.read == ReadMode::kCommand) {
+        error_ = u"--json and --command cannot be used together; /JSON and /COMMAND neither.";
+        return;
+      }
+      options_.read = option.id == Id::Json ? ReadMode::kJson : ReadMode::kCommand;
       break;
   }
   if (!takes.empty()) {
@@ -248,9 +340,13 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
   } else if (most != 0 && value->size() > most) {
     error_ = Cat({given, u" takes at most ", Decimal(static_cast<std::int64_t>(most)), u" characters; this one has ",
                   Decimal(static_cast<std::int64_t>(value->size())), u"."});
-  } else {
+  } else if (!echo.empty()) {
     options_.echo.push_back(std::move(echo));
   }
+}
+
+void OptionReader::Defer(std::u16string text) {
+  if (error_.empty() && makingError_.empty()) makingError_ = std::move(text);
 }
 
 std::u16string OptionReader::TakeSlashOptions(std::u16string_view raw) {
@@ -345,6 +441,10 @@ void OptionReader::TakeLongOptions(std::vector<std::u16string>& words) {
   words = std::move(kept);
 }
 
+bool OptionReader::makesLink() const {
+  return (seen_ & ((1u << static_cast<unsigned>(Id::Read)) - 1)) != 0;
+}
+
 std::u16string OptionsText() {
   return
          u"Options, anywhere among the paths (Linux also takes the second form):\r\n"
@@ -357,7 +457,17 @@ std::u16string OptionsText() {
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
          u"  /APPID:Company.App    --app-id=Company.App        AppUserModelID: the taskbar groups it with the app\r\n"
+         u"Changing links: /EDIT FILE... [options], or mklnk --edit FILE... [options]; only what is given changes:\r\n"
+         u"  /TARGET:path          --target=path               a new target\r\n"
+         u"  /REPLACE:OLD|NEW      --replace=OLD|NEW           every stored path that begins with OLD begins with NEW\r\n"
+         u"  /RECURSIVE            --recursive                 a folder stands for every .lnk file below it\r\n"
+         u"  /DRYRUN               --dry-run                   say what would change, and change nothing\r\n"
+         u"  an empty value (/ARGS: /DESC: /WORKDIR: /ICON: /APPID:) removes that string\r\n"
          u"                        --                          the words after it are paths\r\n"
+         u"Reading links: mklnk /READ [/JSON | /COMMAND] file.lnk...:\r\n"
+         u"  /READ                 --read                      what each link holds, as text\r\n"
+         u"  /JSON                 --json                      ... as one JSON object a line\r\n"
+         u"  /COMMAND              --command                   ... as the command line that makes it again\r\n"
          u"A value with spaces goes in double quotes, \"\" standing for one: /ARGS:\"/k \"\"a b.bat\"\"\".\r\n"
          u"On Linux the shell's quoting does it: '/ARGS:/k \"a b.bat\"'.";
 }

@@ -23,10 +23,29 @@ namespace mklnk::cli {
 // this machine.
 enum class TargetType { kUnsaid, kFile, kFolder };
 
+// --edit: the links to change, and which of their properties were given,
+// for only those to change.  An empty string value removes the string.
+struct EditOptions {
+  bool on = false;  // --edit, /EDIT
+  bool recursive = false;
+  bool dryRun = false;
+  bool arguments = false, description = false, workingDirectory = false, icon = false, show = false,
+       hotKey = false, admin = false, targetType = false, appId = false;
+  bool retarget = false;  // --target
+  std::u16string target;
+  bool replace = false;  // --replace=OLD|NEW
+  std::u16string replaceOld, replaceNew;
+};
+// Whether the command reads links instead of making one (/READ, and /JSON
+// or /COMMAND, which read too), and how it prints them.
+enum class ReadMode { kNone, kText, kJson, kCommand };
+
 struct Options {
   platform::LinkProperties link;
   TargetType targetType = TargetType::kUnsaid;
+  EditOptions edit;
   std::vector<std::u16string> echo;  // for /showargs: one line per option given, as understood
+  ReadMode read = ReadMode::kNone;
 };
 
 struct KnownOption;  // one option: its names, whether it takes a value
@@ -53,16 +72,26 @@ class OptionReader {
 
   const Options& options() const { return options_; }
   // The error line's text for a value an option cannot take; "" when all
-  // were good.  Reading stops at the first.
-  const std::u16string& error() const { return error_; }
+  // were good.  Reading stops at the first, but for what only making a
+  // link refuses (an empty folder or icon, which an edit takes for "remove
+  // it", and the options of an edit): that is the error only without
+  // --edit, wherever --edit stands.
+  const std::u16string& error() const {
+    return options_.edit.on || makingError_.empty() ? error_ : makingError_;
+  }
   // Whether any option was given.
   bool any() const { return seen_ != 0; }
+  // Whether an option that says what a link holds was given.
+  bool makesLink() const;
 
  private:
   void Apply(const KnownOption& option, std::u16string_view given, const std::u16string* value);
 
+  void Defer(std::u16string text);
+
   Options options_;
   std::u16string error_;
+  std::u16string makingError_;  // the first error that only making a link has
   std::uint32_t seen_ = 0;  // a bit for each option given
 };
 

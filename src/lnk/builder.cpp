@@ -407,6 +407,18 @@ std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items) {
   return std::move(list.str());
 }
 
+std::string BuildNetworkLinkInfo(std::u16string_view netName, std::u16string_view pathSuffix) {
+  RequireNoNul(netName, "the network share");
+  RequireNoNul(pathSuffix, "the path on the network share");
+  if (netName.empty()) throw LinkDataError(LinkDataError::Kind::kInvalid, "the network share is empty");
+  LinkData data;
+  data.netName = netName;
+  data.pathSuffix = pathSuffix;
+  ByteWriter w;
+  WriteNetworkLinkInfo(w, data);
+  return std::move(w.str());
+}
+
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");

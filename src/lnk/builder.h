@@ -123,6 +123,11 @@ std::string BuildLinkFile(const LinkData& data);
 // item, without the list's own size field.  Throws as BuildLinkFile does.
 std::string BuildIdList(char16_t drive, const std::vector<LinkItem>& items);
 
+// The LinkInfo of a network share and the path below it, as BuildLinkFile
+// writes it (kNetwork): `netName` in upper case already.  Throws as
+// BuildLinkFile does.
+std::string BuildNetworkLinkInfo(std::u16string_view netName, std::u16string_view pathSuffix);
+
 // Windows-1252 with '?' for every UTF-16 unit it cannot hold (used for the
 // single-byte fields), so a surrogate pair becomes "??", as Windows writes
 // it.

@@ -122,6 +122,9 @@ std::vector<std::string> FindNamesA(Handle folder, const std::string& name);
 // that has that name; 0 on failure, with kErrorFileExists in GetLastError
 // when the name is taken.
 std::int32_t CreateNewFileA(Handle folder, const std::string& name);
+// The same, holding `bytes`, in one opening of the file (not flushed); on
+// a failure to write, nothing is left of it.
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes);
 extern const std::uint32_t kErrorFileExists;
 
 // Which file stands at `name` in the folder, itself (a symbolic link is not
@@ -143,6 +146,64 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 // Removes the file `name` from the folder.  Non-zero on success.
 std::int32_t RemoveFileA(Handle folder, const std::string& name);
 
+// ---- having files on disk -----------------------------------------------------
+//
+// A new file is written without waiting for the disk, and flushed before
+// it takes its name: several files are flushed with one call where the
+// system has one.
+
+// Writes `bytes` as the whole of the file `name` in the folder (one the run
+// made with CreateNewFileA), without flushing.  Non-zero on success.
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes);
+
+// Has the data of the file `name` in the folder on disk.  Non-zero on
+// success.
+std::int32_t FlushFileA(Handle folder, const std::string& name);
+
+// Has everything written on the folder's file system on disk, in one call
+// (syncfs on Linux): 1; 0 on failure, with the reason in GetLastError; -1
+// where the system has no such call (Windows), and each file is flushed by
+// itself instead.
+std::int32_t FlushFileSystem(Handle folder);
+
+// Has the folder's entries, the names just put in place in it, on disk.
+// Non-zero on success.  Windows writes each replacing rename through, and
+// has nothing more to do.
+std::int32_t FlushFolder(Handle folder);
+
+// ---- links changed in place ------------------------------------------------
+//
+// An edited link is read from its folder, and its new bytes staged beside
+// it (shelllink/replace.h) with what else the file had.
+
+// One entry of a folder, as it is: a symbolic link (a junction, a reparse
+// point) is kOther, never followed.
+struct FolderEntry {
+  enum class Kind { kFile, kFolder, kOther };
+  std::string name;
+  Kind kind = Kind::kOther;
+};
+
+// The entries of the folder at `path`, "." and ".." left out.  False, with
+// the reason in GetLastError, when it cannot be listed.
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries);
+
+// The bytes of the plain file `name` in the folder (a symbolic link is not
+// followed, and nothing but a plain file is read), when it holds at most
+// `most`.  False, with the reason in GetLastError, otherwise:
+// kErrorFileTooLarge for a larger file, kErrorNotPlainFile for anything
+// that is not a plain file.
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes);
+extern const std::uint32_t kErrorFileTooLarge;
+extern const std::uint32_t kErrorNotPlainFile;
+
+// Gives the file `to` in the folder what else the file `from` there has:
+// its permissions and owner on Linux, its read-only, system and archive
+// attributes on Windows; `hidden` says whether `from` is hidden (Windows:
+// the attribute goes with the name, HideFileA).  Non-zero on success; a
+// file whose owner cannot be kept fails (EPERM).
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden);
+
 // ---- text -------------------------------------------------------------------
 
 // The platform's default conversion to the ANSI code page: a character the
@@ -162,6 +223,16 @@ std::u16string UpperCase(std::u16string_view text);
 // unknown one stays as it is.  On Linux, the variables Wine gives a prefix
 // (SystemRoot, windir, ProgramFiles, USERPROFILE...), for paths of it.
 std::u16string ExpandVariables(std::u16string_view text);
+
+// ---- reading a file (mklnk --read) -------------------------------------------
+
+enum class FileRead { kRead, kNotFound, kFolder, kNotAFile, kFailed };
+
+// The bytes of the file at `path`, at most `most` of them (`cut` says
+// whether there were more).  Anything but a regular file is refused
+// unopened or unread: a folder, a device, a pipe (whose reading could
+// wait forever).  kFailed leaves the system's reason in GetLastError.
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut);
 
 // ---- the process ------------------------------------------------------------
 
@@ -269,10 +340,11 @@ class ShellLinkObject {  // IShellLinkDual
   virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
   // System.AppUserModel.ID, in the link's property store.
   virtual void SetAppUserModelId(const std::u16string& id) = 0;
-  // Writes the link into the file it was opened from, and has it on disk
-  // (flushed) before it returns.  A failure to write that file (no room, an
-  // I/O error) is a ShellFailure with the system's reason and no
-  // description: the caller knows which link the user asked for.
+  // Writes the link into the file it was opened from; the caller has it on
+  // disk afterwards (FlushFileA), with others where it makes many.  A
+  // failure to write that file (no room, an I/O error) is a ShellFailure
+  // with the system's reason and no description: the caller knows which
+  // link the user asked for.
   virtual void Save() = 0;
 };
 

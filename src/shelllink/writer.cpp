@@ -115,62 +115,6 @@ std::string OnDiskName(platform::Handle folder, const std::string& name, const s
        u" all match " + Quoted(platform::FromAnsi(name)) + u"; rename or remove all but one.");
 }
 
-// The empty file the Shell fills in: the run's own temporary file in the
-// link's folder, hidden by its leading dot on Linux, ending in ".lnk" (the
-// Shell opens nothing else as a link), named after this process so that no
-// other run takes it, and made new, never over anything.  Its name.
-std::string CreateEmptyFile(platform::Handle folder, const std::u16string& linkPath) {
-  const std::string stem = ".mklnk-" + std::to_string(platform::ProcessId());
-  for (int n = 0;; ++n) {
-    std::string name = n == 0 ? stem + ".lnk" : stem + "-" + std::to_string(n) + ".lnk";
-    if (platform::CreateNewFileA(folder, name) != 0) return name;
-    const std::uint32_t reason = platform::GetLastError();
-    // Only a leftover of an earlier run of the same number is worth
-    // passing over, and only a few times.
-    if (reason != platform::kErrorFileExists || n == 9) Fail(u"cannot create the link file " + Quoted(linkPath), reason);
-  }
-}
-
-// What a call holds while it writes: the link's folder, and the temporary
-// file once it is made.  A failure removes the file; nothing else in the
-// folder is ever touched by name.
-class Writing {
- public:
-  Writing() = default;
-  Writing(const Writing&) = delete;
-  Writing& operator=(const Writing&) = delete;
-  ~Writing() {
-    Abandon();
-    if (folder != platform::kInvalidHandle) platform::CloseFolder(folder);
-  }
-  // From here on an interrupt waits until the temporary file is in place
-  // or gone.
-  void Defer() {
-    platform::DeferInterrupts();
-    deferred_ = true;
-  }
-  // The link is in place: nothing is left to remove.
-  void Done() {
-    temporary.clear();
-    Allow();
-  }
-  void Abandon() {
-    if (!temporary.empty()) platform::RemoveFileA(folder, temporary);
-    temporary.clear();
-    Allow();
-  }
-
-  platform::Handle folder = platform::kInvalidHandle;
-  std::string temporary;
-
- private:
-  void Allow() {
-    if (deferred_) platform::AllowInterrupts();
-    deferred_ = false;
-  }
-  bool deferred_ = false;
-};
-
 }  // namespace
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
@@ -184,13 +128,36 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
 
 bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
                      std::u16string linkName, const platform::LinkProperties& properties) {
+  // A list of one: staged, then put in place at once.
+  LinkBatch batch;
+  if (!CreateShellLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                       properties, batch)) {
+    return false;
+  }
+  batch.group.Commit();
+  return batch.Report(batch.group.TakeOutcomes());
+}
+
+bool LinkBatch::Report(const std::vector<ReplaceOutcome>& outcomes) {
+  bool all = true;
+  for (const ReplaceOutcome& outcome : outcomes) {
+    if (outcome.done) continue;
+    console::ConsoleWriteLine(console::ErrorLine(outcome.what, outcome.reason));
+    all = false;
+  }
+  return all;
+}
+
+bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                     std::u16string linkName, const platform::LinkProperties& properties, LinkBatch& batch) {
   linkFolder = fs::StripQuotes(std::move(linkFolder));
   linkName = fs::StripQuotes(std::move(linkName));
   targetName = fs::StripQuotes(std::move(targetName));
   targetFolder = fs::StripQuotes(std::move(targetFolder));
 
   const std::u16string linkFileName = (linkName.empty() ? targetName : linkName) + u".lnk";
-  Writing writing;
+  std::optional<std::size_t> staged;
+  ReplaceGroup& group = batch.group;
   try {
     if (!ValidFileName(linkFileName)) Fail(u"the link name " + Quoted(linkFileName) + u" is not a valid file name.");
 
@@ -226,8 +193,8 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     // Everything is looked at before anything is made: the link's folder,
     // what stands under the link file's name, and whether that is the
     // target.
-    const std::unique_ptr<platform::ShellObject> shell = platform::CreateShell();
-    const std::unique_ptr<platform::FolderObject> folder = shell->NameSpace(FullOrFail(linkFolder));
+    if (!batch.shell) batch.shell = platform::CreateShell();
+    const std::unique_ptr<platform::FolderObject> folder = batch.shell->NameSpace(FullOrFail(linkFolder));
     if (!folder) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" was not found.");
     std::unique_ptr<platform::FolderItemObject> item = folder->Self();
     if (!item) Fail(u"Object variable not set: the link folder " + Quoted(linkFolder) + u" has no item.");
@@ -236,11 +203,14 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const auto folderBytes = platform::ToAnsiExact(folderPath);
     const auto nameBytes = platform::ToAnsiExact(linkFileName);
     if (!folderBytes || !nameBytes) Fail(u"cannot create the link file " + Quoted(linkPath) + u".");
-    writing.folder = platform::OpenFolderA(*folderBytes);
-    if (writing.folder == platform::kInvalidHandle) {
+    if (group.Full()) group.Commit();
+    const platform::Handle held = group.Folder(*folderBytes);
+    if (held == platform::kInvalidHandle) {
       Fail(u"cannot create the link file " + Quoted(linkPath), platform::GetLastError());
     }
-    const std::string name = OnDiskName(writing.folder, *nameBytes, folderPath);
+    // A name a link of the group is to take is looked at once it has.
+    if (group.Pending(held, *nameBytes)) group.Commit();
+    const std::string name = OnDiskName(held, *nameBytes, folderPath);
     linkPath = JoinPath(folderPath, platform::FromAnsi(name));
     if (const std::u16string tooLong = TooLongForLink(LinkPath::kLinkFile, linkPath); !tooLong.empty()) {
       Fail(tooLong);
@@ -257,7 +227,7 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     if (attributes != platform::kInvalidFileAttributes) {
       // The link file itself, not what a symbolic link of that name leads
       // to, compared with the target as files, however either is spelt.
-      if (isTheTarget(platform::GetFileIdAt(writing.folder, name))) {
+      if (isTheTarget(platform::GetFileIdAt(held, name))) {
         Fail(u"the link file " + Quoted(linkPath) + u" is the target itself.");
       }
       if ((attributes & platform::kAttrDirectory) != 0) {
@@ -265,11 +235,11 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
       }
     }
 
-    // The new link, complete under its temporary name, then in place in
-    // one step.
-    writing.Defer();
-    writing.temporary = CreateEmptyFile(writing.folder, linkPath);
-    const std::u16string temporaryName = platform::FromAnsi(writing.temporary);
+    // The new link, complete under its temporary name (replace.h); in place
+    // with its group.
+    staged = group.StageEmpty(ReplaceTarget{held, name, linkPath, attributes != platform::kInvalidFileAttributes,
+                                            targetId});
+    const std::u16string temporaryName = platform::FromAnsi(group.TemporaryName(*staged));
     const std::unique_ptr<platform::FolderItemsObject> items = folder->Items();
     item = items ? items->Item(temporaryName) : nullptr;
     if (!item) Fail(u"Object variable not set: the Shell does not list " + Quoted(JoinPath(folderPath, temporaryName)) + u".");
@@ -299,33 +269,34 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
       if (!failure.description.empty()) throw;
       Fail(u"cannot write the link file " + Quoted(linkPath), failure.reason);
     }
-    // Hidden while it is a stray, shown again as it takes the name: the
-    // Shell may not list a hidden file, so not before its save.
-    platform::HideFileA(writing.folder, writing.temporary, true);
-    // Whatever stands at the name now, a file put there meanwhile or in
-    // another letter case, must still not be the target.
-    if (isTheTarget(platform::GetFileIdAt(writing.folder, name))) {
-      Fail(u"the link file " + Quoted(linkPath) + u" is the target itself.");
+    if (batch.bytesOnly != nullptr) {
+      constexpr std::size_t kMostLinkBytes = 1 << 20;  // the Shell writes a few hundred bytes
+      if (!platform::ReadFileAt(held, group.TemporaryName(*staged), kMostLinkBytes, *batch.bytesOnly)) {
+        Fail(u"cannot read the link made in " + Quoted(folderPath), platform::GetLastError());
+      }
+      group.Drop(*staged);
+      return true;
     }
-    platform::HideFileA(writing.folder, writing.temporary, false);
-    if (platform::ReplaceFileA(writing.folder, writing.temporary, name) == 0) {
-      const std::uint32_t reason = platform::GetLastError();
-      Fail((attributes != platform::kInvalidFileAttributes ? u"cannot replace the existing file "
-                                                            : u"cannot create the link file ") +
-               Quoted(linkPath),
-           reason);
-    }
-    writing.Done();
+    group.Filled(*staged);
+    batch.last = *staged;
   } catch (const platform::ShellFailure& failure) {
-    writing.Abandon();
+    if (staged) group.Drop(*staged);
     console::ConsoleWriteLine(console::ErrorLine(failure.description, failure.reason));
     return false;
   } catch (const std::bad_alloc&) {
-    writing.Abandon();
+    if (staged) group.Drop(*staged);
     console::ConsoleWriteLine(console::ErrorLine(u"out of memory"));
     return false;
   }
   return true;
+}
+
+bool MakeLinkBytes(std::u16string linkFolder, std::u16string targetFolder, std::u16string targetName,
+                   std::u16string linkName, const platform::LinkProperties& properties, std::string& bytes) {
+  LinkBatch batch;
+  batch.bytesOnly = &bytes;
+  return CreateShellLink(std::move(linkFolder), std::move(targetFolder), std::move(targetName), std::move(linkName),
+                         properties, batch);
 }
 
 }  // namespace mklnk::shelllink

@@ -22,7 +22,8 @@ std::string Read(const OptionReader& r) {
                     " hotkey=" + std::to_string(p.hotKey) + (p.runAsAdministrator ? " admin" : "") +
                     (p.appId.empty() ? "" : " appid=" + Show(p.appId));
   for (const std::u16string& line : r.options().echo) out += " | " + Show(line);
-  return out;
+  static constexpr const char* kModes[] = {"", " read=text", " read=json", " read=command"};
+  return out + kModes[static_cast<int>(r.options().read)];
 }
 
 const std::string kNone = "args= workdir= desc= icon=,0 show=1 hotkey=0";
@@ -59,6 +60,8 @@ TEST(ReadOptions, RawCommandLines) {
       {u"/SHOW:min /HOTKEY:Shift+F10 /ICON:a,b.ico,-2 a b", u"a b",
        "args= workdir= desc= icon=a,b.ico,-2 show=7 hotkey=377 | Show: minimized | Hot key: Shift+F10 | "
        "Icon: a,b.ico, index -2"},
+      // The read mode's words; the files are left for the read.
+      {u"/READ /JSON a.lnk \"b c.lnk\"", u"a.lnk \"b c.lnk\"", kNone + " read=json"},
       {u"/HOTKEY:F24 /ICON:x.ico a b", u"a b",
        "args= workdir= desc= icon=x.ico,0 show=1 hotkey=135 | Hot key: F24 | Icon: x.ico, index 0"},
       {u"/DESC:" + desc1023 + u" a b", u"a b",
@@ -127,6 +130,26 @@ TEST(ReadOptions, Words) {
       {{u"a", u"--app-id=Company.App", u"b"}, {u"a", u"b"}, kNone + " appid=Company.App | AppUserModelID: Company.App"},
       {{u"--app-id="}, {}, "error: --app-id takes an application ID without spaces, as in Company.Product: \"\"."},
       {{u"--app-id=a", u"/APPID:b"}, {}, "error: /APPID is given twice."},
+      {{u"--app-id=", u"a.lnk", u"--edit"}, {u"a.lnk"}, kNone + " | AppUserModelID:  | Edit"},
+      {{u"--edit", u"--app-id=a b"}, {}, "error: --app-id takes an application ID without spaces, as in "
+                                          "Company.Product: \"a b\"."},
+      // An edit's options, and the empty values that remove a string; what
+      // only making a link refuses is refused only without --edit.
+      {{u"--working-directory=", u"a.lnk", u"--icon=", u"/EDIT", u"--dry-run"}, {u"a.lnk"},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Working directory:  | Icon: , index 0 | Dry run | Edit"},
+      {{u"--working-directory=", u"a", u"b"}, {}, "error: --working-directory takes a folder: \"\"."},
+      {{u"--dry-run", u"--icon=", u"--bogus"}, {}, "error: --dry-run changes links: it goes with --edit."},
+      {{u"/TARGET:x", u"a"}, {}, "error: /TARGET changes links: it goes with /EDIT."},
+      {{u"--edit", u"--replace=C:\\a"}, {}, "error: --replace takes two paths joined by |, as in "
+                                              "\\\\old\\share|\\\\new\\share: \"C:\\a\"."},
+      {{u"--edit", u"--replace=a|\\\\s\\t"}, {}, "error: --replace takes full paths, a drive's (C:\\...) or a "
+                                                    "share's (\\\\server\\share...): \"a|\\\\s\\t\"."},
+      {{u"--edit", u"--replace=C:|\\\\s\\t", u"--recursive", u"--target=x"}, {},
+       "args= workdir= desc= icon=,0 show=1 hotkey=0 | Edit | Replace: C: with \\\\s\\t | Recursive | Target: x"},
+      {{u"--read", u"a.lnk"}, {u"a.lnk"}, kNone + " read=text"},
+      {{u"/Read", u"/json", u"a"}, {u"a"}, kNone + " read=json"},
+      {{u"--command", u"--read", u"x"}, {u"x"}, kNone + " read=command"},
+      {{u"--json", u"/COMMAND"}, {}, "error: --json and --command cannot be used together; /JSON and /COMMAND neither."},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.words.front()));

@@ -200,6 +200,21 @@ class Tool:
 TOOL = None
 
 
+def windows_tool():
+    """The Windows build as a Tool, to run with an exact command line: the
+    one under test, or natively the one whose test programs are borrowed
+    (mklnk.exe above them); None when there is none."""
+    if TOOL.wine:
+        return TOOL
+    if not TOOL.reader or not TOOL.wine_run:
+        return None
+    tests = os.path.dirname(TOOL.reader)
+    exe, launcher = os.path.join(os.path.dirname(tests), "mklnk.exe"), os.path.join(tests, "launch.exe")
+    if not (os.path.exists(exe) and os.path.exists(launcher)):
+        return None
+    return Tool(exe, launcher, TOOL.wine_run, TOOL.reader, TOOL.marker)
+
+
 def main():
     global TOOL, DESCRIPTION, VERSION, SYSCALL_BUDGET, CRASH_POINTS
     parser = argparse.ArgumentParser()

@@ -1,4 +1,5 @@
 """End to end: usage text, echo and exit status, byte for byte."""
+import json
 import ntpath
 import os
 import shutil
@@ -151,6 +152,184 @@ class Echo(unittest.TestCase):
             out, rc = harness.TOOL.run(["l", "t.txt", "/showargs"], cwd=d)
             self.assertEqual(out, b"Parameters: l t.txt\r\n")
             self.assertEqual(sorted(os.listdir(d)), ["t.txt"])
+
+
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lnk", "samples")
+# The samples whose text is plain ASCII: the same bytes in every code page
+# (the text of the others is in the console's code page; their JSON is
+# ASCII too).
+ASCII_TEXT = ["app-id.lnk", "console.lnk", "control-panel.lnk", "darwin.lnk", "environment.lnk", "hot-key.lnk",
+              "known-folder.lnk", "local-file.lnk", "padded-arguments.lnk", "run-as-admin.lnk", "unknown-blocks.lnk"]
+
+
+def liblnk():
+    """python3-liblnk (its module is pylnk), or None where it is not installed."""
+    try:
+        import pylnk
+        return pylnk
+    except ImportError:
+        return None
+
+
+def quoted_option(word):
+    """A word of a raw Windows command line as mklnk reads it: a path with
+    a space in double quotes, an option's value with a space or a double
+    quote in double quotes, each double quote in it doubled."""
+    if word.startswith("/") and ":" in word:
+        name, value = word.split(":", 1)
+        if " " in value or '"' in value:
+            return name + ':"' + value.replace('"', '""') + '"'
+        return word
+    return '"' + word + '"' if " " in word else word
+
+
+class Read(unittest.TestCase):
+    """mklnk /READ: the same bytes from both builds; errors per operand."""
+
+    def test_samples_as_expected(self):
+        # One expected file for both builds: the Windows build prints the
+        # native one's bytes.
+        names = sorted(n for n in os.listdir(SAMPLES) if n.endswith(".lnk"))
+        text, rc1 = harness.TOOL.run(["/READ"] + ASCII_TEXT, cwd=SAMPLES)
+        json_lines, rc2 = harness.TOOL.run(["/READ", "/JSON"] + names, cwd=SAMPLES)
+        with open(os.path.join(SAMPLES, "expected.txt"), "rb") as f:
+            self.assertEqual(text + b"\r\n" + json_lines, f.read())
+        self.assertEqual((rc1, rc2), (0, 0))
+
+    def test_operands_that_are_no_link(self):
+        with TempDir() as d:
+            os.mkdir(os.path.join(d, "folder"))
+            with open(os.path.join(d, "empty.lnk"), "wb"):
+                pass
+            with open(os.path.join(d, "text.lnk"), "wb") as f:
+                f.write(b"L\0\0\0 not a link, though it begins like one" * 3)
+            shutil.copy(os.path.join(SAMPLES, "control-panel.lnk"), d)
+            operands = ["missing.lnk", "folder", "empty.lnk", "text.lnk", "control-panel.lnk"]
+            # Each operand has its line, in order; the good one is still read.
+            out, rc = harness.TOOL.run(["/READ", "/JSON"] + operands, cwd=d)
+            lines = out.split(b"\r\n")
+            self.assertEqual(lines[:4], [b'{"file":"missing.lnk","error":"not found"}',
+                                         b'{"file":"folder","error":"is a folder"}',
+                                         b'{"file":"empty.lnk","error":"is not a shell link"}',
+                                         b'{"file":"text.lnk","error":"is not a shell link"}'])
+            self.assertTrue(lines[4].startswith(b'{"file":"control-panel.lnk","target":null,'), lines[4])
+            self.assertEqual((lines[5:], rc), ([b""], 1))
+            out, rc = harness.TOOL.run(["/READ", "missing.lnk", "control-panel.lnk"], cwd=d)
+            self.assertEqual(out, b'Error: "missing.lnk" not found.\r\ncontrol-panel.lnk\r\n'
+                                  b"  item list: All Control Panel Items > unknown 0x01 > System\r\n")
+            self.assertEqual(rc, 1)
+            # A line the read cannot take: usage errors, nothing read.
+            rows = [(["/READ"], b"Error: /READ (--read) takes the link files to read.\r\n"),
+                    (["/READ", "/ARGS:x", "a.lnk"], b"Error: the options that say what a link holds cannot go with "
+                                                    b"/READ (--read).\r\n"),
+                    (["/JSON", "/COMMAND", "a.lnk"], b"Error: --json and --command cannot be used together; /JSON "
+                                                     b"and /COMMAND neither.\r\n")]
+            if not harness.TOOL.wine:
+                rows += [(["--read"], rows[0][1]), (["--json", "--arguments=x", "a.lnk"], rows[1][1])]
+            for args, expected in rows:
+                with self.subTest(args=args):
+                    self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))
+            if not harness.TOOL.wine:
+                # After --read every word is a file, a slash one too.
+                out, rc = harness.TOOL.run(["--read", "/JSON"], cwd=d)
+                self.assertEqual((out, rc), (b'Error: "/JSON" not found.\r\n', 1))
+
+    def test_agrees_with_liblnk(self):
+        # liblnk reads the strings and flags; it misreads the header's icon
+        # index, show command and hot key, which are compared with the bytes.
+        # MKLNK_SAMPLES names a folder of more links to compare.
+        lib = liblnk()
+        if lib is None:
+            self.skipTest("python3-liblnk is not installed")
+        folders = [SAMPLES] + ([os.environ["MKLNK_SAMPLES"]] if os.environ.get("MKLNK_SAMPLES") else [])
+        paths = [os.path.join(root, n) for folder in folders for root, _, files in os.walk(folder)
+                 for n in sorted(files) if not n.endswith(("README", ".txt"))]
+        agreed = 0
+        for path in paths:
+            out, _ = harness.TOOL.run(["/READ", "/JSON", os.path.basename(path)], cwd=os.path.dirname(path))
+            mine = json.loads(out)
+            with open(path, "rb") as f:
+                data = f.read()
+            f = lib.file()
+            try:
+                f.open(path)
+            except IOError:
+                # liblnk refuses a damaged file; mklnk reads what is there.
+                self.assertTrue("error" in mine or mine["warnings"], path)
+                continue
+            if "error" in mine:
+                self.fail("%s: liblnk reads it, mklnk says %s" % (path, mine["error"]))
+            with self.subTest(path=path):
+                for key, theirs in (("arguments", f.command_line_arguments), ("working_directory", f.working_directory),
+                                    ("description", f.description), ("icon_location", f.icon_location),
+                                    ("relative_path", f.relative_path),
+                                    ("environment_target", f.environment_variables_location)):
+                    if mine["warnings"] and theirs is None:
+                        continue  # a damaged file: liblnk gives up on the field
+                    # liblnk keeps a counted NUL; Windows ends the text there.
+                    self.assertEqual(mine[key], theirs.split("\0")[0] if theirs else theirs, key)
+                self.assertEqual(mine["link_flags"], f.data_flags)
+                self.assertEqual(mine["file_attributes"], f.file_attribute_flags)
+                if mine["link_info"] and mine["link_info"]["local_path"] and f.local_path:
+                    # The five bytes Windows-1252 leaves undefined: liblnk
+                    # gives U+FFFD, Windows (and mklnk) the C1 control.
+                    undefined = {c: "\ufffd" for c in (0x81, 0x8D, 0x8F, 0x90, 0x9D)}
+                    self.assertEqual(mine["link_info"]["local_path"].translate(undefined).lower(), f.local_path.lower())
+                # From the header's bytes, where liblnk is wrong.
+                self.assertEqual(mine["icon_index"], int.from_bytes(data[56:60], "little", signed=True))
+                self.assertEqual(mine["show_command"], int.from_bytes(data[60:64], "little"))
+                self.assertEqual(mine["hotkey"], int.from_bytes(data[64:66], "little"))
+                agreed += 1
+            f.close()
+        self.assertGreaterEqual(agreed, 12)
+
+    def test_command_line_makes_the_link_again(self):
+        # A link made with every option, printed with /COMMAND and made again
+        # from that line by the Windows build, reads back the same.
+        windows = harness.windows_tool()
+        if windows is None:
+            self.skipTest("no Windows build to make links from a raw line")
+        # What the line carries; the rest (the item list's details, times)
+        # is the Shell's, which differs between the builds.
+        carried = ("target", "target_type", "arguments", "working_directory", "description", "icon_location",
+                   "icon_index", "show_command", "hotkey", "run_as_admin", "environment_target", "app_id")
+        with TempDir() as d:
+            open(os.path.join(d, "tool 1.exe"), "w").close()
+            wd = os.path.join(d, "work dir")
+            os.mkdir(wd)
+            made = [
+                ["a", "tool 1.exe", '/ARGS:-x "q" y', "/WORKDIR:" + harness.win_path(wd), "/DESC:a b, c",
+                 "/ICON:%SystemRoot%\\system32\\shell32.dll,-3", "/SHOW:min", "/HOTKEY:Ctrl+Shift+F12", "/ADMIN",
+                 "/APPID:Company.Tool.1"],
+                ["b", "C:\\nowhere\\x y", "/TYPE:folder", "/SHOW:max", "/HOTKEY:Alt+7"],
+                ["c", "%WINDIR%\\no-such-tool.exe", "/TYPE:file", "/ARGS:/k"],
+            ]
+            for args in made:
+                if "%" in args[1] and not harness.TOOL.wine:
+                    continue  # the Windows build hands it to the Shell, which stores it expanded
+                with self.subTest(args=args):
+                    name = args[0] + ".lnk"
+                    # A Windows command line quotes an option's value, natively the shell's words do.
+                    raw = " ".join(quoted_option(a) for a in args) if harness.TOOL.wine else None
+                    out, rc = harness.TOOL.run(args, raw=raw, cwd=d)
+                    self.assertEqual(rc, 0, out)
+                    line, rc = harness.TOOL.run(["/COMMAND", name], cwd=d)
+                    self.assertEqual(rc, 0, line)
+                    first, _ = harness.TOOL.run(["/READ", "/JSON", name], cwd=d)
+                    os.remove(os.path.join(d, name))
+                    lines = line.decode("cp1252" if harness.TOOL.wine else "utf-8").rstrip("\r\n").split("\r\n")
+                    line = lines.pop()
+                    # The native build keeps no file or folder for a target
+                    # of variables that is not here.
+                    self.assertEqual([w for w in lines if "/TYPE:file is a guess" not in w], [])
+                    out, rc = windows.run(raw=line, cwd=d)
+                    self.assertEqual(rc, 0, (line, out))
+                    again, _ = harness.TOOL.run(["/READ", "/JSON", name], cwd=d)
+                    a, b = json.loads(first), json.loads(again)
+                    if lines:  # the guess: the first said nothing
+                        b["target_type"] = None
+                    # An empty string stored (Wine's link object) or none (the native build).
+                    self.assertEqual({k: a[k] or None for k in carried}, {k: b[k] or None for k in carried}, line)
 
 
 class RawCommandLine(unittest.TestCase):

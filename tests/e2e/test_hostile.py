@@ -607,7 +607,9 @@ class CrashPoints(Sandbox):
     """A run stopped, or failed, at each of its system calls in turn (strace
     injects the signal or the error): the link's name holds the older link
     byte for byte or a complete new one, and nothing else is left in the
-    folder but, after SIGKILL alone, the run's one hidden temporary file."""
+    folder but, after SIGKILL alone, the run's one hidden temporary file.
+    A failure once the new link has its name (the folder's flush) leaves
+    the new link, reported as not known to be on disk."""
 
     def test_every_system_call(self):
         if not harness.CRASH_POINTS:
@@ -627,12 +629,13 @@ class CrashPoints(Sandbox):
             reset(older)
             calls = trace(args, self.d)
             self.assertTrue({"rename", "renameat"} & {name for name, _ in calls})
-            points = [(occurrence(calls, i), "signal=" + sig) for i in range(1, len(calls))
+            renamed = max(i for i, (name, _) in enumerate(calls) if name in ("rename", "renameat", "renameat2"))
+            points = [(occurrence(calls, i), "signal=" + sig, i) for i in range(1, len(calls))
                       for sig in ("KILL", "INT", "TERM", "HUP")]
-            points += [(occurrence(calls, i), "error=" + err) for i, (name, _) in enumerate(calls)
+            points += [(occurrence(calls, i), "error=" + err, i) for i, (name, _) in enumerate(calls)
                        if name in ("write", "fsync", "close", "rename", "renameat", "renameat2", "openat")
                        for err in ("ENOSPC", "EIO")]
-            for (name, n), what in points:
+            for (name, n), what, at in points:
                 reset(older)
                 before = snapshot(self.d)
                 out, rc = injected(args, self.d, name, n, what)
@@ -649,7 +652,8 @@ class CrashPoints(Sandbox):
                         rest = {k: v for k, v in after.items() if k not in stray and k != b"links/doc.lnk"}
                         self.assertEqual(rest, {k: v for k, v in before.items() if k != b"links/doc.lnk"})
                         if link is not None and link[1] != older and whole_link(link[1]):
-                            self.assertIn(rc, (0, -2, -15, -1, -9) if what.startswith("signal") else (0,), out)
+                            self.assertIn(rc, (0, -2, -15, -1, -9) if what.startswith("signal")
+                                          else (0, 1) if at > renamed else (0,), out)
                         else:
                             self.assertEqual(link, before.get(b"links/doc.lnk"))
                             self.assertNotEqual(rc, 0, out)
@@ -663,6 +667,58 @@ class CrashPoints(Sandbox):
                                                                    sum(f for _, f in tally.values())))
         for (kind, what), (tried, failed) in sorted(tally.items()):
             sys.stderr.write("  %-9s %-13s %3d tried, %3d failed\n" % (kind, what, tried, failed))
+
+    def test_every_system_call_of_an_edit(self):
+        """An edit of two links, stopped or failed at each call: each link
+        is its old bytes or its new ones, whole, and nothing else is left
+        but, after SIGKILL alone, the group's hidden temporary files."""
+        if not harness.CRASH_POINTS:
+            self.skipTest("the crash points are counted on the build without sanitizers")
+        for name in ("a", "b"):
+            out, rc = run(["links\\" + name, "data\\r.txt"], self.d)
+            self.assertEqual(rc, 0, out)
+        def links():
+            out = {}
+            for name in ("a", "b"):
+                with open(self.p("links/%s.lnk" % name), "rb") as f:
+                    out[name] = f.read()
+            return out
+
+        old = links()
+        args = ["--edit", self.w("links"), "--recursive", "--arguments=-v", "--show=max"]
+
+        def reset():
+            for name in os.listdir(self.p("links")):
+                os.unlink(os.path.join(self.p("links"), name))
+            for name, data in old.items():
+                touch(self.p("links/%s.lnk" % name), data)
+
+        out, rc = run(args, self.d)
+        self.assertEqual(rc, 0, out)
+        new = links()
+        reset()
+        calls = trace(args, self.d)
+        points = [(occurrence(calls, i), "signal=" + sig) for i in range(1, len(calls)) for sig in ("KILL", "TERM")]
+        points += [(occurrence(calls, i), "error=" + err) for i, (name, _) in enumerate(calls)
+                   if name in ("read", "write", "fsync", "syncfs", "close", "renameat", "openat", "fchmodat")
+                   for err in ("ENOSPC", "EIO")]
+        for (name, n), what in points:
+            reset()
+            before = snapshot(self.d)
+            out, rc = injected(args, self.d, name, n, what)
+            after = snapshot(self.d)
+            with self.subTest(call=name, n=n, what=what):
+                left = sorted(k for k in after if k.startswith(b"links/") and k not in (b"links/a.lnk", b"links/b.lnk"))
+                stray = [k for k in left if TEMPORARY.match(k[len(b"links/"):])]
+                self.assertEqual(left, stray if what == "signal=KILL" else [])
+                self.assertLessEqual(len(stray), 2)
+                rest = {k: v for k, v in after.items() if not k.startswith(b"links/")}
+                self.assertEqual(rest, {k: v for k, v in before.items() if not k.startswith(b"links/")})
+                states = [after[b"links/%s.lnk" % name.encode()][1] for name in ("a", "b")]
+                for name, data in zip(("a", "b"), states):
+                    self.assertIn(data, (old[name], new[name]))
+                if rc == 0:
+                    self.assertEqual(states, [new["a"], new["b"]], out)
 
 
 class Unicode(Sandbox):

@@ -527,6 +527,138 @@ class Failures(unittest.TestCase):
                 self.assertEqual(snapshot(d), before)
 
 
+class Edit(unittest.TestCase):
+    """Links changed in place (/EDIT, the form both builds take): only what
+    is given changes; a share retargeted with /REPLACE leaves no byte of the
+    old one but in the description; /DRYRUN changes nothing; /RECURSIVE
+    follows no symbolic link; a retargeted link opens its new target."""
+
+    OLD = "\\\\192.168.138.2\\storage"
+
+    def setUp(self):
+        self.tmp = TempDir()
+        self.d = self.tmp.__enter__()
+        os.makedirs(os.path.join(self.d, "links", "sub"))
+
+    def tearDown(self):
+        self.tmp.__exit__(None, None, None)
+
+    def p(self, rel):
+        return os.path.join(self.d, rel)
+
+    def run_tool(self, args, printed, status=0):
+        out, rc = harness.TOOL.run(args, cwd=self.d)
+        self.assertEqual((out.decode("utf-8", "replace"), rc), (printed, status))
+
+    def test_share_replaced(self):
+        # The share in two letter cases, as Windows-made links hold it.
+        for n, share in enumerate((self.OLD, self.OLD.upper())):
+            target = share + "\\Downloads\\folder1\\file1.txt"
+            link = self.p("links/net%d.lnk" % n)
+            out, rc = harness.TOOL.run(["links\\net%d" % n, target, "/TYPE:file", "/WORKDIR:" + share + "\\Downloads",
+                                        "/DESC:copied from " + self.OLD], cwd=self.d)
+            self.assertEqual(rc, 0, out)
+            os.chmod(link, 0o640)
+            before = snapshot(self.d)
+            stat = os.stat(link)
+            w = win_path(link)
+            warning = 'warning: the description of "%s" holds "%s"; text, not a path, it stays as it is.\r\n' % (
+                w, self.OLD)
+            new_share = "\\\\fileserver\\archive"
+            self.run_tool(["/EDIT", w, "/REPLACE:%s|%s" % (self.OLD, new_share), "/DRYRUN"],
+                          warning + 'would change "%s":\r\n'
+                          '  working directory: "%s\\Downloads" -> "%s\\Downloads"\r\n'
+                          '  target: "%s" -> "\\\\FILESERVER\\ARCHIVE\\Downloads\\folder1\\file1.txt"\r\n'
+                          % (w, share, new_share, target.upper()[:24] + target[24:]))
+            self.assertEqual(snapshot(self.d), before)
+            self.assertEqual(os.stat(link).st_mtime_ns, stat.st_mtime_ns)
+            self.run_tool(["/EDIT", w, "/REPLACE:%s|%s" % (self.OLD, new_share)], warning + 'changed "%s"\r\n' % w)
+            info = lnkcheck.read_link(link, ours=False)
+            self.assertEqual(info["errors"], [])
+            self.assertEqual(info["network_path"], "\\\\FILESERVER\\ARCHIVE\\Downloads\\folder1\\file1.txt")
+            self.assertEqual(info["working_directory"], new_share + "\\Downloads")
+            self.assertEqual(info["description"], "copied from " + self.OLD)
+            with open(link, "rb") as f:
+                data = f.read().lower()
+            old = self.OLD.lower()
+            self.assertEqual(data.count(old.encode()) + data.count(old.encode("utf-16-le")), 1)  # the description
+            self.assertEqual(os.stat(link).st_mode & 0o777, 0o640)
+            # Nothing left of the old share: the same again changes nothing.
+            self.run_tool(["/EDIT", w, "/REPLACE:%s|%s" % (self.OLD, new_share)], warning)
+
+    def test_recursive_and_failures(self):
+        harness.TOOL.run(["links\\a", "links"], cwd=self.d)
+        shutil.copy(self.p("links/a.lnk"), self.p("links/sub/b.LNK"))
+        outside = self.p("outside")
+        os.makedirs(outside)
+        shutil.copy(self.p("links/a.lnk"), os.path.join(outside, "c.lnk"))
+        os.symlink(outside, self.p("links/sub/out"))
+        with open(self.p("links/sub/not.lnk"), "wb") as f:
+            f.write(b"no link\n")
+        kept = snapshot(outside)
+        w = win_path(self.p("links"))
+        self.run_tool(["/EDIT", w, "/ARGS:-v", "/RECURSIVE"],
+                      'Error: cannot edit "%s\\sub\\not.lnk": it is not a shell link.\r\n'
+                      'changed "%s\\a.lnk"\r\nchanged "%s\\sub\\b.LNK"\r\n' % (w, w, w), 1)
+        self.assertEqual(snapshot(outside), kept)
+        self.assertEqual(lnkcheck.read_link(self.p("links/sub/b.LNK"), ours=False)["command_line_arguments"], "-v")
+        for args, printed, status in [
+                (["/EDIT", w, "/ARGS:-v"], 'Error: cannot edit "%s": it is a folder; --recursive edits the links '
+                                           'below it.\r\n' % w, 1),
+                (["/EDIT", w + "\\a.lnk"], 'Error: nothing to change in "%s\\a.lnk"; the options say what to '
+                                           'change.\r\n' % w, 2),
+                (["/EDIT", w + "\\none.lnk", "/DESC:x"], 'Error: cannot edit "%s\\none.lnk": not found.\r\n' % w, 1),
+                (["/EDIT", w + "\\a.lnk", "/TYPE:file"],
+                 "Error: /TYPE tells what a new target is: it goes with /TARGET.\r\n" if harness.TOOL.wine else
+                 "Error: --target-type tells what a new target is: it goes with --target.\r\n", 2),
+                (["/EDIT", w + "\\a.lnk", "/REPLACE:C:\\x|y"], 'Error: /REPLACE takes full paths, a drive\'s (C:\\...) '
+                                                            'or a share\'s (\\\\server\\share...): "C:\\x|y".\r\n', 2),
+                (["/EDIT", w + "\\a.lnk", "/ARGS:-v"], "", 0)]:
+            with self.subTest(args=args):
+                before = snapshot(self.d)
+                self.run_tool(args, printed, status)
+                self.assertEqual(snapshot(self.d), before)
+
+    def test_app_id(self):
+        # Set, replaced, removed: the file is then byte for byte what it was.
+        os.makedirs(self.p("data"))
+        harness.TOOL.run(["links\\a", "data"], cwd=self.d)
+        link = self.p("links/a.lnk")
+        w = win_path(link)
+        with open(link, "rb") as f:
+            made = f.read()
+        self.run_tool(["/EDIT", w, "/APPID:Company.App.1", "/DRYRUN"],
+                      'would change "%s":\r\n  app id: (none) -> "Company.App.1"\r\n' % w)
+        for value, printed, app_id in (("Company.App.1", 'changed "%s"\r\n' % w, "Company.App.1"),
+                                       ("Company.App.2", 'changed "%s"\r\n' % w, "Company.App.2"),
+                                       ("Company.App.2", "", "Company.App.2"),
+                                       ("", 'changed "%s"\r\n' % w, None)):
+            with self.subTest(value=value):
+                self.run_tool(["/EDIT", w, "/APPID:" + value], printed)
+                info = lnkcheck.read_link(link, ours=False)
+                self.assertEqual((info["errors"], info["app_id"]), ([], app_id))
+        with open(link, "rb") as f:
+            self.assertEqual(f.read(), made)
+        before = snapshot(self.d)
+        self.run_tool(["/EDIT", w, "/APPID:a b"],
+                      'Error: /APPID takes an application ID without spaces, as in Company.Product: "a b".\r\n', 2)
+        self.assertEqual(snapshot(self.d), before)
+
+    def test_new_target_opened_by_wine(self):
+        if harness.TOOL.wine or not harness.TOOL.wine_reads():
+            self.skipTest("the Linux build's links, opened with Wine's start")
+        os.makedirs(self.p("old"))
+        os.makedirs(self.p("tools"))
+        with open(self.p("old/gone.exe"), "wb"):
+            pass
+        shutil.copy(harness.TOOL.marker, self.p("tools/marker.exe"))
+        harness.TOOL.run(["links\\x", "old\\gone.exe", "/ARGS:one two"], cwd=self.d)
+        link = self.p("links/x.lnk")
+        self.run_tool(["/EDIT", win_path(link), "/TARGET:tools\\marker.exe"], 'changed "%s"\r\n' % win_path(link))
+        ran = harness.TOOL.open_link(link, self.p("ran"), "C.UTF-8")
+        self.assertEqual(ran, [win_path(self.p("tools/marker.exe")), win_path(self.p("tools")), "one two"])
+
+
 class OpenedByWine(unittest.TestCase):
     """Links made on Linux, opened with Wine's `start` as a double-click
     opens them, in locales of three code pages (Wine decodes single-byte

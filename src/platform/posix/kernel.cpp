@@ -18,6 +18,7 @@
 //
 // This file is divided into: helpers for modes; the kernel calls, in the
 // order of platform.h; the last error and its words.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -275,6 +276,28 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   return 0;
 }
 
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes) {
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return 0;
+  posix::NoteNewFile(*HeldPath(folder), name);
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0) return 1;
+  unlinkat(Fd(folder), name.c_str(), 0);
+  posix::ForgetListings();
+  errno = error;
+  return 0;
+}
+
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
   struct stat st;
   if (fstatat(Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
@@ -286,18 +309,129 @@ std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
 std::int32_t HideFileA(Handle /*folder*/, const std::string& /*name*/, bool /*hidden*/) { return 1; }
 
 std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::string& to) {
-  posix::ForgetListings();
   // rename(2) replaces the name itself, whatever it holds but a folder; the
   // file's own permissions play no part, as they play none in deleting it.
-  return renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) == 0 ? 1 : 0;
+  if (renameat(Fd(folder), from.c_str(), Fd(folder), to.c_str()) != 0) return 0;
+  posix::NoteRenamed(*HeldPath(folder), from, to);
+  return 1;
 }
 
 std::int32_t RemoveFileA(Handle folder, const std::string& name) {
-  posix::ForgetListings();
-  return unlinkat(Fd(folder), name.c_str(), 0) == 0 ? 1 : 0;
+  if (unlinkat(Fd(folder), name.c_str(), 0) != 0) return 0;
+  posix::NoteRemoved(*HeldPath(folder), name);
+  return 1;
+}
+
+// ---- having files on disk -------------------------------------------------------------
+
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // A close can report a failed write-back (NFS).
+  if (close(fd) != 0 && error == 0) error = errno;
+  errno = error;
+  return error == 0 ? 1 : 0;
+}
+
+std::int32_t FlushFileA(Handle folder, const std::string& name) {
+  const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int error = fsync(fd) == 0 ? 0 : errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  errno = error;
+  return error == 0 ? 1 : 0;
+}
+
+namespace {
+
+// `call` on the folder's descriptor, or, where that is one that cannot be
+// read (O_PATH, for a folder we may write in but not list), on the folder
+// opened for reading.
+template <class Call>
+int OnReadableFolder(Handle folder, Call call) {
+  if (call(Fd(folder)) == 0) return 0;
+  if (errno != EBADF || Fd(folder) < 0) return -1;
+  const int fd = openat(Fd(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int error = call(fd) == 0 ? 0 : errno;
+  close(fd);
+  errno = error;
+  return error == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+std::int32_t FlushFileSystem(Handle folder) {
+#if MKLNK_HAVE_SYNCFS
+  if (OnReadableFolder(folder, [](int fd) { return syncfs(fd); }) == 0) return 1;
+  // A folder we may not read: its files are flushed one by one.
+  return errno == EACCES ? -1 : 0;
+#else
+  (void)folder;
+  return -1;
+#endif
+}
+
+std::int32_t FlushFolder(Handle folder) {
+  if (OnReadableFolder(folder, [](int fd) { return fsync(fd); }) == 0) return 1;
+  if (errno != EACCES) return 0;
+  // A folder we may write in but not read: the whole system's writes.
+  sync();
+  return 1;
 }
 
 // ---- the last error ---------------------------------------------------------------
+
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.clear();
+  cut = false;
+  std::optional<std::string> unixPath = posix::ToUnixPath(ToAnsi(path));
+  struct stat st;
+  // The entry first: a pipe's open would wait for a writer.
+  if (!unixPath || !posix::OnDisk(*unixPath, [&](const char* p) { return stat(p, &st) == 0; })) {
+    return errno == ENOENT || errno == ENOTDIR ? FileRead::kNotFound : FileRead::kFailed;
+  }
+  if (S_ISDIR(st.st_mode)) return FileRead::kFolder;
+  if (!S_ISREG(st.st_mode)) return FileRead::kNotAFile;
+  const int fd = open(unixPath->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FileRead::kFailed;
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {  // replaced since the look
+    close(fd);
+    return FileRead::kNotAFile;
+  }
+  // The size the file has now, and one byte more to see whether it grew.
+  const std::size_t size = static_cast<std::size_t>(opened.st_size);
+  bytes.resize(std::min(size, most) + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      bytes.clear();
+      errno = error;
+      return FileRead::kFailed;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return FileRead::kRead;
+}
 
 std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
 
@@ -310,6 +444,130 @@ bool NotFound(std::uint32_t code) {
     case 0: case ENOENT: case ENOTDIR: case ELOOP: case ENAMETOOLONG: case EACCES: return true;
     default: return false;
   }
+}
+
+}  // namespace platform
+
+// ---- links changed in place -------------------------------------------------------
+
+namespace platform {
+
+const std::uint32_t kErrorFileTooLarge = EFBIG;
+const std::uint32_t kErrorNotPlainFile = EINVAL;
+
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
+  std::optional<std::string> unixPath = posix::ToUnixPath(path);
+  if (!unixPath) {
+    errno = ENOENT;
+    return false;
+  }
+  int fd = -1;
+  const auto open = [&](const char* p) {
+    fd = ::open(p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd >= 0;
+  };
+  if (!posix::OnDisk(*unixPath, open)) return false;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return false;
+  }
+  entries.clear();
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+      }
+    }
+    entries.push_back({std::string(name), type == DT_REG   ? FolderEntry::Kind::kFile
+                                          : type == DT_DIR ? FolderEntry::Kind::kFolder
+                                                           : FolderEntry::Kind::kOther});
+    errno = 0;
+  }
+  const int error = errno;
+  closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+  // Non-blocking: a FIFO in a link's place must not hold the run.
+  const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) errno = EINVAL;  // a symbolic link
+    return false;
+  }
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
+  } else if (static_cast<std::uint64_t>(st.st_size) > most) {
+    error = EFBIG;
+  } else {
+    // The size may change meanwhile: never more than `most` is kept.  A
+    // read that answers less than asked for is at the end of a plain file.
+    bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::size_t done = 0;
+    for (;;) {
+      if (done == bytes.size()) {
+        if (bytes.size() > most) {
+          error = EFBIG;
+          break;
+        }
+        bytes.resize(done + 1);
+      }
+      const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = errno;
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+      if (done < bytes.size()) break;
+    }
+    bytes.resize(done);
+  }
+  close(fd);
+  errno = error;
+  return error == 0;
+}
+
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
+  hidden = false;  // a name's leading dot hides it, and the name stays
+  struct stat old;
+  if (fstatat(Fd(folder), from.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  // What a new file gets (0666 less the umask, this process's owner and
+  // group) needs no call; the rest is set as the old file has it.  The
+  // umask is read once, and put back.
+  static const mode_t kMask = [] {
+    const mode_t mask = umask(022);
+    umask(mask);
+    return mask;
+  }();
+  static const uid_t kUser = geteuid();
+  static const gid_t kGroup = getegid();
+  struct stat now;
+  now.st_uid = kUser;
+  now.st_gid = kGroup;
+  const bool usual = old.st_uid == now.st_uid && old.st_gid == now.st_gid;
+  if (!usual && fstatat(Fd(folder), to.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  // The owner first (a change of owner clears the set-ID bits), then the
+  // mode.
+  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      fchownat(Fd(folder), to.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+    return 0;
+  }
+  if (usual && (old.st_mode & 07777) == (0666 & ~kMask)) return 1;
+  return fchmodat(Fd(folder), to.c_str(), old.st_mode & 07777, 0) == 0 ? 1 : 0;
 }
 
 }  // namespace platform

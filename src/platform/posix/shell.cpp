@@ -112,8 +112,8 @@ std::u16string RelativePath(std::string_view linkFolder, std::string_view target
 // ---- writing the file -------------------------------------------------------------
 
 // Writes all of `bytes` into the file at `path`, the empty file the link
-// object was opened on, and has them on disk before it returns.  A failure
-// is the system's reason alone: the caller knows which link it was.
+// object was opened on; the caller flushes it.  A failure is the system's
+// reason alone: the caller knows which link it was.
 void WriteInto(const std::string& path, const std::string& bytes) {
   const auto fail = [](int error) { throw ShellFailure{u"", static_cast<std::uint32_t>(error)}; };
   const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -128,7 +128,6 @@ void WriteInto(const std::string& path, const std::string& bytes) {
     }
     done += static_cast<std::size_t>(n);
   }
-  if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   if (error != 0) fail(error);
 }

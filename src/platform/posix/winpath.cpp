@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "config.h"
@@ -398,26 +399,46 @@ namespace {
 // link a folder, what stands under the link file's name): one listing
 // serves both, and the descriptor is the one the link is then made
 // relative to (HoldFolder).  Every change we make to a folder forgets the
-// names, or adds the one we made; a change another process makes meanwhile
-// is not seen, as with any look before an act.
+// names, or notes the change we made (a new name, a rename, a removal), so
+// that a list of links made in one folder lists it once, and finds each
+// name without a look at every entry; a change another process makes
+// meanwhile is not seen, as with any look before an act.
 struct Listing {
   std::string folder;
   int fd = -1;          // the folder, open for reading; -1 when it cannot be
   bool known = false;   // the names below are the folder's
   bool held = false;    // fd is handed out by HoldFolder
   bool read = false;    // fd has been read to its end, and must be rewound first
-  std::vector<std::string> names;
-  std::vector<unsigned char> types;  // DT_REG, DT_DIR, ...; DT_UNKNOWN when the system does not say
+  // Every name and its type: DT_REG, DT_DIR, ...; DT_UNKNOWN when the
+  // system does not say.
+  std::unordered_map<std::string, unsigned char> types;
+  // The names under their upper case, the key of Wine's lookup.
+  std::unordered_map<std::u16string, std::vector<std::string>> byUpper;
+
+  void Add(const std::string& name, unsigned char type) {
+    const auto [at, added] = types.emplace(name, type);
+    if (!added) {
+      at->second = type;
+      return;
+    }
+    byUpper[UpperCase(Utf8ToUtf16(name, true))].push_back(name);
+  }
+  void Remove(const std::string& name) {
+    if (types.erase(name) == 0) return;
+    const auto same = byUpper.find(UpperCase(Utf8ToUtf16(name, true)));
+    if (same == byUpper.end()) return;
+    std::erase(same->second, name);
+    if (same->second.empty()) byUpper.erase(same);
+  }
 };
 Listing g_listing;
 
 void ReadNames(Listing& l) {
-  l.names.clear();
   l.types.clear();
+  l.byUpper.clear();
   const auto add = [&l](const char* name, unsigned char type) {
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return;
-    l.names.emplace_back(name);
-    l.types.push_back(type);
+    l.Add(name, type);
   };
 #if MKLNK_HAVE_GETDENTS64
   // Straight from the descriptor: no stream to set up and tear down.
@@ -479,8 +500,24 @@ bool Listed(std::string_view folder) {
 
 void NoteNewFile(const std::string& folder, const std::string& name) {
   if (Listed(folder)) {
-    g_listing.names.push_back(name);
-    g_listing.types.push_back(DT_REG);
+    g_listing.Add(name, DT_REG);
+  } else {
+    ForgetListings();
+  }
+}
+
+void NoteRenamed(const std::string& folder, const std::string& from, const std::string& to) {
+  if (Listed(folder)) {
+    g_listing.Remove(from);
+    g_listing.Add(to, DT_REG);
+  } else {
+    ForgetListings();
+  }
+}
+
+void NoteRemoved(const std::string& folder, const std::string& name) {
+  if (Listed(folder)) {
+    g_listing.Remove(name);
   } else {
     ForgetListings();
   }
@@ -488,10 +525,9 @@ void NoteNewFile(const std::string& folder, const std::string& name) {
 
 std::optional<unsigned char> ListedType(const std::string& folder, const std::string& name) {
   if (!Listed(folder)) return std::nullopt;
-  for (std::size_t i = 0; i < g_listing.names.size(); ++i) {
-    if (g_listing.names[i] == name && g_listing.types[i] != DT_UNKNOWN) return g_listing.types[i];
-  }
-  return std::nullopt;
+  const auto at = g_listing.types.find(name);
+  if (at == g_listing.types.end() || at->second == DT_UNKNOWN) return std::nullopt;
+  return at->second;
 }
 
 int HoldFolder(std::string& folder) {
@@ -517,11 +553,10 @@ void ReleaseFolder(int fd) {
 std::vector<std::string> MatchNames(const std::string& folder, const std::string& name) {
   // Bytes that are not UTF-8 become lone surrogates, which no name written
   // as text can equal.
-  const std::u16string wanted = UpperCase(Utf8ToUtf16(name, true));
+  const Listing& listing = ListingOf(folder);
+  const auto same = listing.byUpper.find(UpperCase(Utf8ToUtf16(name, true)));
   std::vector<std::string> found;
-  for (const std::string& entry : ListingOf(folder).names) {
-    if (entry == name || UpperCase(Utf8ToUtf16(entry, true)) == wanted) found.push_back(entry);
-  }
+  if (same != listing.byUpper.end()) found = same->second;
   std::sort(found.begin(), found.end());
   return found;
 }

@@ -104,9 +104,12 @@ std::string MatchPath(const std::string& unixPath);
 
 // To be called after every change this layer makes to a folder: the last
 // listing read is kept until then.  NoteNewFile, after making a new file,
-// adds it to the listing of its folder instead.
+// adds it to the listing of its folder instead, NoteRenamed and NoteRemoved
+// change it as a rename or a removal in the folder did.
 void ForgetListings();
 void NoteNewFile(const std::string& folder, const std::string& name);
+void NoteRenamed(const std::string& folder, const std::string& from, const std::string& to);
+void NoteRemoved(const std::string& folder, const std::string& name);
 
 // The type (DT_REG, DT_DIR, ...) of `name` in `folder` as the kept listing
 // has it; nothing when the listing is of another folder, does not hold the

@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -108,6 +109,47 @@ std::string GetFullPathNameA(const std::string& path) {
     size = got;
   }
   return {};
+}
+
+FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.clear();
+  cut = false;
+  const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::kNotFound : FileRead::kFailed;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileRead::kFolder;
+  const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FileRead::kFailed;
+  LARGE_INTEGER size{};
+  if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
+    ::CloseHandle(file);
+    return FileRead::kNotAFile;
+  }
+  const std::size_t want = static_cast<std::size_t>(
+      std::min<unsigned long long>(static_cast<unsigned long long>(size.QuadPart), most));
+  bytes.resize(want + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
+      const DWORD error = ::GetLastError();
+      ::CloseHandle(file);
+      bytes.clear();
+      ::SetLastError(error);
+      return FileRead::kFailed;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  ::CloseHandle(file);
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return FileRead::kRead;
 }
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -269,6 +311,25 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name) {
   return 0;
 }
 
+std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::string& bytes) {
+  if (bytes.size() > MAXDWORD) return 0;
+  const std::u16string path = In(*Held(folder), name);
+  const HANDLE file = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  DWORD error = ok ? 0 : ::GetLastError();
+  if (!::CloseHandle(file) && ok) {
+    ok = false;
+    error = ::GetLastError();
+  }
+  if (ok) return 1;
+  ::DeleteFileW(W(path));
+  ::SetLastError(error == 0 ? ERROR_WRITE_FAULT : error);
+  return 0;
+}
+
 std::optional<FileId> GetFileIdAt(Handle folder, const std::string& name) {
   const HANDLE file = OpenEntry(In(*Held(folder), name), 0);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -320,6 +381,129 @@ std::int32_t ReplaceFileA(Handle folder, const std::string& from, const std::str
 
 std::int32_t RemoveFileA(Handle folder, const std::string& name) {
   return ::DeleteFileW(W(In(*Held(folder), name)));
+}
+
+// ---- having files on disk -------------------------------------------------------------
+
+std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
+  if (bytes.size() > MAXDWORD) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return 0;
+  }
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
+  if (ok && written != bytes.size()) {
+    ::SetLastError(ERROR_WRITE_FAULT);
+    ok = false;
+  }
+  const DWORD why = ::GetLastError();
+  ok = ::CloseHandle(file) && ok;
+  if (!ok) ::SetLastError(why);
+  return ok ? 1 : 0;
+}
+
+// The Shell writes a link and leaves the writing to the system's cache.
+std::int32_t FlushFileA(Handle folder, const std::string& name) {
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const bool flushed = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
+  const DWORD why = ::GetLastError();
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  ::SetLastError(flushed ? 0 : why);
+  return flushed ? 1 : 0;
+}
+
+// A volume is flushed whole only by an administrator: each file is
+// flushed by itself.
+std::int32_t FlushFileSystem(Handle /*folder*/) { return -1; }
+
+// ReplaceFileA moves with MOVEFILE_WRITE_THROUGH: the new name is on disk
+// when it returns.
+std::int32_t FlushFolder(Handle /*folder*/) { return 1; }
+
+}  // namespace platform
+
+// ---- links changed in place -------------------------------------------------------
+
+namespace platform {
+
+const std::uint32_t kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
+const std::uint32_t kErrorNotPlainFile = ERROR_INVALID_PARAMETER;
+
+bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
+  if (!IsValidPath(path)) return false;
+  std::u16string pattern = WideOf(path);
+  if (pattern.empty() || pattern.back() != u'\\') pattern += u'\\';
+  pattern += u'*';
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileExW(W(pattern), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  entries.clear();
+  do {
+    const std::u16string name = reinterpret_cast<const char16_t*>(found.cFileName);
+    if (name == u"." || name == u"..") continue;
+    // A name the ANSI calls cannot spell is no file they can open.
+    const std::optional<std::string> bytes = ToAnsiExact(name);
+    FolderEntry entry;
+    entry.name = bytes.value_or(ToAnsi(name));
+    if (bytes && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      entry.kind = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderEntry::Kind::kFolder
+                                                                           : FolderEntry::Kind::kFile;
+    }
+    entries.push_back(std::move(entry));
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  ::SetLastError(error == ERROR_NO_MORE_FILES ? 0 : error);
+  return error == ERROR_NO_MORE_FILES;
+}
+
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD error = 0;
+  if (!::GetFileInformationByHandle(file, &info)) {
+    error = ::GetLastError();
+  } else if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+             ::GetFileType(file) != FILE_TYPE_DISK) {
+    error = ERROR_INVALID_PARAMETER;
+  } else if (info.nFileSizeHigh != 0 || info.nFileSizeLow > most) {
+    error = ERROR_FILE_TOO_LARGE;
+  } else {
+    bytes.assign(info.nFileSizeLow, '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD got = 0;
+      if (!::ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
+        error = ::GetLastError();
+        break;
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    bytes.resize(done);
+  }
+  ::CloseHandle(file);
+  ::SetLastError(error);
+  return error == 0;
+}
+
+std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD old = ::GetFileAttributesW(W(In(*Held(folder), from)));
+  const std::u16string path = In(*Held(folder), to);
+  const DWORD now = ::GetFileAttributesW(W(path));
+  if (old == INVALID_FILE_ATTRIBUTES || now == INVALID_FILE_ATTRIBUTES) return 0;
+  hidden = (old & FILE_ATTRIBUTE_HIDDEN) != 0;
+  const DWORD wanted = (now & ~(kKept | FILE_ATTRIBUTE_NORMAL)) | (old & kKept);
+  return ::SetFileAttributesW(W(path), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
 }
 
 }  // namespace platform

@@ -304,7 +304,6 @@ class Win32ShellLink final : public ShellLinkObject {
       if (runAsAdministrator_) StoreRunAsAdministrator(path);
       if (!appId_.empty()) StoreAppUserModelId(path);
     }
-    Flush();
   }
 
  private:
@@ -528,19 +527,6 @@ class Win32ShellLink final : public ShellLinkObject {
     const DWORD why = ::GetLastError();
     ::CloseHandle(file);
     if (!ok) throw ShellFailure{u"", static_cast<std::uint32_t>(why)};
-  }
-
-  // The saved file on disk before it takes the link's name: the Shell
-  // writes it, and leaves the writing to the system's cache.
-  void Flush() {
-    Bstr path;
-    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
-    const HANDLE file = ::CreateFileW(path.get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool flushed = file != INVALID_HANDLE_VALUE && ::FlushFileBuffers(file);
-    const DWORD why = ::GetLastError();
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    if (!flushed) throw ShellFailure{u"", static_cast<std::uint32_t>(why)};
   }
 
   // The path the object holds, as it holds it (variables unexpanded).

@@ -1,0 +1,409 @@
+#include "lnk/editor.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lnk/builder.h"
+#include "lnk/link.h"
+#include "lnk/propstore.h"
+#include "platform/platform.h"
+
+namespace lnk {
+namespace {
+
+std::string Show(std::u16string_view s) { return platform::ToAnsi(s); }
+
+void Put(std::string& out, std::uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
+}
+std::string Utf16(std::u16string_view text) {
+  std::string out;
+  for (const char16_t c : text) Put(out, c, 2);
+  return out;
+}
+std::string Block(std::uint32_t signature, const std::string& data) {
+  std::string out;
+  Put(out, 8 + data.size(), 4);
+  Put(out, signature, 4);
+  return out + data;
+}
+
+// The blocks a Windows-made link holds and mklnk never writes: the item
+// list Vista writes beside the other (a network root, the share's item,
+// the names), a tracker, a console block, a property store with a path
+// value, one block nobody knows.  Put before the terminal block.
+std::string WithWindowsBlocks(const std::string& link, std::u16string_view share, std::u16string_view file) {
+  std::string vista = std::string("\x14\x00\x1f\x58", 4) +
+                      std::string("\x0D\x1A\x2C\xF0\x21\xBE\x50\x43\x88\xB0\x73\x67\xFC\x96\xEF\x3C", 16);
+  std::string item = std::string("\x00\x00\xc3\x01\xc1", 5) + platform::ToAnsi(share) + '\0' + "Microsoft Network" +
+                     std::string("\0\0\x02\x00", 4);
+  item[0] = static_cast<char>(item.size());
+  vista += item;
+  LinkItem entry;
+  entry.name = file;
+  vista += BuildFileEntryItem(entry, false) + std::string(2, '\0');
+  std::string tracker;
+  Put(tracker, 0x58, 4);
+  Put(tracker, 0, 4);
+  tracker += std::string("fileserver-old\0\0", 16) + std::string(64, '\x5a');
+  std::string console(0xCC - 8, '\x07');
+  // A storage of one VT_LPWSTR value, the target's folder.
+  const std::u16string path = std::u16string(share) + u"\\Downloads";
+  std::string value;
+  Put(value, 5, 4);     // id
+  value += '\0';        // reserved
+  Put(value, 0x1F, 4);  // VT_LPWSTR and padding
+  Put(value, path.size() + 1, 4);
+  value += Utf16(path) + std::string(2 + (path.size() % 2 == 0 ? 2 : 0), '\0');
+  std::string storage = std::string("1SPS") + std::string("\xA6\x6A\x63\x28\x3D\x95\xD2\x11\xB5\xD6\x00\xC0\x4F\xD9\x18\xD0", 16);
+  Put(storage, 4 + value.size(), 4);
+  storage += value;
+  Put(storage, 0, 4);
+  std::string store;
+  Put(store, 4 + storage.size(), 4);
+  store += storage;
+  Put(store, 0, 4);
+  const std::string blocks = Block(signature::kVistaIdList, vista) + Block(signature::kTracker, tracker) +
+                             Block(signature::kConsole, console) + Block(signature::kPropertyStore, store) +
+                             Block(0xA00000EE, "unknown!");
+  return link.substr(0, link.size() - 4) + blocks + link.substr(link.size() - 4);
+}
+
+// A link to a file on a share as Windows writes one: no item list, the
+// share's LinkInfo, the working directory, the environment block, and the
+// blocks above.
+std::string NetworkLink(std::u16string_view share, std::u16string_view suffix) {
+  LinkData data;
+  data.idList = false;
+  data.location = LinkData::Location::kNetwork;
+  data.netName = platform::UpperCase(share);
+  data.pathSuffix = suffix;
+  data.targetPath = std::u16string(share) + u"\\" + std::u16string(suffix);
+  data.environmentTarget = data.targetPath;
+  data.workingDir = std::u16string(share) + u"\\Downloads";
+  data.description = u"files on \\\\old\\share";
+  data.targetAttributes = 0x20;
+  return WithWindowsBlocks(BuildLinkFile(data), share, u"file1.txt");
+}
+
+// A link to a file on a drive, as mklnk makes one, with the same blocks.
+std::string LocalLink(std::u16string_view path, std::u16string_view relative = u"") {
+  LinkData data;
+  data.targetPath = path;
+  data.drive = path[0];
+  std::u16string_view rest = path.substr(3);
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find(u'\\'), rest.size());
+    LinkItem item;
+    item.name = rest.substr(0, end);
+    item.isFolder = end < rest.size();
+    item.writeTime = 132000000000000000ull;
+    data.items.push_back(item);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  data.workingDir = std::u16string(path.substr(0, path.rfind(u'\\')));
+  data.relativePath = relative;
+  data.iconLocation = u"%SystemRoot%\\system32\\shell32.dll";
+  data.environmentIcon = data.iconLocation;
+  data.driveSerial = 0x1234;
+  return WithWindowsBlocks(BuildLinkFile(data), u"\\\\s\\t", u"x");
+}
+
+// Each section's bytes by name.
+std::map<std::string, std::string> Sections(const std::string& bytes) {
+  Link link;
+  EXPECT_EQ(ReadLink(bytes, link), ReadStatus::kLink);
+  EXPECT_TRUE(link.warnings.empty());
+  std::map<std::string, std::string> out{{"header", link.header.bytes}, {"terminal", link.terminal}};
+  if (!link.idList.empty()) out["items"] = link.idList;
+  if (!link.linkInfo.empty()) out["linkinfo"] = link.linkInfo;
+  const char* names[] = {"description", "relative", "workdir", "arguments", "icon"};
+  for (std::size_t i = 0; i < kStringCount; ++i) {
+    if (link.strings[i].stored()) out[names[i]] = link.strings[i].bytes;
+  }
+  for (const ExtraBlock& block : link.blocks) out["block " + std::to_string(block.signature & 0xFF)] = block.bytes;
+  return out;
+}
+
+// The sections that differ, and which blocks came or went, as one text.
+std::string Changed(const std::string& before, const std::string& after) {
+  const auto a = Sections(before), b = Sections(after);
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : a) names.insert(name);
+  for (const auto& [name, bytes] : b) names.insert(name);
+  std::string out;
+  for (const std::string& name : names) {
+    const auto x = a.find(name), y = b.find(name);
+    if (x == a.end()) {
+      out += "+" + name + " ";
+    } else if (y == b.end()) {
+      out += "-" + name + " ";
+    } else if (x->second != y->second) {
+      out += name + " ";
+    }
+  }
+  return out;
+}
+
+std::u16string Upper(std::u16string_view text) { return platform::UpperCase(text); }
+
+LinkEdit Base() {
+  LinkEdit e;
+  e.fold = &Upper;
+  e.linkFolder = u"C:\\links";
+  return e;
+}
+
+// Every option changes its own field, and no other byte of the file.
+TEST(EditLink, EachOptionItsFieldAlone) {
+  const std::string network = NetworkLink(u"\\\\192.168.138.2\\storage", u"Downloads\\file1.txt");
+  struct Row {
+    const char* what;
+    void (*set)(LinkEdit&);
+    const char* changed;
+    const char* shown;
+  };
+  const Row rows[] = {
+      {"arguments", [](LinkEdit& e) { e.arguments = u"-v"; }, "+arguments header ", "arguments: \"\" -> \"-v\""},
+      {"description", [](LinkEdit& e) { e.description = u"new"; }, "description ",
+       "description: \"files on \\\\old\\share\" -> \"new\""},
+      {"no description", [](LinkEdit& e) { e.description = u""; }, "-description header ", nullptr},
+      {"working directory", [](LinkEdit& e) { e.workingDirectory = u"C:\\w"; }, "workdir ", nullptr},
+      {"no working directory", [](LinkEdit& e) { e.workingDirectory = u""; }, "header -workdir ", nullptr},
+      {"icon", [](LinkEdit& e) { e.iconLocation = u"C:\\i.ico"; e.iconIndex = 3; }, "header +icon ", nullptr},
+      {"icon with variables",
+       [](LinkEdit& e) {
+         e.iconLocation = u"C:\\w\\i.ico";
+         e.iconEnvironment = u"%windir%\\i.ico";
+       },
+       "+block 7 header +icon ", nullptr},
+      {"show", [](LinkEdit& e) { e.showCommand = 3; }, "header ", "show command: \"1\" -> \"3\""},
+      {"hot key", [](LinkEdit& e) { e.hotKey = 0x64B; }, "header ", nullptr},
+      {"run as administrator", [](LinkEdit& e) { e.runAsUser = true; }, "header ", nullptr},
+      {"app id", [](LinkEdit& e) { e.appId = u"Company.App"; }, "block 9 ", "app id: \"\" -> \"Company.App\""},
+      {"no app id, and none there", [](LinkEdit& e) { e.appId = u""; }, "", nullptr},
+      {"the same again", [](LinkEdit& e) { e.showCommand = 1; e.description = u"files on \\\\old\\share"; }, "", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LinkEdit edit = Base();
+    row.set(edit);
+    const EditResult result = EditLink(network, edit);
+    EXPECT_EQ(Changed(network, result.bytes), row.changed);
+    EXPECT_EQ(result.changes.empty(), std::string(row.changed).empty());
+    if (row.shown) {
+      ASSERT_FALSE(result.changes.empty());
+      const FieldChange& c = result.changes.front();
+      const auto quoted = [](const std::u16string& s) { return "\"" + Show(s) + "\""; };
+      EXPECT_EQ(Show(c.field) + ": " + quoted(c.before) + " -> " + quoted(c.after), row.shown);
+    }
+  }
+  // A header field, and only it.
+  LinkEdit edit = Base();
+  edit.hotKey = 0x64B;
+  const std::string after = EditLink(network, edit).bytes;
+  for (std::size_t i = 0; i < network.size(); ++i) {
+    if (i != 64 && i != 65) {
+      EXPECT_EQ(network[i], after[i]) << i;
+    }
+  }
+  EXPECT_EQ(after.substr(64, 2), "\x4b\x06");
+}
+
+// The AppUserModelID in the property store of a Windows-made link with
+// three properties: set, replaced and removed, the others kept in order and
+// every other byte of the file with them; a store left empty goes with its
+// block, and a link without one gets it first among its blocks.
+TEST(EditLink, AppUserModelId) {
+  std::ifstream in(std::string(MKLNK_SAMPLES_DIR) + "/hot-key.lnk", std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string sample = ss.str();
+  const auto listing = [](const std::string& bytes) {
+    Link link;
+    EXPECT_EQ(ReadLink(bytes, link), ReadStatus::kLink);
+    std::string out;
+    for (const ExtraBlock& block : link.blocks) {
+      out += "[" + std::to_string(block.signature & 0xFF) + "]";
+      if (block.signature != signature::kPropertyStore) continue;
+      for (const PropertyStorage& s : ParsePropertyStore(block.bytes.substr(8)).storages) {
+        for (const StoredProperty& p : s.properties) out += " " + std::to_string(p.id) + "=" + Show(p.text);
+      }
+    }
+    return out;
+  };
+  ASSERT_EQ(listing(sample), "[9] 0=0 5=Microsoft.Windows.Explorer 18=1[1]");
+  struct Row {
+    const char16_t* id;
+    const char* listing;
+  };
+  const Row rows[] = {
+      {u"Company.App", "[9] 0=0 5=Company.App 18=1[1]"},
+      {u"Microsoft.Windows.Explorer", "[9] 0=0 5=Microsoft.Windows.Explorer 18=1[1]"},
+      {u"", "[9] 0=0 18=1[1]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Show(row.id));
+    LinkEdit edit = Base();
+    edit.appId = row.id;
+    const EditResult result = EditLink(sample, edit);
+    EXPECT_EQ(listing(result.bytes), row.listing);
+    EXPECT_EQ(Changed(sample, result.bytes), std::u16string_view(row.id) == u"Microsoft.Windows.Explorer" ? "" : "block 9 ");
+  }
+  // A store of the ID alone goes with its block; a link without a store
+  // gets one, first among its blocks, as a new link has it.
+  LinkData d;
+  d.targetPath = u"C:\\x.txt";
+  d.drive = u'C';
+  d.items.push_back(LinkItem{u"x.txt"});
+  d.environmentTarget = u"%TEMP%\\x.txt";
+  d.propertyStore = NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, u"A.B");
+  const std::string made = BuildLinkFile(d);
+  ASSERT_EQ(listing(made), "[9] 5=A.B[1]");
+  LinkEdit drop = Base();
+  drop.appId = u"";
+  const std::string dropped = EditLink(made, drop).bytes;
+  EXPECT_EQ(listing(dropped), "[1]");
+  LinkEdit add = Base();
+  add.appId = u"A.B";
+  EXPECT_EQ(EditLink(dropped, add).bytes, made);
+}
+
+bool HoldsText(const std::string& bytes, std::u16string_view text) {
+  const std::string ansi = platform::ToAnsi(text), wide = Utf16(text);
+  const std::string upperAnsi = platform::ToAnsi(Upper(text)), upperWide = Utf16(Upper(text));
+  for (const std::string* s : {&ansi, &wide, &upperAnsi, &upperWide}) {
+    if (bytes.find(*s) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// --replace: every stored form of the target, at a name boundary, in any
+// letter case; text is only reported.
+TEST(EditLink, ReplacePaths) {
+  struct Row {
+    const char* what;
+    std::string link;
+    std::u16string from, to;
+    const char* changed;
+    const char* target;  // after, "" for no change
+  };
+  const std::string network = NetworkLink(u"\\\\192.168.138.2\\storage", u"Downloads\\file1.txt");
+  const std::string upper = NetworkLink(u"\\\\192.168.138.2\\STORAGE", u"Downloads\\file1.txt");
+  const std::string local = LocalLink(u"C:\\old\\dir\\a.txt", u"..\\old\\dir\\a.txt");
+  const Row rows[] = {
+      {"a share", network, u"\\\\192.168.138.2\\storage", u"\\\\fileserver\\archive",
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt"},
+      {"a share in capitals", upper, u"\\\\192.168.138.2\\Storage", u"\\\\fileserver\\archive",
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt"},
+      {"a folder on a share", network, u"\\\\192.168.138.2\\storage\\downloads", u"\\\\new\\s\\dl",
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\NEW\\S\\dl\\file1.txt"},
+      {"a share to a drive", network, u"\\\\192.168.138.2\\storage", u"D:\\mirror",
+       "block 1 block 9 -block 12 -block 3 header -linkinfo workdir ", "D:\\mirror\\Downloads\\file1.txt"},
+      {"a folder on the same drive", local, u"c:\\OLD", u"C:\\new",
+       "items linkinfo relative workdir -block 12 -block 3 ", "C:\\new\\dir\\a.txt"},
+      {"another drive", local, u"C:\\old\\dir", u"D:\\x",
+       "header items -linkinfo -relative workdir -block 12 -block 3 ", "D:\\x\\a.txt"},
+      {"not at a name boundary", local, u"C:\\ol", u"D:\\x", "", ""},
+      {"nothing of it", network, u"\\\\192.168.138.2\\store", u"\\\\x\\y", "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LinkEdit edit = Base();
+    edit.linkFolder = u"C:\\links";
+    edit.replace = PathChange{row.from, row.to, &Upper};
+    const EditResult result = EditLink(row.link, edit);
+    std::string changed = Changed(row.link, result.bytes);
+    // The order of the names above is the set's: compare as sets.
+    const auto words = [](std::string s) {
+      std::multiset<std::string> out;
+      for (std::size_t at; (at = s.find(' ')) != std::string::npos; s.erase(0, at + 1)) out.insert(s.substr(0, at));
+      return out;
+    };
+    EXPECT_EQ(words(changed), words(row.changed)) << changed;
+    if (*row.target == '\0') {
+      EXPECT_EQ(result.bytes, row.link);
+      continue;
+    }
+    std::u16string target;
+    for (const FieldChange& c : result.changes) {
+      if (c.field == u"target") target = c.after;
+    }
+    EXPECT_EQ(Show(target), row.target);
+    // No copy of the old path in any path field: only the description,
+    // which is text, holds one.
+    Link link;
+    ReadLink(result.bytes, link);
+    link.string(StringId::kDescription) = CountedString();
+    EXPECT_FALSE(HoldsText(WriteLink(link), row.from));
+  }
+  // The relative path made anew, from the link's folder.
+  LinkEdit edit = Base();
+  edit.replace = PathChange{u"C:\\old", u"C:\\new", &Upper};
+  Link link;
+  ReadLink(EditLink(local, edit).bytes, link);
+  EXPECT_EQ(Show(link.string(StringId::kRelativePath).text), "..\\new\\dir\\a.txt");
+  EXPECT_EQ(Show(link.string(StringId::kWorkingDir).text), "C:\\new\\dir");
+  // Text that holds the old path is named, and stays.
+  edit.replace = PathChange{u"\\\\OLD\\share", u"\\\\new\\share", &Upper};
+  const EditResult text = EditLink(network, edit);
+  EXPECT_EQ(text.bytes, network);
+  ASSERT_EQ(text.textHolds.size(), 1u);
+  EXPECT_EQ(Show(text.textHolds[0]), "description");
+}
+
+// A new target's parts replace the old ones'; what describes the old one
+// goes; the working directory follows only where it was its folder.
+TEST(EditLink, NewTarget) {
+  const std::string local = LocalLink(u"C:\\old\\dir\\a.txt", u"..\\old\\dir\\a.txt");
+  LinkData made;
+  made.targetPath = u"D:\\tools\\b.exe";
+  made.drive = u'D';
+  LinkItem tools, b;
+  tools.name = u"tools";
+  tools.isFolder = true;
+  b.name = u"b.exe";
+  made.items = {tools, b};
+  made.workingDir = u"D:\\tools";
+  made.targetAttributes = 0x20;
+  made.targetSize = 1234;
+  LinkEdit edit = Base();
+  edit.targetLink = BuildLinkFile(made);
+  EditResult result = EditLink(local, edit);
+  // The property store held the old file's paths alone.
+  EXPECT_EQ(Changed(local, result.bytes), "-block 12 -block 3 -block 9 header items linkinfo -relative workdir ");
+  Link link;
+  ReadLink(result.bytes, link);
+  EXPECT_EQ(Show(link.string(StringId::kWorkingDir).text), "D:\\tools");
+  EXPECT_EQ(link.header.fileSize, 1234u);
+  Link fresh;
+  ReadLink(*edit.targetLink, fresh);
+  EXPECT_EQ(link.idList, fresh.idList);
+  EXPECT_EQ(link.linkInfo, fresh.linkInfo);
+  // A working directory of its own stays.
+  edit.workingDirectory = u"C:\\mine";
+  result = EditLink(local, edit);
+  ReadLink(result.bytes, link);
+  EXPECT_EQ(Show(link.string(StringId::kWorkingDir).text), "C:\\mine");
+}
+
+// What is no link, or a damaged one, is refused whole.
+TEST(EditLink, RefusesWhatItCannotRead) {
+  LinkEdit edit = Base();
+  edit.arguments = u"x";
+  const std::string local = LocalLink(u"C:\\a.txt");
+  for (const std::string& bytes : {std::string(), std::string("hello"), local.substr(0, 200), local.substr(0, 75)}) {
+    EXPECT_THROW(EditLink(bytes, edit), LinkDataError) << bytes.size();
+  }
+  edit.arguments = std::u16string(0x10000, u'a');
+  EXPECT_THROW(EditLink(local, edit), LinkDataError);
+}
+
+}  // namespace
+}  // namespace lnk
