@@ -2,7 +2,9 @@
 // the JSON line; the command line; the run over the files.
 #include "cli/read.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "cli/command_line.h"
 #include "console/line_writer.h"
@@ -255,7 +257,8 @@ std::vector<u16string> TextLines(u16string_view file, const Link& link, const Li
   }
   if (view.environmentTarget) line("environment block", *view.environmentTarget);
   if (view.relativePath) line("relative path", *view.relativePath);
-  for (const string& w : view.warnings) lines.push_back(u"  warning: " + Ascii(w));
+  std::transform(view.warnings.begin(), view.warnings.end(), std::back_inserter(lines),
+                 [](const string& w) { return u"  warning: " + Ascii(w); });
   for (std::size_t i = 0; i < view.blocks.size(); ++i) {
     const BlockView& b = view.blocks[i];
     lines.push_back(u"  " + BlockText(b) + u", " + Decimal(static_cast<std::int64_t>(link.blocks[i].bytes.size())) +
@@ -324,8 +327,9 @@ std::u16string JsonLine(u16string_view file, const Link& link, const LinkView& v
   std::vector<string> blocks;
   for (std::size_t i = 0; i < view.blocks.size(); ++i) blocks.push_back(JsonBlock(link, i, view.blocks[i]));
   o.Raw("extra_blocks", JsonList(blocks));
-  std::vector<string> warnings;
-  for (const string& w : view.warnings) warnings.push_back(JsonString(Ascii(w)));
+  std::vector<string> warnings(view.warnings.size());
+  std::transform(view.warnings.begin(), view.warnings.end(), warnings.begin(),
+                 [](const string& w) { return JsonString(Ascii(w)); });
   o.Raw("warnings", JsonList(warnings));
   return Ascii(o.Close());
 }

@@ -4,6 +4,8 @@
 // every byte lands in exactly one section.
 #include "lnk/link.h"
 
+#include <numeric>
+
 #include "lnk/bytes.h"
 #include "lnk/builder.h"
 
@@ -177,8 +179,10 @@ ReadStatus ReadLink(std::string_view bytes, Link& link) {
 std::string WriteLink(const Link& link) {
   std::size_t size = link.header.bytes.size() + link.idList.size() + link.linkInfo.size() + link.terminal.size() +
                      link.trailing.size();
-  for (const CountedString& s : link.strings) size += s.bytes.size();
-  for (const ExtraBlock& b : link.blocks) size += b.bytes.size();
+  size = std::accumulate(link.strings.begin(), link.strings.end(), size,
+                         [](std::size_t n, const CountedString& s) { return n + s.bytes.size(); });
+  size = std::accumulate(link.blocks.begin(), link.blocks.end(), size,
+                         [](std::size_t n, const ExtraBlock& b) { return n + b.bytes.size(); });
   std::string out;
   out.reserve(size);
   out += link.header.bytes;

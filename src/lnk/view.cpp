@@ -3,6 +3,7 @@
 #include "lnk/view.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "lnk/bytes.h"
 #include "lnk/propstore.h"
@@ -169,12 +170,15 @@ constexpr const char* kSpecialFolders[] = {
     "ProgramFiles", "MyPictures", "Profile", "SystemX86", "ProgramFilesX86", "ProgramFilesCommon",
     "ProgramFilesCommonX86", "CommonTemplates", "CommonDocuments", "CommonAdminTools", "AdminTools"};
 
-template <std::size_t N>
-const char* NameOf(const Named (&table)[N], const string& guid) {
-  for (const Named& n : table) {
-    if (guid == n.name || guid == n.guid) return n.name;
-  }
-  return nullptr;
+// The name of a GUID in the table from `first` to `last`; nullptr for none.
+const char* NameOf(const Named* first, const Named* last, const string& guid) {
+  const Named* found = std::find_if(first, last, [&](const Named& n) { return guid == n.guid; });
+  return found == last ? nullptr : found->name;
+}
+
+const char* ShellFolderName(const string& guid) {
+  const char* name = NameOf(std::begin(kShellFolders), std::end(kShellFolders), guid);
+  return name != nullptr ? name : NameOf(std::begin(kKnownFolders), std::end(kKnownFolders), guid);
 }
 
 // ---- the item list ---------------------------------------------------------
@@ -248,10 +252,8 @@ Item ReadItem(string_view item, std::vector<string>& warnings) {
   Item out;
   out.type = static_cast<std::uint8_t>(LittleEndianAt(item, 2, 1));
   const std::uint8_t type = out.type;
-  if (type == 0x1F && item.size() >= 20) {
-    out.kind = "root";
-    out.guid = GuidText(item.substr(4, 16));
-  } else if (type == 0x2E && item.size() >= 20) {
+  // A root folder (0x1F), or a shell folder on a volume (0x2E): its GUID.
+  if ((type == 0x1F || type == 0x2E) && item.size() >= 20) {
     out.kind = "root";
     out.guid = GuidText(item.substr(4, 16));
   } else if ((type & 0x70) == 0x20) {
@@ -267,6 +269,9 @@ Item ReadItem(string_view item, std::vector<string>& warnings) {
   } else if (type == 0x71 && item.size() >= 30) {
     out.kind = "control panel";
     out.guid = GuidText(item.substr(14, 16));
+  } else if (type == 0x01 && item.size() >= 12 && LittleEndianAt(item, 4, 4) == 0x39DE2184) {
+    out.kind = "control panel category";
+    out.name = Ascii("category " + std::to_string(LittleEndianAt(item, 8, 4)));
   } else if (type == 0x61) {
     out.kind = "uri";
     // The address follows the flags and a data size (UTF-16 with flag 0x80).
@@ -280,9 +285,7 @@ Item ReadItem(string_view item, std::vector<string>& warnings) {
     if (std::optional<u16string> name = AnyExtensionName(item)) out.name = *name;
   }
   if (!out.guid.empty()) {
-    const char* name = NameOf(kShellFolders, out.guid);
-    if (name == nullptr) name = NameOf(kKnownFolders, out.guid);
-    if (name != nullptr) out.name = Ascii(name);
+    if (const char* name = ShellFolderName(out.guid)) out.name = Ascii(name);
   }
   return out;
 }
@@ -466,11 +469,9 @@ BlockView ReadBlock(const ExtraBlock& block, std::vector<string>& warnings) {
   v.signature = block.signature;
   v.name = "unknown";
   const string_view b = block.bytes;
-  const BlockKind* kind = nullptr;
-  for (const BlockKind& k : kBlockKinds) {
-    if (k.signature == block.signature) kind = &k;
-  }
-  if (kind == nullptr) return v;
+  const BlockKind* kind = std::find_if(std::begin(kBlockKinds), std::end(kBlockKinds),
+                                       [&](const BlockKind& k) { return k.signature == block.signature; });
+  if (kind == std::end(kBlockKinds)) return v;
   v.name = kind->name;
   if (b.size() < kind->least) {
     warnings.push_back("the " + v.name + " block is too short for its fields");
@@ -505,7 +506,9 @@ BlockView ReadBlock(const ExtraBlock& block, std::vector<string>& warnings) {
     case signature::kKnownFolder: {
       const string guid = GuidText(b.substr(8, 16));
       v.fields.push_back(Text("folder_id", "", Ascii(guid)));
-      if (const char* name = NameOf(kKnownFolders, guid)) v.fields.push_back(Text("folder_name", "", Ascii(name)));
+      if (const char* name = NameOf(std::begin(kKnownFolders), std::end(kKnownFolders), guid)) {
+        v.fields.push_back(Text("folder_name", "", Ascii(name)));
+      }
       v.fields.push_back(Number("offset", "item offset", u32(24)));
       break;
     }
@@ -668,12 +671,10 @@ LinkView Describe(const Link& link) {
 
   // The icon as GetIconLocation answers it: with its %VARIABLES%, from
   // the icon environment block, where the link says it has one.
-  for (const BlockView& b : v.blocks) {
-    if (b.signature == signature::kIconEnvironment && b.known && (flags & kHasExpIcon) && !b.fields.front().text.empty()) {
-      v.iconLocation = b.fields.front().text;
-      break;
-    }
-  }
+  const auto icon = std::find_if(v.blocks.begin(), v.blocks.end(), [](const BlockView& b) {
+    return b.signature == signature::kIconEnvironment && b.known && !b.fields.front().text.empty();
+  });
+  if (icon != v.blocks.end() && (flags & kHasExpIcon)) v.iconLocation = icon->fields.front().text;
 
   // The target, as GetPath(SLGP_RAWPATH) answers it.
   const bool useLinkInfo = v.hasLinkInfo && (flags & kForceNoLinkInfo) == 0;

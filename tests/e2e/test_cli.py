@@ -216,7 +216,7 @@ class Read(unittest.TestCase):
             self.assertEqual((lines[5:], rc), ([b""], 1))
             out, rc = harness.TOOL.run(["/READ", "missing.lnk", "control-panel.lnk"], cwd=d)
             self.assertEqual(out, b'Error: "missing.lnk" not found.\r\ncontrol-panel.lnk\r\n'
-                                  b"  item list: All Control Panel Items > unknown 0x01 > System\r\n")
+                                  b"  item list: All Control Panel Items > category 5 > System\r\n")
             self.assertEqual(rc, 1)
             # A line the read cannot take: usage errors, nothing read.
             rows = [(["/READ"], b"Error: /READ (--read) takes the link files to read.\r\n"),

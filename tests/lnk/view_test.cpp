@@ -18,6 +18,21 @@ namespace {
 using std::string;
 using std::u16string;
 
+// Text as UTF-8 whatever the system's code page (the Windows build's is not).
+string Utf8(std::u16string_view text) {
+  string out;
+  for (const char16_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
 string U16(std::size_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)}; }
 string U32(std::uint32_t v) { return U16(v & 0xFFFF) + U16(v >> 16); }
 string Wide(std::u16string_view text) {
@@ -67,8 +82,8 @@ struct ItemsRow {
 string Names(const ItemList& list) {
   string s;
   for (const lnk::Item& i : list.items) {
-    s += (s.empty() ? "" : "|") + i.kind + ":" + platform::ToAnsi(i.name);
-    if (!i.shortName.empty()) s += "(" + platform::ToAnsi(i.shortName) + ")";
+    s += (s.empty() ? "" : "|") + i.kind + ":" + Utf8(i.name);
+    if (!i.shortName.empty()) s += "(" + Utf8(i.shortName) + ")";
   }
   return s;
 }
@@ -115,7 +130,7 @@ TEST(LinkView, ItemLists) {
     string w;
     for (const string& s : warnings) w += s + ";";
     EXPECT_EQ(w, row.warnings);
-    EXPECT_EQ(platform::ToAnsi(list.path.value_or(u"-")), row.path);
+    EXPECT_EQ(Utf8(list.path.value_or(u"-")), row.path);
     EXPECT_EQ(Names(list), row.names);
   }
 }
@@ -207,7 +222,7 @@ TEST(LinkView, Blocks) {
     string fields;
     for (const Field& f : v.fields) {
       fields += (fields.empty() ? "" : " ") + f.key + "=" +
-                (f.kind == Field::Kind::kText ? platform::ToAnsi(f.text) : std::to_string(f.number));
+                (f.kind == Field::Kind::kText ? Utf8(f.text) : std::to_string(f.number));
     }
     if (!v.known && v.name != "unknown") fields = "(too short)";
     EXPECT_EQ(fields, row.fields);
