@@ -215,10 +215,11 @@ class Properties(unittest.TestCase):
             arguments = '/k "a b" c'
             # The Windows form, and the words a Linux shell hands over.
             raw = ('/ARGS:"/k ""a b"" c" links\\all data\\prog.exe /WORKDIR:"work dir" /DESC:"my link" '
-                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN /APPID:Company.App.1")
+                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN "
+                   "/APPID:Skype.Desktop.Application")
             words = ["--arguments=" + arguments, "links\\all", "data\\prog.exe", "/WORKDIR:work dir",
                      "--description=my link", "/ICON:C:\\Windows\\System32\\shell32.dll,3", "/show:MAX",
-                     "--hotkey=ctrl+alt+k", "/ADMIN", "--app-id=Company.App.1"]
+                     "--hotkey=ctrl+alt+k", "/ADMIN", "--app-id=Skype.Desktop.Application"]
             out, rc = harness.TOOL.run(words, raw=raw if harness.TOOL.wine else None, cwd=d)
             self.assertEqual((out, rc), (b"shortcut created for links\\all <<===>> data\\prog.exe\r\n", 0))
             link = os.path.join(d, "links", "all.lnk")
@@ -231,13 +232,14 @@ class Properties(unittest.TestCase):
                                     "command_line_arguments": arguments, "description": "my link",
                                     "icon_location": icon, "icon_index": 3, "show_command": 3, "hot_key": 0x64B})
             self.assertEqual(info["data_flags"] & 0x2040, 0x2040)  # HasIconLocation, RunAsUser
-            # The AppUserModelID, in the block both builds write as Windows
-            # does: one storage, the ID a VT_LPWSTR (13 characters and the
-            # NUL, which need no padding), the terminals.
-            self.assertEqual(info["property_store"], [(APP_MODEL, [(5, 0x1F, "Company.App.1")])])
-            block = (bytes.fromhex("55000000 090000a0 49000000 31535053 55284c9f799f394ba8d0e1d42de1d5f3"
-                                   "2d000000 05000000 00 1f00 0000 0e000000") +
-                     "Company.App.1\0".encode("utf-16-le") + bytes(8))
+            # The AppUserModelID, in the block both builds write: byte for
+            # byte that of a link Windows 10 made with the same ID ("Skype
+            # (3).lnk" of EricZimmerman/Lnk's public test files, MIT licence).
+            self.assertEqual(info["property_store"], [(APP_MODEL, [(5, 0x1F, "Skype.Desktop.Application")])])
+            block = bytes.fromhex(
+                "6d000000090000a0610000003153505355284c9f799f394ba8d0e1d42de1d5f34500000005000000001f0000001a000000"
+                "53006b007900700065002e004400650073006b0074006f0070002e004100700070006c00690063006100740069006f006e00"
+                "00000000000000000000")
             with open(link, "rb") as f:
                 self.assertEqual(f.read().count(block), 1)
             if not harness.TOOL.wine_reads():

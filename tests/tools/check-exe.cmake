@@ -16,8 +16,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${EXE}")
 endif()
 
-# The budgets: 240 KB for the 32-bit product, which the build meets with
-# 237,568 bytes; the 64-bit one (209,920 bytes) within 212 KB.  They were
+# The budgets: 284 KB for the 32-bit product, which the build meets with
+# 289,280 bytes; the 64-bit one (265,216 bytes) within 260 KB.  They were
+# 240 KB and 212 KB before the edit mode (/EDIT and its options, the link's
+# sections written back, the staged files committed in groups) and the
+# AppUserModelID (/APPID: the property store's edit of src/lnk, and the
+# saved file given the ID where the system's link object does not keep it,
+# as Wine's does not): 51 and 54 KB together, src/lnk being optimised at
+# link time with the program's own code again (6 KB its move into a
+# library of its own had cost).  They were
 # 140 KB and 112 KB before the read mode (/READ, /JSON, /COMMAND: 100 KB and
 # 98 KB; the .lnk reader that splits a file into its sections and reads
 # their fields, the property store's reader, the text, JSON and command
@@ -33,10 +40,10 @@ endif()
 # whose text brings in a second string implementation of 90 KB.
 if(headers MATCHES "Magic[ \t]+010b")
   set(bits 32)
-  set(budget_kb 240)
+  set(budget_kb 284)
 elseif(headers MATCHES "Magic[ \t]+020b")
   set(bits 64)
-  set(budget_kb 212)
+  set(budget_kb 260)
 else()
   message(FATAL_ERROR "${EXE} is neither a 32-bit nor a 64-bit Windows executable")
 endif()
