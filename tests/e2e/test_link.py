@@ -642,8 +642,11 @@ class Edit(unittest.TestCase):
         with open(link, "rb") as f:
             self.assertEqual(f.read(), made)
         before = snapshot(self.d)
-        self.run_tool(["/EDIT", w, "/APPID:a b"],
-                      'Error: /APPID takes an application ID without spaces, as in Company.Product: "a b".\r\n', 2)
+        # A Windows command line quotes the value, natively the shell's words do.
+        raw = '/EDIT %s /APPID:"a b"' % w if harness.TOOL.wine else None
+        out, rc = harness.TOOL.run(["/EDIT", w, "/APPID:a b"], raw=raw, cwd=self.d)
+        self.assertEqual((out, rc), (b'Error: /APPID takes an application ID without spaces, as in Company.Product: '
+                                     b'"a b".\r\n', 2))
         self.assertEqual(snapshot(self.d), before)
 
     def test_new_target_opened_by_wine(self):
