@@ -4,6 +4,7 @@
 #include "lnk/propstore.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace lnk {
 namespace {
@@ -410,10 +411,9 @@ std::string FormatIdText(const FormatId& f) {
 }
 
 const char* PropertyName(const FormatId& format, std::uint32_t id) {
-  for (const KnownProperty& k : kKnown) {
-    if (*k.format == format && k.id == id) return k.name;
-  }
-  return nullptr;
+  const auto known = std::find_if(std::begin(kKnown), std::end(kKnown),
+                                  [&](const KnownProperty& k) { return *k.format == format && k.id == id; });
+  return known == std::end(kKnown) ? nullptr : known->name;
 }
 
 PropertyStore ParsePropertyStore(std::string_view bytes) {
@@ -446,9 +446,10 @@ PropertyStore ParsePropertyStore(std::string_view bytes) {
 const std::u16string* FindStringProperty(const PropertyStore& store, const FormatId& format, std::uint32_t id) {
   for (const PropertyStorage& s : store.storages) {
     if (s.formatId != format || s.stringNamed) continue;
-    for (const StoredProperty& p : s.properties) {
-      if (p.id == id && p.type == kVtLpwstr && p.hasText) return &p.text;
-    }
+    const auto p = std::find_if(s.properties.begin(), s.properties.end(), [id](const StoredProperty& q) {
+      return q.id == id && q.type == kVtLpwstr && q.hasText;
+    });
+    if (p != s.properties.end()) return &p->text;
   }
   return nullptr;
 }
