@@ -66,6 +66,7 @@ constexpr FormatId kLinkFormat = {0xFC, 0xB3, 0xB4, 0xB9, 0x51, 0x2B, 0x42, 0x4A
 struct KnownProperty {
   const FormatId* format;
   std::uint32_t id;
+  // cppcheck-suppress unusedStructMember ; PropertyName answers it, through find_if
   const char* name;
 };
 
