@@ -148,6 +148,7 @@ std::u16string CommonEdit(const EditOptions& e, const platform::LinkProperties& 
   if (e.show) edit.showCommand = static_cast<std::uint32_t>(link.showCommand);
   if (e.hotKey) edit.hotKey = link.hotKey;
   if (e.admin) edit.runAsUser = true;
+  if (e.appId) edit.appId = link.appId;
   if (e.replace) {
     std::u16string from = WithoutClosingBackslash(e.replaceOld), to = WithoutClosingBackslash(e.replaceNew);
     if (from.size() == 2) from += u'\\';
@@ -209,7 +210,7 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
                   u"--target-type tells what a new target is: it goes with --target.");
     return kExitUsage;
   }
-  if (!(e.arguments || e.description || e.workingDirectory || e.icon || e.show || e.hotKey || e.admin ||
+  if (!(e.arguments || e.description || e.workingDirectory || e.icon || e.show || e.hotKey || e.admin || e.appId ||
         e.retarget || e.replace)) {
     Error(u"nothing to change in " + Quoted(operands.front()) + u"; the options say what to change");
     return kExitUsage;

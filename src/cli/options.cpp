@@ -11,8 +11,8 @@ namespace mklnk::cli {
 
 namespace {
 
-enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, Read, Json, Command, Edit, Target, Replace,
-                Recursive, DryRun, From };
+enum class Id { Args, WorkDir, Desc, Icon, Show, HotKey, Admin, Type, AppId, Read, Json, Command, Edit, Target,
+                Replace, Recursive, DryRun, From };
 
 // What Windows keeps: a process's command line holds 32,767 characters, a
 // link's description INFOTIPSIZE (1,024), each with its terminating NUL.
@@ -21,6 +21,9 @@ constexpr std::size_t kMaxArguments = 32767;
 constexpr std::size_t kMaxDescription = 1023;
 // The paths of --replace, compared as typed, never made full.
 constexpr std::size_t kMaxPath = 259;
+// An application's AppUserModelID: at most 128 characters, no spaces, as
+// Windows defines it (Company.Product.SubProduct.Version).
+constexpr std::size_t kMaxAppId = 128;
 
 // Whether the text holds half of a UTF-16 pair alone: a byte that is not
 // UTF-8 on Linux, where a Windows program would see "?", and a link would
@@ -140,6 +143,7 @@ constexpr KnownOption kKnownOptions[] = {
     {Id::HotKey, u"HOTKEY", u"hotkey", true},
     {Id::Admin, u"ADMIN", u"run-as-admin", false},
     {Id::Type, u"TYPE", u"target-type", true},
+    {Id::AppId, u"APPID", u"app-id", true},
     {Id::From, u"FROM", u"from", true},
     {Id::Read, u"READ", u"read", false},
     {Id::Json, u"JSON", u"json", false},
@@ -281,6 +285,18 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
         edit.targetType = true;
         takes = {};
       }
+      break;
+    case Id::AppId:
+      most = kMaxAppId;
+      edit.appId = true;
+      if (value->empty()) {
+        // An edit takes an empty ID for "remove it".
+        Defer(Cat({given, u" takes an application ID without spaces, as in Company.Product: \"\"."}));
+      } else if (value->find(u' ') != std::u16string::npos) {
+        takes = u"takes an application ID without spaces, as in Company.Product";
+      }
+      link.appId = *value;
+      echo = Cat({u"AppUserModelID: ", *value});
       break;
     case Id::From:
       if (value->empty()) takes = u"takes a file of command lines, or - for standard input";
@@ -469,13 +485,14 @@ std::u16string OptionsText() {
          u"  /HOTKEY:Ctrl+Alt+K    --hotkey=Ctrl+Alt+K         hot key: Ctrl, Alt, Shift and A-Z, 0-9, F1-F24\r\n"
          u"  /ADMIN                --run-as-admin              run the target as administrator\r\n"
          u"  /TYPE:file|folder     --target-type=file|folder   the target, which need not be on this machine\r\n"
+         u"  /APPID:Company.App    --app-id=Company.App        AppUserModelID: the taskbar groups it with the app\r\n"
          u"  /FROM:file            --from=file                 many links: a command line a line (- reads standard input)\r\n"
          u"Changing links: /EDIT FILE... [options], or mklnk --edit FILE... [options]; only what is given changes:\r\n"
          u"  /TARGET:path          --target=path               a new target\r\n"
          u"  /REPLACE:OLD|NEW      --replace=OLD|NEW           every stored path that begins with OLD begins with NEW\r\n"
          u"  /RECURSIVE            --recursive                 a folder stands for every .lnk file below it\r\n"
          u"  /DRYRUN               --dry-run                   say what would change, and change nothing\r\n"
-         u"  an empty value (/ARGS: /DESC: /WORKDIR: /ICON:) removes that string\r\n"
+         u"  an empty value (/ARGS: /DESC: /WORKDIR: /ICON: /APPID:) removes that string\r\n"
          u"                        --                          the words after it are paths\r\n"
          u"Reading links: mklnk /READ [/JSON | /COMMAND] file.lnk...:\r\n"
          u"  /READ                 --read                      what each link holds, as text\r\n"

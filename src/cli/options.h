@@ -30,7 +30,7 @@ struct EditOptions {
   bool recursive = false;
   bool dryRun = false;
   bool arguments = false, description = false, workingDirectory = false, icon = false, show = false,
-       hotKey = false, admin = false, targetType = false;
+       hotKey = false, admin = false, targetType = false, appId = false;
   bool retarget = false;  // --target
   std::u16string target;
   bool replace = false;  // --replace=OLD|NEW

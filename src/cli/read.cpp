@@ -421,6 +421,13 @@ std::vector<u16string> CommandLines(u16string_view linkPath, const Link& link, c
     }
   }
   if (h.linkFlags & lnk::kRunAsUser) line += u" /ADMIN";
+  if (view.appId && !view.appId->empty()) {
+    check("AppUserModelID", *view.appId, false);
+    if (view.appId->size() > 128 || view.appId->find(u' ') != u16string::npos) {
+      warn("the AppUserModelID has a space or more than 128 characters, which /APPID: does not take");
+    }
+    line += u" /APPID:" + QuotedValue(*view.appId);
+  }
   if (!targetHere) {
     if (view.targetIsFolder) {
       line += *view.targetIsFolder ? u" /TYPE:folder" : u" /TYPE:file";
@@ -432,6 +439,11 @@ std::vector<u16string> CommandLines(u16string_view linkPath, const Link& link, c
   }
   for (const BlockView& b : view.blocks) {
     if (b.signature == lnk::signature::kEnvironment || b.signature == lnk::signature::kIconEnvironment) continue;
+    // A property store that holds the AppUserModelID alone is what /APPID: makes.
+    if (b.signature == lnk::signature::kPropertyStore && b.fields.size() == 1 &&
+        b.fields[0].key == "System.AppUserModel.ID") {
+      continue;
+    }
     warn("the line cannot carry the " + b.name + " block (" + Signature(b.signature) + ")");
   }
   lines.push_back(std::move(line));

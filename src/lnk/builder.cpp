@@ -5,6 +5,8 @@
 // themselves; the whole file.
 #include "lnk/builder.h"
 
+#include "lnk/propstore.h"
+
 #include <algorithm>
 
 namespace lnk {
@@ -467,6 +469,7 @@ std::string BuildLinkFile(const LinkData& data) {
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
   // The extra data blocks, then the terminal one.
+  if (!data.propertyStore.empty()) w.Bytes(PropertyStoreBlock(data.propertyStore));
   if (flags & kHasExpString) WriteEnvironmentBlock(w, kEnvironmentBlock, data.environmentTarget);
   if (flags & kHasExpIcon) WriteEnvironmentBlock(w, kIconEnvironmentBlock, data.environmentIcon);
   w.U32(0);  // terminal extra-data block

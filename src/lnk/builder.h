@@ -16,7 +16,8 @@
 // the same in all of them), or with a network share and the path below it,
 // whose text that is not plain ASCII gets its Unicode copy too; the counted
 // strings that are set; the environment blocks of a target and an icon
-// location with %VARIABLES%; the terminal extra-data block.  Drive letters
+// location with %VARIABLES%; the property store; the terminal extra-data
+// block.  Drive letters
 // are stored in upper case.
 #pragma once
 
@@ -85,6 +86,10 @@ struct LinkData {
   std::u16string environmentIcon;
   bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
   bool preferEnvironmentPath = false;  // PreferEnvironmentPath (0x02000000)
+  // The property store (see propstore.h: the System.AppUserModel.ID), the
+  // bytes of its block after size and signature; "" = no block.  Written
+  // first among the extra data blocks, where Windows 10 puts it.
+  std::string propertyStore;
 };
 
 // What the builder throws when the data cannot make a sound link: a plain

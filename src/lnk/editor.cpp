@@ -513,6 +513,31 @@ class Editor {
     }
   }
 
+  // System.AppUserModel.ID set or replaced in the property store, or
+  // removed by "" (with the block, when nothing else is left in it); every
+  // other property and byte of the store kept.  A new block goes first
+  // among the blocks, where Windows 10 writes it.  A store that cannot be
+  // read to its end is refused: what lies past its fault could not be kept.
+  void SetAppId(const std::u16string& id) {
+    const auto at = std::find_if(link_.blocks.begin(), link_.blocks.end(),
+                                 [](const ExtraBlock& b) { return b.signature == signature::kPropertyStore; });
+    const bool has = at != link_.blocks.end() && at->bytes.size() >= 8;
+    const std::string old = has ? at->bytes.substr(8) : std::string();
+    const StoreEdit made = id.empty() ? RemoveProperty(old, kAppUserModelFormat, kAppUserModelId)
+                                      : SetStringProperty(old, kAppUserModelFormat, kAppUserModelId, id);
+    if (!made.ok) throw LinkDataError(LinkDataError::Kind::kInvalid, "its property store cannot be read: " + made.error);
+    if (!made.changed) return;
+    const std::u16string* before = FindStringProperty(ParsePropertyStore(old), kAppUserModelFormat, kAppUserModelId);
+    result_.changes.push_back({u"app id", before ? *before : std::u16string(), id});
+    if (made.empty) {
+      link_.blocks.erase(at);
+    } else if (has) {
+      at->bytes = PropertyStoreBlock(made.store);
+    } else {
+      link_.blocks.insert(link_.blocks.begin(), ExtraBlock{PropertyStoreBlock(made.store), signature::kPropertyStore});
+    }
+  }
+
   // The property store's string values that `edit` answers a new value
   // for ("" removes the value; nothing keeps it), every other byte kept.
   // A store that cannot be read to its end is kept whole.
@@ -700,6 +725,7 @@ EditResult EditLink(std::string_view file, const LinkEdit& edit) {
   if (edit.showCommand) h.showCommand = *edit.showCommand;
   if (edit.hotKey) h.hotKey = *edit.hotKey;
   if (edit.runAsUser) editor.SetFlag(kRunAsUser, *edit.runAsUser);
+  if (edit.appId) editor.SetAppId(*edit.appId);
   editor.Note(u"icon index", Decimal(old.iconIndex), Decimal(h.iconIndex));
   editor.Note(u"show command", Decimal(old.showCommand), Decimal(h.showCommand));
   editor.Note(u"hot key", Decimal(old.hotKey), Decimal(h.hotKey));

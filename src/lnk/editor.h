@@ -40,6 +40,7 @@ struct LinkEdit {
   std::optional<std::uint32_t> showCommand;
   std::optional<std::uint16_t> hotKey;
   std::optional<bool> runAsUser;
+  std::optional<std::u16string> appId;  // System.AppUserModel.ID; "" removes it
   // A new target: the bytes of a link to it, made as a new link is made in
   // the edited link's folder; its target parts (the header's facts of the
   // target, the item list, the LinkInfo, the relative path, the

@@ -4,6 +4,7 @@
 #include "lnk/propstore.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace lnk {
 namespace {
@@ -65,6 +66,7 @@ constexpr FormatId kLinkFormat = {0xFC, 0xB3, 0xB4, 0xB9, 0x51, 0x2B, 0x42, 0x4A
 struct KnownProperty {
   const FormatId* format;
   std::uint32_t id;
+  // cppcheck-suppress unusedStructMember ; PropertyName answers it, through find_if
   const char* name;
 };
 
@@ -227,137 +229,166 @@ void ValueText(std::string_view typed, StoredProperty& p) {
 
 // ---- the parser ---------------------------------------------------------------
 
-// One storage's values, from `at` to the storage's end.  Returns "" or the
-// fault.
-std::string ParseValues(std::string_view storage, PropertyStorage& out) {
+// One storage, or one value of the storage before it, as where it lies in
+// the store: the parser's one pass over the bytes, which the edits use as
+// they are and ParsePropertyStore turns into storages and properties.
+struct Part {
+  std::size_t at = 0, size = 0;
+  bool storage = false;
+  bool stringNamed = false;    // a storage's
+  std::uint32_t id = 0;        // a value's (0 in the string-named storage)
+  std::size_t typedAt = 0;     // a value's typed value, from the value's start
+};
+
+// One storage's values, after its header.  Returns "" or the fault.
+const char* SplitValues(std::string_view storage, std::size_t base, bool stringNamed, std::vector<Part>& parts) {
   std::size_t at = kStorageHeader;
   while (at < storage.size()) {
     const std::size_t left = storage.size() - at;
     if (left < 4) return "a property's size runs past its storage";
     const std::uint32_t size = Le32(storage, at);
-    if (size == 0) return "";  // the terminal value; what may follow it stays in raw
+    if (size == 0) return "";  // the terminal value; what may follow it stays in the storage
     if (size > left) return "a property runs past its storage";
     if (size < kValueHeader + 4) return "a property is too short for its type";
-    const std::string_view value = storage.substr(at, size);
-    StoredProperty p;
-    std::size_t typedAt = kValueHeader;
-    if (out.stringNamed) {
-      const std::uint32_t nameSize = Le32(value, 4);
+    Part value;
+    value.at = base + at;
+    value.size = size;
+    value.typedAt = kValueHeader;
+    if (stringNamed) {
+      const std::uint32_t nameSize = Le32(storage, at + 4);
       if (nameSize > size - kValueHeader - 4 || nameSize % 2 != 0) return "a property's name runs past it";
-      p.name = Utf16(value, kValueHeader, nameSize / 2);
-      typedAt += nameSize;
+      value.typedAt += nameSize;
     } else {
-      p.id = Le32(value, 4);
+      value.id = Le32(storage, at + 4);
     }
-    const std::string_view typed = value.substr(typedAt);
-    p.type = static_cast<std::uint16_t>(Le(typed, 0, 2));
-    ValueText(typed, p);
-    p.raw = std::string(value);
-    out.properties.push_back(std::move(p));
+    parts.push_back(value);
     at += size;
   }
   return "";
 }
 
-// The end of the storages' bytes: the offset of the terminal storage size,
-// or bytes.size() when the store has none.
-std::size_t StoragesEnd(const PropertyStore& store) {
-  std::size_t end = 0;
-  for (const PropertyStorage& s : store.storages) end += s.raw.size();
-  return end;
+// The store's storages, each followed by its values; "" or the first fault
+// (parts then holds what came before it).  `end` is where the terminal
+// storage size is, or the bytes' end for a store without one.
+const char* Split(std::string_view bytes, std::vector<Part>& parts, std::size_t& end) {
+  std::size_t at = 0;
+  const char* error = "";
+  while (at < bytes.size() && *error == '\0') {
+    const std::size_t left = bytes.size() - at;
+    if (left < 4) {
+      error = "a storage's size runs past the store";
+      break;
+    }
+    const std::uint32_t size = Le32(bytes, at);
+    if (size == 0) break;  // the terminal
+    if (size > left) {
+      error = "a storage runs past the store";
+    } else if (size < kStorageHeader) {
+      error = "a storage is too short for its header";
+    } else if (Le32(bytes, at + 4) != kStorageVersion) {
+      error = "a storage has an unknown version";
+    } else {
+      Part storage;
+      storage.at = at;
+      storage.size = size;
+      storage.storage = true;
+      storage.stringNamed = std::equal(kStringNamedFormat.begin(), kStringNamedFormat.end(), bytes.begin() + at + 8,
+                                       [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+      const std::size_t first = parts.size();
+      parts.push_back(storage);
+      error = SplitValues(bytes.substr(at, size), at, storage.stringNamed, parts);
+      if (*error != '\0') parts.resize(first);  // a storage is kept whole or not at all
+      at += size;
+    }
+  }
+  end = at;
+  return error;
+}
+
+bool IsFormat(std::string_view bytes, const Part& storage, const FormatId& format) {
+  return !storage.stringNamed && std::equal(format.begin(), format.end(), bytes.begin() + storage.at + 8,
+                                            [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
 }
 
 // ---- the edits ------------------------------------------------------------------
 
-// A storage again from its header, its (edited) properties, its terminal
-// and whatever followed the terminal in the original.
-std::string Rebuild(const PropertyStorage& original, const std::vector<StoredProperty>& properties) {
-  std::size_t valuesEnd = kStorageHeader;
-  for (const StoredProperty& p : original.properties) valuesEnd += p.raw.size();
-  const std::string_view tail = original.raw.size() >= valuesEnd + 4
-                                    ? std::string_view(original.raw).substr(valuesEnd + 4)
-                                    : std::string_view();
-  std::string out(original.raw, 0, kStorageHeader);
-  for (const StoredProperty& p : properties) out += p.raw;
-  Put32(out, 0);
-  out += tail;
-  std::string size;
-  Put32(size, out.size());
-  out.replace(0, 4, size);
-  return out;
-}
-
 // The edit common to setting and removing: every (format, id) property
 // goes but the first, which becomes `replacement` (none when it is empty);
 // without one, `replacement` is added at the end of the format's first
-// storage, or in a new storage.
-StoreEdit Edit(std::string_view bytes, const FormatId& format, std::uint32_t id, const std::string& replacement) {
+// storage, or in a new storage at the end.  A storage keeps its header and
+// whatever followed its terminal; one left without properties goes.
+StoreEdit Edit(std::string_view bytes, const FormatId& format, std::uint32_t id, std::string_view replacement) {
   StoreEdit edit;
-  const PropertyStore store = ParsePropertyStore(bytes);
-  if (!store.error.empty()) {
-    edit.error = store.error;
-    return edit;
-  }
+  std::vector<Part> parts;
+  std::size_t end = 0;
+  edit.error = Split(bytes, parts, end);
+  if (!edit.error.empty()) return edit;
   edit.ok = true;
-  const std::size_t end = StoragesEnd(store);
-  const std::string_view after = end + 4 <= bytes.size() ? bytes.substr(end + 4) : std::string_view();
 
-  bool placed = replacement.empty();  // nothing to place when removing
   bool found = false;
-  std::vector<std::string> storages;
-  std::size_t firstOfFormat = store.storages.size();  // in store.storages, when nothing was found
-  for (std::size_t i = 0; i < store.storages.size(); ++i) {
-    const PropertyStorage& s = store.storages[i];
-    if (s.formatId != format || s.stringNamed) {
-      storages.push_back(s.raw);
+  for (std::size_t i = 0, storage = 0; i < parts.size(); ++i) {
+    if (parts[i].storage) {
+      storage = i;
+    } else {
+      found = found || (IsFormat(bytes, parts[storage], format) && parts[i].id == id);
+    }
+  }
+  bool placed = replacement.empty();  // nothing to place when removing
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < parts.size();) {
+    const Part& s = parts[i];
+    std::size_t next = i + 1;
+    while (next < parts.size() && !parts[next].storage) ++next;
+    const std::string_view raw = bytes.substr(s.at, s.size);
+    std::string values;
+    bool touched = false;
+    if (IsFormat(bytes, s, format)) {
+      for (std::size_t v = i + 1; v < next; ++v) {
+        if (parts[v].id != id) {
+          values += bytes.substr(parts[v].at, parts[v].size);
+        } else {
+          touched = true;
+          if (!placed) values += replacement;
+          placed = true;
+        }
+      }
+      if (!found && !placed) {  // at the end of the format's first storage
+        values += replacement;
+        placed = touched = true;
+      }
+    }
+    i = next;
+    if (!touched) {
+      edit.store += raw;
+      ++kept;
       continue;
     }
-    firstOfFormat = std::min(firstOfFormat, i);
-    std::vector<StoredProperty> kept;
-    bool touched = false;
-    for (const StoredProperty& p : s.properties) {
-      if (p.id != id) {
-        kept.push_back(p);
-        continue;
-      }
-      found = touched = true;
-      if (!placed) {
-        StoredProperty q = p;
-        q.raw = replacement;
-        kept.push_back(std::move(q));
-        placed = true;
-      }
-    }
-    if (!touched) {
-      storages.push_back(s.raw);
-    } else if (!kept.empty()) {
-      storages.push_back(Rebuild(s, kept));
-    }  // else the storage held nothing else, and goes
-  }
-  if (!placed && firstOfFormat < store.storages.size()) {
-    // No storage was touched, so each stands where it stood: the value goes
-    // at the end of the format's first one.
-    const PropertyStorage& s = store.storages[firstOfFormat];
-    std::vector<StoredProperty> properties = s.properties;
-    StoredProperty q;
-    q.raw = replacement;
-    properties.push_back(std::move(q));
-    storages[firstOfFormat] = Rebuild(s, properties);
-  } else if (!placed) {
-    std::string s(4, '\0');
-    Put32(s, kStorageVersion);
-    s.append(format.begin(), format.end());
-    s += replacement;
-    Put32(s, 0);
+    if (values.empty()) continue;  // it held nothing else
+    const Part& last = parts[next - 1];
+    const std::size_t tailAt = (last.storage ? kStorageHeader : last.at - s.at + last.size) + 4;
+    std::string storage(raw.substr(0, kStorageHeader));
+    storage += values;
+    Put32(storage, 0);
+    if (tailAt < raw.size()) storage += raw.substr(tailAt);
     std::string size;
-    Put32(size, s.size());
-    s.replace(0, 4, size);
-    storages.push_back(std::move(s));
+    Put32(size, storage.size());
+    storage.replace(0, 4, size);
+    edit.store += storage;
+    ++kept;
   }
-  for (const std::string& s : storages) edit.store += s;
+  if (!placed) {
+    std::string storage;
+    Put32(storage, kStorageHeader + replacement.size() + 4);
+    Put32(storage, kStorageVersion);
+    storage.append(format.begin(), format.end());
+    storage += replacement;
+    Put32(storage, 0);
+    edit.store += storage;
+    ++kept;
+  }
   Put32(edit.store, 0);
-  edit.store += after;
-  edit.empty = storages.empty();
+  if (end + 4 <= bytes.size()) edit.store += bytes.substr(end + 4);
+  edit.empty = kept == 0;
   edit.changed = replacement.empty() ? found : edit.store != bytes;
   return edit;
 }
@@ -381,44 +412,34 @@ std::string FormatIdText(const FormatId& f) {
 }
 
 const char* PropertyName(const FormatId& format, std::uint32_t id) {
-  for (const KnownProperty& k : kKnown) {
-    if (*k.format == format && k.id == id) return k.name;
-  }
-  return nullptr;
+  const auto known = std::find_if(std::begin(kKnown), std::end(kKnown),
+                                  [&](const KnownProperty& k) { return *k.format == format && k.id == id; });
+  return known == std::end(kKnown) ? nullptr : known->name;
 }
 
 PropertyStore ParsePropertyStore(std::string_view bytes) {
   PropertyStore store;
-  std::size_t at = 0;
-  while (at < bytes.size()) {  // a store without its terminal ends with its bytes
-    const std::size_t left = bytes.size() - at;
-    if (left < 4) {
-      store.error = "a storage's size runs past the store";
-      break;
+  std::vector<Part> parts;
+  std::size_t end = 0;
+  store.error = Split(bytes, parts, end);
+  for (const Part& part : parts) {
+    const std::string_view raw = bytes.substr(part.at, part.size);
+    if (part.storage) {
+      PropertyStorage s;
+      std::copy_n(raw.begin() + 8, 16, s.formatId.begin());
+      s.stringNamed = part.stringNamed;
+      s.raw = std::string(raw);
+      store.storages.push_back(std::move(s));
+      continue;
     }
-    const std::uint32_t size = Le32(bytes, at);
-    if (size == 0) break;  // the terminal
-    if (size > left) {
-      store.error = "a storage runs past the store";
-      break;
-    }
-    if (size < kStorageHeader) {
-      store.error = "a storage is too short for its header";
-      break;
-    }
-    if (Le32(bytes, at + 4) != kStorageVersion) {
-      store.error = "a storage has an unknown version";
-      break;
-    }
-    PropertyStorage s;
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8), 16, s.formatId.begin());
-    s.stringNamed = s.formatId == kStringNamedFormat;
-    const std::string_view raw = bytes.substr(at, size);
-    store.error = ParseValues(raw, s);
-    if (!store.error.empty()) break;
-    s.raw = std::string(raw);
-    store.storages.push_back(std::move(s));
-    at += size;
+    PropertyStorage& s = store.storages.back();
+    StoredProperty p;
+    p.id = part.id;
+    if (s.stringNamed) p.name = Utf16(raw, kValueHeader, (part.typedAt - kValueHeader) / 2);
+    p.type = static_cast<std::uint16_t>(Le(raw, part.typedAt, 2));
+    ValueText(raw.substr(part.typedAt), p);
+    p.raw = std::string(raw);
+    s.properties.push_back(std::move(p));
   }
   return store;
 }
@@ -426,9 +447,10 @@ PropertyStore ParsePropertyStore(std::string_view bytes) {
 const std::u16string* FindStringProperty(const PropertyStore& store, const FormatId& format, std::uint32_t id) {
   for (const PropertyStorage& s : store.storages) {
     if (s.formatId != format || s.stringNamed) continue;
-    for (const StoredProperty& p : s.properties) {
-      if (p.id == id && p.type == kVtLpwstr && p.hasText) return &p.text;
-    }
+    const auto p = std::find_if(s.properties.begin(), s.properties.end(), [id](const StoredProperty& q) {
+      return q.id == id && q.type == kVtLpwstr && q.hasText;
+    });
+    if (p != s.properties.end()) return &p->text;
   }
   return nullptr;
 }
@@ -466,7 +488,59 @@ StoreEdit SetStringProperty(std::string_view store, const FormatId& format, std:
 }
 
 StoreEdit RemoveProperty(std::string_view store, const FormatId& format, std::uint32_t id) {
-  return Edit(store, format, id, std::string());
+  return Edit(store, format, id, {});
+}
+
+StoreBlockPlace FindPropertyStoreBlock(std::string_view file) {
+  StoreBlockPlace place;
+  constexpr std::size_t kHeaderSize = 0x4C;
+  if (file.size() < kHeaderSize || Le32(file, 0) != kHeaderSize) {
+    place.error = "no shell link header";
+    return place;
+  }
+  const std::uint32_t flags = Le32(file, 0x14);
+  std::size_t at = kHeaderSize;
+  // Skips a part whose size is a `width`-byte field times `unit`, plus the
+  // field itself unless the size holds it; false when it runs past the file.
+  const auto skip = [&](std::size_t width, std::size_t unit, bool sizeIncludesField) {
+    if (file.size() - at < width) return false;
+    const std::uint64_t n = Le(file, at, width) * unit + (sizeIncludesField ? 0 : width);
+    if (n < width || n > file.size() - at) return false;
+    at += static_cast<std::size_t>(n);
+    return true;
+  };
+  bool ok = (flags & 0x01) == 0 || skip(2, 1, false);  // HasLinkTargetIDList
+  ok = ok && ((flags & 0x02) == 0 || skip(4, 1, true));  // HasLinkInfo
+  for (std::uint32_t bit = 0x04; ok && bit <= 0x40; bit <<= 1) {  // the counted strings
+    if (flags & bit) ok = skip(2, (flags & 0x80) != 0 ? 2 : 1, false);
+  }
+  if (!ok) {
+    place.error = "the link's parts run past its end";
+    return place;
+  }
+  place.at = at;
+  while (file.size() - at >= 4) {
+    const std::uint32_t size = Le32(file, at);
+    if (size < 4) return place;  // the terminal block
+    if (size < 8 || size > file.size() - at) {
+      place.error = "an extra data block runs past the link's end";
+      return place;
+    }
+    if (Le32(file, at + 4) == kPropertyStoreBlock && place.size == 0) {
+      place.at = at;
+      place.size = size;
+    }
+    at += size;
+  }
+  if (at != file.size()) place.error = "an extra data block runs past the link's end";
+  return place;
+}
+
+std::string WithPropertyStore(std::string_view file, const StoreBlockPlace& place, std::string_view store) {
+  std::string out(file.substr(0, place.at));
+  if (!store.empty()) out += PropertyStoreBlock(store);
+  out += file.substr(place.at + place.size);
+  return out;
 }
 
 }  // namespace lnk

@@ -103,4 +103,22 @@ StoreEdit SetStringProperty(std::string_view store, const FormatId& format, std:
 // Removes (format, id); a storage left without properties goes too.
 StoreEdit RemoveProperty(std::string_view store, const FormatId& format, std::uint32_t id);
 
+// ---- in a link file --------------------------------------------------------
+
+// Where a link file keeps its property store block, found by following the
+// file's parts (header, item list, LinkInfo, counted strings) to its extra
+// data blocks.
+struct StoreBlockPlace {
+  std::string error;      // "" when the file could be followed to the end of its blocks
+  std::size_t at = 0;     // the block's offset; without one, where a new one goes (the first block's)
+  std::size_t size = 0;   // the block's size; 0 when the file has none
+};
+StoreBlockPlace FindPropertyStoreBlock(std::string_view file);
+
+// The file with its property store block holding `store` (the bytes after
+// the block's size and signature; "" takes the block out), every other byte
+// as it was.  `place` is FindPropertyStoreBlock's for the same file, and
+// without an error.
+std::string WithPropertyStore(std::string_view file, const StoreBlockPlace& place, std::string_view store);
+
 }  // namespace lnk

@@ -345,6 +345,10 @@ struct LinkProperties {
   // the machine that has it.
   bool targetNotHere = false;
   bool targetIsFolder = false;
+  // System.AppUserModel.ID in the link's property store: the application
+  // whose taskbar button and notifications the link belongs to; none when
+  // empty.
+  std::u16string appId;
 };
 
 class ShellLinkObject {  // IShellLinkDual
@@ -365,6 +369,8 @@ class ShellLinkObject {  // IShellLinkDual
   // (an item per name, each but the last a folder, the last as `isFolder`
   // says, no sizes, times or volume), so that no name is rewritten.
   virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
+  // System.AppUserModel.ID, in the link's property store.
+  virtual void SetAppUserModelId(const std::u16string& id) = 0;
   // Writes the link into the file it was opened from; the caller has it on
   // disk afterwards (FlushFileA), with others where it makes many.  A
   // failure to write that file (no room, an I/O error) is a ShellFailure

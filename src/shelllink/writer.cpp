@@ -237,6 +237,7 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     if (properties.showCommand != platform::LinkProperties{}.showCommand) link->SetShowCommand(properties.showCommand);
     if (properties.hotKey != 0) link->SetHotkey(properties.hotKey);
     if (properties.runAsAdministrator) link->SetRunAsAdministrator(true);
+    if (!properties.appId.empty()) link->SetAppUserModelId(properties.appId);
     try {
       link->Save();
     } catch (const platform::ShellFailure& failure) {

@@ -19,7 +19,8 @@ std::string Read(const OptionReader& r) {
   std::string out = "args=" + Show(p.arguments) + " workdir=" + Show(p.workingDirectory) +
                     " desc=" + Show(p.description) + " icon=" + Show(p.iconPath) + "," +
                     std::to_string(p.iconIndex) + " show=" + std::to_string(p.showCommand) +
-                    " hotkey=" + std::to_string(p.hotKey) + (p.runAsAdministrator ? " admin" : "");
+                    " hotkey=" + std::to_string(p.hotKey) + (p.runAsAdministrator ? " admin" : "") +
+                    (p.appId.empty() ? "" : " appid=" + Show(p.appId));
   for (const std::u16string& line : r.options().echo) out += " | " + Show(line);
   static constexpr const char* kModes[] = {"", " read=text", " read=json", " read=command"};
   return out + kModes[static_cast<int>(r.options().read)];
@@ -31,6 +32,7 @@ const std::string kNone = "args= workdir= desc= icon=,0 show=1 hotkey=0";
 // exactly as it was around them.
 TEST(ReadOptions, RawCommandLines) {
   const std::u16string desc1023(1023, u'd'), desc1024(1024, u'd');
+  const std::u16string appId128 = u"Company.\u00c9" + std::u16string(119, u'x');
   struct Row {
     std::u16string raw, rest;
     std::string read;
@@ -76,6 +78,13 @@ TEST(ReadOptions, RawCommandLines) {
                             "shell32.dll,3: \"x,abc\"."},
       {u"/ICON:,3", u"", "error: /ICON takes an icon file and, after a comma, the icon's index, as in "
                          "shell32.dll,3: \",3\"."},
+      // The AppUserModelID: up to 128 characters, no space (quoted or not), never empty.
+      {u"a /APPID:" + appId128 + u" b", u"a b", kNone + " appid=" + Show(appId128) + " | AppUserModelID: " + Show(appId128)},
+      {u"/APPID:" + appId128 + u"x", u"", "error: /APPID takes at most 128 characters; this one has 129."},
+      {u"/appid:\"Company.My App\" a b", u"", "error: /appid takes an application ID without spaces, as in "
+                                               "Company.Product: \"Company.My App\"."},
+      {u"/APPID: a b", u"", "error: /APPID takes an application ID without spaces, as in Company.Product: \"\"."},
+      {u"/APPID a b", u"", "error: /APPID takes a value, as in /APPID:VALUE."},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Show(row.raw).substr(0, 80));
@@ -123,6 +132,12 @@ TEST(ReadOptions, Words) {
       {{u"/DESC:caf\xDCE9"}, {}, "error: /DESC holds bytes that are not UTF-8 text."},
       {{u"/DESC:\U0001F600"}, {}, "args= workdir= desc=" + Show(u"\U0001F600") + " icon=,0 show=1 hotkey=0 | "
                                    "Description: " + Show(u"\U0001F600")},
+      {{u"a", u"--app-id=Company.App", u"b"}, {u"a", u"b"}, kNone + " appid=Company.App | AppUserModelID: Company.App"},
+      {{u"--app-id="}, {}, "error: --app-id takes an application ID without spaces, as in Company.Product: \"\"."},
+      {{u"--app-id=a", u"/APPID:b"}, {}, "error: /APPID is given twice."},
+      {{u"--app-id=", u"a.lnk", u"--edit"}, {u"a.lnk"}, kNone + " | AppUserModelID:  | Edit"},
+      {{u"--edit", u"--app-id=a b"}, {}, "error: --app-id takes an application ID without spaces, as in "
+                                          "Company.Product: \"a b\"."},
       // An edit's options, and the empty values that remove a string; what
       // only making a link refuses is refused only without --edit.
       {{u"--working-directory=", u"a.lnk", u"--icon=", u"/EDIT", u"--dry-run"}, {u"a.lnk"},

@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "fs/paths.h"
 #include "lnk/builder.h"
+#include "lnk/propstore.h"
 
 namespace mklnk::cli {
 namespace {
@@ -64,10 +65,11 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
          d.showCommand = 7;
          d.hotKey = 0x037B;
          d.runAsUser = true;
+         d.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, u"Company.App");
        },
        true,
        "\"C:\\my links\\a b\" \"C:\\Program Files\\x.exe\" /ARGS:\"-x \"\"q\"\" y\" /WORKDIR:\"C:\\w d\" "
-       "/DESC:\"a b, c\" /ICON:%SystemRoot%\\shell32.dll,-3 /SHOW:min /HOTKEY:Ctrl+Shift+F12 /ADMIN\n"},
+       "/DESC:\"a b, c\" /ICON:%SystemRoot%\\shell32.dll,-3 /SHOW:min /HOTKEY:Ctrl+Shift+F12 /ADMIN /APPID:Company.App\n"},
       {"a folder that is not here", u"C:\\a.lnk", u"D:\\far away", [](lnk::LinkData& d) {
          if (!d.items.empty()) d.items.back().isFolder = true;
          d.showCommand = 3;
@@ -78,12 +80,18 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
          d.showCommand = 2;
          d.hotKey = 0x0041;
          d.description = u"see /showargs";
+         // An ID with a space, and a property beside it that no option makes.
+         d.propertyStore = lnk::SetStringProperty(
+             lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, u"My App"),
+             lnk::kAppUserModelFormat, 2, u"x.exe").store;
        },
        true,
        "warning: the description holds /showargs, which makes the line echo\n"
        "warning: the show command 2 has no /SHOW: word\n"
        "warning: the hot key 0x0041 has no /HOTKEY: spelling\n"
-       "C:\\a C:\\x /DESC:\"see /showargs\"\n"},
+       "warning: the AppUserModelID has a space or more than 128 characters, which /APPID: does not take\n"
+       "warning: the line cannot carry the property store block (0xA0000009)\n"
+       "C:\\a C:\\x /DESC:\"see /showargs\" /APPID:\"My App\"\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -108,6 +116,7 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
     EXPECT_EQ(p.showCommand, static_cast<std::int32_t>(d.showCommand));
     EXPECT_EQ(p.hotKey, d.hotKey);
     EXPECT_EQ(p.runAsAdministrator, d.runAsUser);
+    EXPECT_EQ(Show(p.appId), d.propertyStore.empty() ? "" : "Company.App");
     EXPECT_EQ(options.options().targetType, row.here ? TargetType::kUnsaid : TargetType::kFolder);
   }
   // A Control Panel item has no path to give.

@@ -41,6 +41,7 @@ import json
 import struct
 import subprocess
 import sys
+import uuid
 
 import pyfwsi
 import pylnk
@@ -100,6 +101,46 @@ def _check_file_entry(raw, index):
     return None
 
 
+def _property_store(data):
+    """The property store block's storages, read here from the bytes (liblnk
+    20181227 does not read it): [(format ID, [(id, VT type, value)])], the
+    value a str for VT_LPWSTR, else the value's bytes; None without a block."""
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    at = 0x4C
+    if flags & 0x01:
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    if flags & 0x02:
+        at += struct.unpack_from("<I", data, at)[0]
+    for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
+        if flags & bit:
+            at += 2 + struct.unpack_from("<H", data, at)[0] * (2 if flags & 0x80 else 1)
+    while at + 8 <= len(data):
+        size, signature = struct.unpack_from("<II", data, at)
+        if size < 8:
+            break
+        if signature == 0xA0000009:
+            store, storages = data[at + 8:at + size], []
+            while len(store) >= 4 and struct.unpack_from("<I", store)[0]:
+                length = struct.unpack_from("<I", store)[0]
+                storage, store = store[:length], store[length:]
+                if storage[4:8] != b"1SPS":
+                    raise ValueError("storage version %r" % storage[4:8])
+                values, rest = [], storage[24:]
+                while struct.unpack_from("<I", rest)[0]:
+                    value_size, pid = struct.unpack_from("<II", rest)
+                    vt = struct.unpack_from("<H", rest, 9)[0]
+                    value = rest[13:value_size]
+                    if vt == 0x1F:
+                        count = struct.unpack_from("<I", value)[0]
+                        value = value[4:4 + 2 * count].decode("utf-16-le").rstrip("\0")
+                    values.append((pid, vt, value))
+                    rest = rest[value_size:]
+                storages.append((str(uuid.UUID(bytes_le=storage[8:24])).upper(), values))
+            return storages
+        at += size
+    return None
+
+
 def read_link(path, ours=True):
     result = {"path": path, "errors": []}
     errors = result["errors"]
@@ -112,6 +153,18 @@ def read_link(path, ours=True):
     has_idlist = len(header) == 0x4C and bool(header[20] & 0x01)
     if len(header) == 0x4C:
         result["icon_index"], result["show_command"], result["hot_key"] = struct.unpack_from("<iIH", header, 0x38)
+
+    # The property store and the AppUserModelID in it.
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        result["property_store"] = _property_store(data)
+    except (struct.error, ValueError, UnicodeDecodeError) as error:
+        errors.append("property store: %s" % error)
+        result["property_store"] = None
+    result["app_id"] = next((value for fmt, values in result["property_store"] or []
+                             if fmt == "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3"
+                             for pid, vt, value in values if pid == 5 and vt == 0x1F), None)
 
     try:
         link = pylnk.file()

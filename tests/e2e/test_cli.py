@@ -53,7 +53,7 @@ class Usage(unittest.TestCase):
                     self.assertTrue(out.startswith(usage + b"\r\nOptions") and out.endswith(b"\r\n"), out)
                     for name in (b"/ARGS:", b"/WORKDIR:", b"/DESC:", b"/ICON:", b"/SHOW:", b"/HOTKEY:", b"/ADMIN",
                                  b"--arguments=", b"--working-directory=", b"--description=", b"--icon=",
-                                 b"--show=", b"--hotkey=", b"--run-as-admin", b"  --  "):
+                                 b"--show=", b"--hotkey=", b"--run-as-admin", b"/APPID:", b"--app-id=", b"  --  "):
                         self.assertIn(name, out)
                     out = usage
                 self.assertEqual((out, rc), (expected, status))
@@ -77,6 +77,9 @@ class Usage(unittest.TestCase):
                                         b'"aux,1".\r\n'),
             (["a", "b", "/WORKDIR:a:b|c"], b'Error: /WORKDIR holds the name "b|c", which Windows does not take in a '
                                            b'path: "a:b|c".\r\n'),
+            (["a", "b", "/APPID:"], b"Error: /APPID takes an application ID without spaces, as in Company.Product: "
+                                   b'"".\r\n'),
+            (["/appid:" + "x" * 129, "a", "b"], b"Error: /appid takes at most 128 characters; this one has 129.\r\n"),
         ]
         if not harness.TOOL.wine:
             rows += [(["--show=sideways", "a", "b"], b'Error: --show takes normal, max or min: "sideways".\r\n'),
@@ -87,7 +90,9 @@ class Usage(unittest.TestCase):
                      (['/WORKDIR:"C:\\My Dir"', "a", "b"], b'Error: /WORKDIR holds the name ""C:", which Windows does '
                                                             b'not take in a path: ""C:\\My Dir"".\r\n'),
                      (["a", "b", "--description=caf\udce9"], b"Error: --description holds bytes that are not UTF-8 "
-                                                              b"text.\r\n")]
+                                                              b"text.\r\n"),
+                     (["--app-id=My App", "a", "b"], b"Error: --app-id takes an application ID without spaces, as in "
+                                                     b'Company.Product: "My App".\r\n')]
         for args, expected in rows:
             with self.subTest(args=args), TempDir() as d:
                 self.assertEqual(harness.TOOL.run(args, cwd=d), (expected, 2))
@@ -144,6 +149,7 @@ class Echo(unittest.TestCase):
         (["/SHOW:max", "/HOTKEY:alt+F4", "a", "b", "/showargs", "/admin"],
          b"Parameters: a b\r\nShow: maximized\r\nHot key: Alt+F4\r\nRun as administrator\r\n"),
         (["/type:Folder", "a", "b", "/showargs"], b"Parameters: a b\r\nTarget type: folder\r\n"),
+        (["/APPID:Company.App.1", "a", "b", "/showargs"], b"Parameters: a b\r\nAppUserModelID: Company.App.1\r\n"),
     ]
 
     def test_echo(self):
@@ -403,14 +409,15 @@ class Read(unittest.TestCase):
         # What the line carries; the rest (the item list's details, times)
         # is the Shell's, which differs between the builds.
         carried = ("target", "target_type", "arguments", "working_directory", "description", "icon_location",
-                   "icon_index", "show_command", "hotkey", "run_as_admin", "environment_target")
+                   "icon_index", "show_command", "hotkey", "run_as_admin", "environment_target", "app_id")
         with TempDir() as d:
             open(os.path.join(d, "tool 1.exe"), "w").close()
             wd = os.path.join(d, "work dir")
             os.mkdir(wd)
             made = [
                 ["a", "tool 1.exe", '/ARGS:-x "q" y', "/WORKDIR:" + harness.win_path(wd), "/DESC:a b, c",
-                 "/ICON:%SystemRoot%\\system32\\shell32.dll,-3", "/SHOW:min", "/HOTKEY:Ctrl+Shift+F12", "/ADMIN"],
+                 "/ICON:%SystemRoot%\\system32\\shell32.dll,-3", "/SHOW:min", "/HOTKEY:Ctrl+Shift+F12", "/ADMIN",
+                 "/APPID:Company.Tool.1"],
                 ["b", "C:\\nowhere\\x y", "/TYPE:folder", "/SHOW:max", "/HOTKEY:Alt+7"],
                 ["c", "%WINDIR%\\no-such-tool.exe", "/TYPE:file", "/ARGS:/k"],
             ]

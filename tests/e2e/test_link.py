@@ -214,6 +214,9 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
 
 
+APP_MODEL = "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3"  # System.AppUserModel.*
+
+
 class Properties(unittest.TestCase):
     """Every property a link can hold, from the options: stored where the
     format keeps it (read back by pylnk, the header's bytes and, where Wine
@@ -231,10 +234,11 @@ class Properties(unittest.TestCase):
             arguments = '/k "a b" c'
             # The Windows form, and the words a Linux shell hands over.
             raw = ('/ARGS:"/k ""a b"" c" links\\all data\\prog.exe /WORKDIR:"work dir" /DESC:"my link" '
-                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN")
+                   "/ICON:C:\\Windows\\System32\\shell32.dll,3 /show:MAX /HOTKEY:ctrl+alt+k /ADMIN "
+                   "/APPID:Skype.Desktop.Application")
             words = ["--arguments=" + arguments, "links\\all", "data\\prog.exe", "/WORKDIR:work dir",
                      "--description=my link", "/ICON:C:\\Windows\\System32\\shell32.dll,3", "/show:MAX",
-                     "--hotkey=ctrl+alt+k", "/ADMIN"]
+                     "--hotkey=ctrl+alt+k", "/ADMIN", "--app-id=Skype.Desktop.Application"]
             out, rc = harness.TOOL.run(words, raw=raw if harness.TOOL.wine else None, cwd=d)
             self.assertEqual((out, rc), (b"shortcut created for links\\all <<===>> data\\prog.exe\r\n", 0))
             link = os.path.join(d, "links", "all.lnk")
@@ -247,6 +251,16 @@ class Properties(unittest.TestCase):
                                     "command_line_arguments": arguments, "description": "my link",
                                     "icon_location": icon, "icon_index": 3, "show_command": 3, "hot_key": 0x64B})
             self.assertEqual(info["data_flags"] & 0x2040, 0x2040)  # HasIconLocation, RunAsUser
+            # The AppUserModelID, in the block both builds write: byte for
+            # byte that of a link Windows 10 made with the same ID ("Skype
+            # (3).lnk" of EricZimmerman/Lnk's public test files, MIT licence).
+            self.assertEqual(info["property_store"], [(APP_MODEL, [(5, 0x1F, "Skype.Desktop.Application")])])
+            block = bytes.fromhex(
+                "6d000000090000a0610000003153505355284c9f799f394ba8d0e1d42de1d5f34500000005000000001f0000001a000000"
+                "53006b007900700065002e004400650073006b0074006f0070002e004100700070006c00690063006100740069006f006e00"
+                "00000000000000000000")
+            with open(link, "rb") as f:
+                self.assertEqual(f.read().count(block), 1)
             if not harness.TOOL.wine_reads():
                 return
             # Wine's link object keeps neither the show command nor the flag
@@ -677,6 +691,34 @@ class Edit(unittest.TestCase):
                 before = snapshot(self.d)
                 self.run_tool(args, printed, status)
                 self.assertEqual(snapshot(self.d), before)
+
+    def test_app_id(self):
+        # Set, replaced, removed: the file is then byte for byte what it was.
+        os.makedirs(self.p("data"))
+        harness.TOOL.run(["links\\a", "data"], cwd=self.d)
+        link = self.p("links/a.lnk")
+        w = win_path(link)
+        with open(link, "rb") as f:
+            made = f.read()
+        self.run_tool(["/EDIT", w, "/APPID:Company.App.1", "/DRYRUN"],
+                      'would change "%s":\r\n  app id: (none) -> "Company.App.1"\r\n' % w)
+        for value, printed, app_id in (("Company.App.1", 'changed "%s"\r\n' % w, "Company.App.1"),
+                                       ("Company.App.2", 'changed "%s"\r\n' % w, "Company.App.2"),
+                                       ("Company.App.2", "", "Company.App.2"),
+                                       ("", 'changed "%s"\r\n' % w, None)):
+            with self.subTest(value=value):
+                self.run_tool(["/EDIT", w, "/APPID:" + value], printed)
+                info = lnkcheck.read_link(link, ours=False)
+                self.assertEqual((info["errors"], info["app_id"]), ([], app_id))
+        with open(link, "rb") as f:
+            self.assertEqual(f.read(), made)
+        before = snapshot(self.d)
+        # A Windows command line quotes the value, natively the shell's words do.
+        raw = '/EDIT %s /APPID:"a b"' % w if harness.TOOL.wine else None
+        out, rc = harness.TOOL.run(["/EDIT", w, "/APPID:a b"], raw=raw, cwd=self.d)
+        self.assertEqual((out, rc), (b'Error: /APPID takes an application ID without spaces, as in Company.Product: '
+                                     b'"a b".\r\n', 2))
+        self.assertEqual(snapshot(self.d), before)
 
     def test_new_target_opened_by_wine(self):
         if harness.TOOL.wine or not harness.TOOL.wine_reads():

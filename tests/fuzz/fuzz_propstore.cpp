@@ -23,6 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(bytes.substr(0, joined.size()) == joined);
 
+  // The same bytes as a link file: its block found within them, and put
+  // in or taken out without touching another byte.
+  const lnk::StoreBlockPlace place = lnk::FindPropertyStoreBlock(bytes);
+  FUZZ_CHECK(place.at + place.size <= size);
+  if (place.error.empty()) {
+    const std::string with = lnk::WithPropertyStore(bytes, place, std::string(4, '\0'));  // an empty store
+    const lnk::StoreBlockPlace again = lnk::FindPropertyStoreBlock(with);
+    FUZZ_CHECK(again.error.empty() && again.at == place.at && again.size == 12);
+    FUZZ_CHECK(lnk::WithPropertyStore(with, again, "") == lnk::WithPropertyStore(bytes, place, ""));
+  }
+
   const lnk::StoreEdit set = lnk::SetStringProperty(bytes, lnk::kAppUserModelFormat, lnk::kAppUserModelId, u"Fuzz.App");
   FUZZ_CHECK(set.ok == store.error.empty());
   if (!set.ok) return 0;

@@ -1,4 +1,5 @@
 #include "lnk/builder.h"
+#include "lnk/propstore.h"
 
 #include <gtest/gtest.h>
 
@@ -574,6 +575,40 @@ TEST(LnkFile, AsciiLinkBytesUnchanged) {
       "005c004d007900200044006100740061005c0002002d00780000000000"));
 }
 
+// The property store block comes first among the extra data blocks, as
+// Windows 10 writes it; the file-level functions find it there, and put it
+// in or take it out of a file without touching another byte.
+TEST(LnkFile, PropertyStoreBlock) {
+  LinkData d = MakeData({u"tmp", u"report.txt"}, false);
+  d.description = u"d";
+  d.environmentTarget = u"%TEMP%\\report.txt";
+  const std::string without = BuildLinkFile(d);
+  d.propertyStore = NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, u"A.B");
+  const std::string with = BuildLinkFile(d);
+  const std::string block = PropertyStoreBlock(d.propertyStore);
+  const StoreBlockPlace place = FindPropertyStoreBlock(with);
+  EXPECT_EQ(place.error, "");
+  EXPECT_EQ(with.substr(place.at, place.size), block);
+  EXPECT_EQ(U32At(with, place.at + block.size() + 4), 0xA0000001u);  // the variables' block after it
+  EXPECT_EQ(with.substr(0, place.at) + with.substr(place.at + place.size), without);
+  const StoreBlockPlace none = FindPropertyStoreBlock(without);
+  EXPECT_EQ(none.error, "");
+  EXPECT_EQ(none.at, place.at);
+  EXPECT_EQ(none.size, 0u);
+  EXPECT_EQ(WithPropertyStore(without, none, d.propertyStore), with);
+  EXPECT_EQ(WithPropertyStore(with, place, ""), without);
+  // A file cut anywhere is refused or followed within its bytes.
+  for (std::size_t n = 0; n < with.size(); ++n) {
+    const StoreBlockPlace cut = FindPropertyStoreBlock(with.substr(0, n));
+    if (cut.error.empty()) {
+      EXPECT_LE(cut.at + cut.size, n) << n;
+    }
+  }
+  EXPECT_EQ(FindPropertyStoreBlock(with.substr(0, 0x4B)).error, "no shell link header");
+  EXPECT_EQ(FindPropertyStoreBlock(with.substr(0, place.at - 1)).error, "the link's parts run past its end");
+  EXPECT_EQ(FindPropertyStoreBlock(with.substr(0, place.at + 7)).error, "an extra data block runs past the link's end");
+}
+
 // Windows stores a drive letter in upper case, however it was typed.
 TEST(LnkFile, DriveLettersInUpperCase) {
   LinkData upper = MakeData({u"dir", u"x.txt"}, false);
@@ -748,6 +783,13 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
        [](LinkData& d) { ToShare(d, u"\\\\\u0441\u0435\u0440\u0432\u0435\u0440\\x", u"\u043f\u043b\u0430\u043d.txt"); },
        u"\\\\\u0421\u0415\u0420\u0412\u0415\u0420\\X\\\u043f\u043b\u0430\u043d.txt"},
       {"with variables", {u"Users", u"Public", u"run.exe"}, false, false, WithVariables},
+      // The property store stands first among the blocks, so the readers
+      // must step over it to the variables.
+      {"with variables and an AppUserModelID", {u"Users", u"Public", u"run.exe"}, false, true,
+       [](LinkData& d) {
+         WithVariables(d);
+         d.propertyStore = NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, u"Company.App");
+       }},
       {"with variables, nothing else", {u"Users", u"Public", u"run.exe"}, false, false,
        [](LinkData& d) {
          WithVariables(d);
@@ -788,6 +830,7 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
         {"working_directory", &d.workingDir},
         {"command_line_arguments", &d.arguments}};
     for (const auto& [key, value] : strings) expected += std::string(", \"") + key + "\": " + JsonOrNull(*value);
+    expected += std::string(", \"app_id\": ") + (d.propertyStore.empty() ? "null" : "\"Company.App\"");
     expected += ", \"items\": [";
     if (d.idList) {
       expected += "{\"kind\": \"root\", \"class_type\": 31, \"name\": \"20d04fe0-3aea-1069-a2d8-08002b30309d\"}, "

@@ -7,11 +7,13 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "lnk/builder.h"
 #include "lnk/link.h"
+#include "lnk/propstore.h"
 #include "platform/platform.h"
 
 namespace lnk {
@@ -186,6 +188,8 @@ TEST(EditLink, EachOptionItsFieldAlone) {
       {"show", [](LinkEdit& e) { e.showCommand = 3; }, "header ", "show command: \"1\" -> \"3\""},
       {"hot key", [](LinkEdit& e) { e.hotKey = 0x64B; }, "header ", nullptr},
       {"run as administrator", [](LinkEdit& e) { e.runAsUser = true; }, "header ", nullptr},
+      {"app id", [](LinkEdit& e) { e.appId = u"Company.App"; }, "block 9 ", "app id: \"\" -> \"Company.App\""},
+      {"no app id, and none there", [](LinkEdit& e) { e.appId = u""; }, "", nullptr},
       {"the same again", [](LinkEdit& e) { e.showCommand = 1; e.description = u"files on \\\\old\\share"; }, "", nullptr},
   };
   for (const Row& row : rows) {
@@ -212,6 +216,65 @@ TEST(EditLink, EachOptionItsFieldAlone) {
     }
   }
   EXPECT_EQ(after.substr(64, 2), "\x4b\x06");
+}
+
+// The AppUserModelID in the property store of a Windows-made link with
+// three properties: set, replaced and removed, the others kept in order and
+// every other byte of the file with them; a store left empty goes with its
+// block, and a link without one gets it first among its blocks.
+TEST(EditLink, AppUserModelId) {
+  std::ifstream in(std::string(MKLNK_SAMPLES_DIR) + "/hot-key.lnk", std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string sample = ss.str();
+  const auto listing = [](const std::string& bytes) {
+    Link link;
+    EXPECT_EQ(ReadLink(bytes, link), ReadStatus::kLink);
+    std::string out;
+    for (const ExtraBlock& block : link.blocks) {
+      out += "[" + std::to_string(block.signature & 0xFF) + "]";
+      if (block.signature != signature::kPropertyStore) continue;
+      for (const PropertyStorage& s : ParsePropertyStore(block.bytes.substr(8)).storages) {
+        for (const StoredProperty& p : s.properties) out += " " + std::to_string(p.id) + "=" + Show(p.text);
+      }
+    }
+    return out;
+  };
+  ASSERT_EQ(listing(sample), "[9] 0=0 5=Microsoft.Windows.Explorer 18=1[1]");
+  struct Row {
+    const char16_t* id;
+    const char* listing;
+  };
+  const Row rows[] = {
+      {u"Company.App", "[9] 0=0 5=Company.App 18=1[1]"},
+      {u"Microsoft.Windows.Explorer", "[9] 0=0 5=Microsoft.Windows.Explorer 18=1[1]"},
+      {u"", "[9] 0=0 18=1[1]"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Show(row.id));
+    LinkEdit edit = Base();
+    edit.appId = row.id;
+    const EditResult result = EditLink(sample, edit);
+    EXPECT_EQ(listing(result.bytes), row.listing);
+    EXPECT_EQ(Changed(sample, result.bytes), std::u16string_view(row.id) == u"Microsoft.Windows.Explorer" ? "" : "block 9 ");
+  }
+  // A store of the ID alone goes with its block; a link without a store
+  // gets one, first among its blocks, as a new link has it.
+  LinkData d;
+  d.targetPath = u"C:\\x.txt";
+  d.drive = u'C';
+  d.items.push_back(LinkItem{u"x.txt"});
+  d.environmentTarget = u"%TEMP%\\x.txt";
+  d.propertyStore = NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, u"A.B");
+  const std::string made = BuildLinkFile(d);
+  ASSERT_EQ(listing(made), "[9] 5=A.B[1]");
+  LinkEdit drop = Base();
+  drop.appId = u"";
+  const std::string dropped = EditLink(made, drop).bytes;
+  EXPECT_EQ(listing(dropped), "[1]");
+  LinkEdit add = Base();
+  add.appId = u"A.B";
+  EXPECT_EQ(EditLink(dropped, add).bytes, made);
 }
 
 bool HoldsText(const std::string& bytes, std::u16string_view text) {

@@ -120,6 +120,12 @@ TEST(PropertyStore, NewStoreHoldsTheIdAsWindowsWritesIt) {
   EXPECT_EQ(PropertyStoreBlock(store),
             Hex("69000000 090000a0 5d000000 31535053 55284c9f799f394ba8d0e1d42de1d5f3") + windowsValue +
                 Hex("00000000 00000000"));
+  // Byte for byte the block of "Skype (3).lnk" (Windows 10, from the same
+  // public test files), whose store holds that ID alone.
+  EXPECT_EQ(PropertyStoreBlock(NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, u"Skype.Desktop.Application")),
+            Hex("6d000000090000a0610000003153505355284c9f799f394ba8d0e1d42de1d5f34500000005000000001f0000001a000000"
+                "53006b007900700065002e004400650073006b0074006f0070002e004100700070006c00690063006100740069006f006e00"
+                "00000000000000000000"));
   // A text of an even length gets two bytes of padding; the value size is
   // not rounded.
   EXPECT_EQ(SerializeStringProperty(5, u"ab"), Hex("19000000 05000000 00 1f00 0000 03000000 610062000000 0000"));

@@ -63,6 +63,7 @@ class FakeLink : public platform::ShellLinkObject {
   void SetShowCommand(std::int32_t show) override { Record("ShowCommand=" + std::to_string(show)); }
   void SetHotkey(std::uint16_t key) override { Record("Hotkey=" + std::to_string(key)); }
   void SetRunAsAdministrator(bool on) override { Record(on ? "RunAsAdministrator" : "RunAsUser"); }
+  void SetAppUserModelId(const std::u16string& id) override { Record("AppUserModelId=" + Show(id)); }
   void SetPathNotHere(const std::u16string& s, bool isFolder) override {
     Record("PathNotHere=" + Show(s) + (isFolder ? " folder" : " file"));
   }
@@ -217,18 +218,20 @@ TEST_F(ShellLinkTest, CallsInOrder) {
   properties.showCommand = 7;
   properties.hotKey = 0x64B;
   properties.runAsAdministrator = true;
+  properties.appId = u"Company.App";
   const testsupport::ChangeDir into(t.native());
   // A % that opens no variable is part of a relative name.
   for (const std::u16string icon : {u"links\\i.ico", u"%windir%\\i.ico", u"100%.ico"}) {
     world.calls.clear();
     properties.iconPath = icon;
     ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", u"doc", properties));
-    const std::vector<std::string> tail(world.calls.end() - 9, world.calls.end());
+    const std::vector<std::string> tail(world.calls.end() - 11, world.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "Path=" + dir + "\\target.txt", "Description=", "WorkingDirectory=" + dir + "\\links",
                         "Arguments=",
                         "IconLocation=" + (icon[0] == u'%' ? Show(icon) : dir + "\\" + Show(icon)) + ",-3",
-                        "ShowCommand=7", "Hotkey=1611", "RunAsAdministrator", "Save"}));
+                        "ShowCommand=7", "Hotkey=1611", "RunAsAdministrator", "AppUserModelId=Company.App",
+                        "Save"}));
   }
 }
 

@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
 #include "lnk/builder.h"
+#include "lnk/propstore.h"
 #include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
@@ -157,6 +158,7 @@ class PosixLink final : public ShellLinkObject {
   void SetShowCommand(std::int32_t show) override { showCommand_ = static_cast<std::uint32_t>(show); }
   void SetHotkey(std::uint16_t key) override { hotKey_ = key; }
   void SetRunAsAdministrator(bool on) override { runAsUser_ = on; }
+  void SetAppUserModelId(const std::u16string& id) override { appId_ = id; }
 
   void SetPath(const std::u16string& path) override {
     path_ = path;
@@ -181,6 +183,9 @@ class PosixLink final : public ShellLinkObject {
     data.showCommand = showCommand_;
     data.hotKey = hotKey_;
     data.runAsUser = runAsUser_;
+    if (!appId_.empty()) {
+      data.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
+    }
     // An icon path of %VARIABLES% that lead somewhere here is stored as
     // they lead, and as typed in its own block; else as typed.
     if (const std::u16string icon = ExpandVariables(iconLocation_);
@@ -296,6 +301,7 @@ class PosixLink final : public ShellLinkObject {
   std::uint32_t showCommand_ = 1;
   std::uint16_t hotKey_ = 0;
   bool runAsUser_ = false;
+  std::u16string appId_;
   bool notHere_ = false, notHereFolder_ = false;
 };
 

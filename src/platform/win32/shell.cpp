@@ -13,6 +13,7 @@
 // first.
 #include "platform/platform.h"
 #include "lnk/builder.h"
+#include "lnk/propstore.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -24,6 +25,7 @@
 #include <shlguid.h>
 #include <shobjidl.h>
 #include <shlobj.h>
+#include <propsys.h>
 
 #include <algorithm>
 #include <iterator>
@@ -271,6 +273,7 @@ class Win32ShellLink final : public ShellLinkObject {
     if (dual_) Automation(u"IShellLinkDual.Hotkey", [&] { return dual_->put_Hotkey(key); });
   }
   void SetRunAsAdministrator(bool on) override { runAsAdministrator_ = on; }
+  void SetAppUserModelId(const std::u16string& id) override { appId_ = id; }
   // IShellLinkDual has only a path to set; a target that is not here is
   // given to the system's link object as its item list.
   void SetPathNotHere(const std::u16string& path, bool isFolder) override {
@@ -300,7 +303,12 @@ class Win32ShellLink final : public ShellLinkObject {
         throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
       }
     }
-    if (runAsAdministrator_) StoreRunAsAdministrator();
+    if (runAsAdministrator_ || !appId_.empty()) {
+      Bstr path;
+      Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+      if (runAsAdministrator_) StoreRunAsAdministrator(path);
+      if (!appId_.empty()) StoreAppUserModelId(path);
+    }
   }
 
  private:
@@ -446,56 +454,130 @@ class Win32ShellLink final : public ShellLinkObject {
     }
   }
 
-  // "Run as administrator" is a flag of the link's data, which only the
-  // system's link object sets: it loads the saved file, sets the flag and
-  // saves it again.  Where that object keeps the flag, or the show command
-  // and hot key, from no file it saves (Wine's: SetFlags there is a stub
-  // and the show command is not read), the header's fixed fields are put
-  // right in the file, so that no link is reported made without them.
-  void StoreRunAsAdministrator() {
-    Bstr path;
-    Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
+  // The saved file, loaded into the system's link object.
+  ComPtr<IShellLinkW> LoadSaved(const Bstr& path, ComPtr<IPersistFile>& file) {
     ComPtr<IShellLinkW> link;
     Call(u"CoCreateInstance(ShellLink)", [&] {
       return ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(link.put()));
     });
     if (!link) Fail(E_NOINTERFACE, u"CoCreateInstance(ShellLink)");
-    const ComPtr<IPersistFile> file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
+    file = QueryAs<IPersistFile>(link.get(), IID_IPersistFile, u"IPersistFile");
     Call(u"IPersistFile.Load", [&] { return file->Load(path.get(), STGM_READWRITE); });
+    return link;
+  }
+
+  // "Run as administrator" is a flag of the link's data, which only the
+  // system's link object sets: it loads the saved file, sets the flag and
+  // saves it again.  Where that object keeps the flag, or the show command
+  // and hot key, from no file it saves (Wine's: SetFlags there is a stub
+  // and the show command is not read), the header's fixed fields are put
+  // right in the file, so that no link is reported made without them.
+  void StoreRunAsAdministrator(const Bstr& path) {
+    ComPtr<IPersistFile> file;
+    const ComPtr<IShellLinkW> link = LoadSaved(path, file);
     const ComPtr<IShellLinkDataList> data =
         QueryAs<IShellLinkDataList>(link.get(), IID_IShellLinkDataList, u"IShellLinkDataList");
     DWORD flags = 0;
     Call(u"IShellLinkDataList.GetFlags", [&] { return data->GetFlags(&flags); });
     Call(u"IShellLinkDataList.SetFlags", [&] { return data->SetFlags(flags | SLDF_RUNAS_USER); });
     Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
-    KeepHeaderFields(path.get());
+    RewriteSaved(path.get(), [this](std::string& bytes) { return KeepHeaderFields(bytes); });
   }
 
-  // The header of the saved file (fixed offsets of the shell link format:
-  // LinkFlags at 0x14, ShowCommand at 0x3C, HotKey at 0x40) as this link
-  // was given them.
-  void KeepHeaderFields(const wchar_t* path) const {
+  // The header's fixed fields (LinkFlags at 0x14, ShowCommand at 0x3C,
+  // HotKey at 0x40) as this link was given them; false for a file that does
+  // not begin with a link's header.
+  bool KeepHeaderFields(std::string& bytes) const {
+    static constexpr unsigned char kStart[20] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    if (bytes.size() < 0x4C || !std::equal(std::begin(kStart), std::end(kStart), bytes.begin(),
+                                           [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); })) {
+      return false;
+    }
+    const auto put = [&](std::size_t at, std::uint32_t value, std::size_t count) {
+      for (std::size_t i = 0; i < count; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    std::uint32_t flags = 0;
+    for (std::size_t i = 4; i-- > 0;) flags = flags << 8 | static_cast<unsigned char>(bytes[0x14 + i]);
+    put(0x14, flags | SLDF_RUNAS_USER, 4);
+    put(0x3C, static_cast<std::uint32_t>(showCommand_), 4);
+    put(0x40, hotKey_, 2);
+    return true;
+  }
+
+  // System.AppUserModel.ID, which only the system's link object sets: it
+  // loads the saved file, sets the ID in its property store (IPropertyStore
+  // SetValue and Commit) and saves it again.  Where that object has no
+  // property store, or does not keep the ID (Wine's answers S_OK to
+  // SetValue, E_NOTIMPL to GetValue, and writes no block), the saved file is
+  // given the ID here, in the block the Linux build writes, the rest of its
+  // store and of the file kept.
+  void StoreAppUserModelId(const Bstr& path) {
+    ComPtr<IPersistFile> file;
+    const ComPtr<IShellLinkW> link = LoadSaved(path, file);
+    ComPtr<IPropertyStore> store;
+    if (SUCCEEDED(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(store.put()))) && store) {
+      static constexpr PROPERTYKEY kAppId = {
+          {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, lnk::kAppUserModelId};
+      std::u16string id = appId_;
+      PROPVARIANT value{};
+      value.vt = VT_LPWSTR;
+      value.pwszVal = reinterpret_cast<LPWSTR>(id.data());  // SetValue copies it
+      // Saved again only by an object that answers the ID back: a load and
+      // save through one that keeps it from no file (Wine's) would lose the
+      // header's fields it does not read either.
+      PROPVARIANT kept{};
+      if (SUCCEEDED(store->SetValue(kAppId, value)) && SUCCEEDED(store->Commit()) &&
+          SUCCEEDED(store->GetValue(kAppId, &kept))) {
+        const bool same = kept.vt == VT_LPWSTR && kept.pwszVal != nullptr &&
+                          std::u16string_view(reinterpret_cast<const char16_t*>(kept.pwszVal)) == appId_;
+        ::PropVariantClear(&kept);
+        if (same) Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
+      }
+    }
+    RewriteSaved(path.get(), [this](std::string& bytes) { return KeepAppUserModelId(bytes); });
+  }
+
+  // The saved file's property store with the ID in it: as it is when it
+  // holds it already, else with it set (a store that cannot be read made
+  // anew); false for a file whose parts cannot be followed to its blocks.
+  bool KeepAppUserModelId(std::string& bytes) const {
+    const lnk::StoreBlockPlace place = lnk::FindPropertyStoreBlock(bytes);
+    if (!place.error.empty()) return false;
+    const std::string_view old =
+        place.size == 0 ? std::string_view() : std::string_view(bytes).substr(place.at + 8, place.size - 8);
+    lnk::StoreEdit edit = lnk::SetStringProperty(old, lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
+    if (!edit.ok) edit.store = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
+    if (edit.store != old) bytes = lnk::WithPropertyStore(bytes, place, edit.store);
+    return true;
+  }
+
+  // Reads the saved file (a link of a few KB; one of 1 MB or more is none
+  // this program saved), has `change` change its bytes, and writes them
+  // back when they changed.  `change` answers false for a file that is no
+  // link of the form it knows.
+  template <class F>
+  static void RewriteSaved(const wchar_t* path, F&& change) {
     const HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw ShellFailure{u"", static_cast<std::uint32_t>(::GetLastError())};
-    unsigned char header[0x4C];
+    const DWORD size = ::GetFileSize(file, nullptr);
+    std::string bytes(size < (1u << 20) ? size : 0, '\0');
     DWORD done = 0;
-    bool ok = ::ReadFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
-    static constexpr unsigned char kStart[20] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-    if (ok && std::equal(std::begin(kStart), std::end(kStart), header)) {
-      const auto put = [&](std::size_t at, std::uint32_t value, std::size_t bytes) {
-        for (std::size_t i = 0; i < bytes; ++i) header[at + i] = static_cast<unsigned char>(value >> (8 * i));
-      };
-      const std::uint32_t flags = header[0x14] | (header[0x15] << 8) | (header[0x16] << 16) | (static_cast<std::uint32_t>(header[0x17]) << 24);
-      put(0x14, flags | SLDF_RUNAS_USER, 4);
-      put(0x3C, static_cast<std::uint32_t>(showCommand_), 4);
-      put(0x40, hotKey_, 2);
-      ok = ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
-           ::WriteFile(file, header, sizeof header, &done, nullptr) && done == sizeof header;
-    } else if (ok) {
+    if (bytes.empty()) ::SetLastError(ERROR_BAD_FORMAT);
+    bool ok = !bytes.empty() && ::ReadFile(file, bytes.data(), size, &done, nullptr) && done == size;
+    if (ok) {
+      const std::string before = bytes;
+      if (!change(bytes)) {
+        ::SetLastError(ERROR_BAD_FORMAT);
+        ok = false;
+      } else if (bytes != before) {
+        ok = ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+             ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+             done == bytes.size() && ::SetEndOfFile(file);
+      }
+    } else if (::GetLastError() == ERROR_SUCCESS) {
       ::SetLastError(ERROR_BAD_FORMAT);
-      ok = false;
     }
     const DWORD why = ::GetLastError();
     ::CloseHandle(file);
@@ -525,6 +607,7 @@ class Win32ShellLink final : public ShellLinkObject {
   std::int32_t showCommand_ = kShowNormal;
   std::uint16_t hotKey_ = 0;
   bool runAsAdministrator_ = false;
+  std::u16string appId_;
   bool notHere_ = false, notHereFolder_ = false;
 };
 
