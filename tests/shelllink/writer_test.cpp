@@ -225,7 +225,7 @@ TEST_F(ShellLinkTest, CallsInOrder) {
     world.calls.clear();
     properties.iconPath = icon;
     ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", u"doc", properties));
-    const std::vector<std::string> tail(world.calls.end() - 11, world.calls.end());
+    const std::vector<std::string> tail(world.calls.end() - 10, world.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "Path=" + dir + "\\target.txt", "Description=", "WorkingDirectory=" + dir + "\\links",
                         "Arguments=",
