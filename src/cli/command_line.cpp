@@ -259,7 +259,7 @@ int Run(const std::u16string* line, shelllink::LinkBatch* batch) {
       return kExitUsage;
     case Outcome::Echo:
       console::ConsoleWriteLine(u"Parameters: " + r.link + u" " + r.target);
-      for (const std::u16string& line : options.options().echo) console::ConsoleWriteLine(line);
+      for (const std::u16string& echoed : options.options().echo) console::ConsoleWriteLine(echoed);
       return kExitOk;
     case Outcome::Run:
       break;

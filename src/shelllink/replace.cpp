@@ -1,6 +1,7 @@
 #include "shelllink/replace.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace mklnk::shelllink {
@@ -46,9 +47,8 @@ ReplaceGroup::~ReplaceGroup() {
 }
 
 platform::Handle ReplaceGroup::Folder(const std::string& path) {
-  for (const Held& held : folders_) {
-    if (held.path == path) return held.handle;
-  }
+  const auto known = std::find_if(folders_.begin(), folders_.end(), [&](const Held& held) { return held.path == path; });
+  if (known != folders_.end()) return known->handle;
   if (folders_.size() >= kMostFolders && entries_.empty()) {
     for (const Held& held : folders_) platform::CloseFolder(held.handle);
     folders_.clear();
@@ -109,10 +109,8 @@ std::size_t ReplaceGroup::Stage(ReplaceTarget target, const std::string* bytes) 
 
 const std::string& ReplaceGroup::TemporaryName(std::size_t id) const {
   static const std::string none;
-  for (const Entry& entry : entries_) {
-    if (entry.id == id) return entry.temporary;
-  }
-  return none;
+  const auto entry = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
+  return entry != entries_.end() ? entry->temporary : none;
 }
 
 void ReplaceGroup::Filled(std::size_t id) {
@@ -183,7 +181,7 @@ void ReplaceGroup::Commit() {
           if (id) held.volume = id->volume;
           held.asked = true;
         }
-        volumes[i] = held.volume ? *held.volume : ~std::uint64_t{0} - f;
+        volumes[i] = held.volume ? *held.volume : UINT64_MAX - f;
       }
     }
     std::vector<bool> done(entries_.size());
