@@ -688,7 +688,10 @@ class CrashPoints(Sandbox):
 
         reset()
         calls = trace(args, self.d)
-        self.assertIn("syncfs", [name for name, _ in calls])
+        # One flush of the file system for the group where the system has
+        # it (Linux), else one a file (the portable build).
+        called = [name for name, _ in calls]
+        self.assertTrue("syncfs" in called or called.count("fsync") >= 3, called)
         points = [(occurrence(calls, i), sig, i) for i in range(1, len(calls)) for sig in ("signal=KILL", "signal=TERM")]
         points += [(occurrence(calls, i), "error=ENOSPC", i) for i, (name, _) in enumerate(calls)
                    if name in ("write", "fsync", "syncfs", "close", "renameat", "openat")]

@@ -285,7 +285,6 @@ class Win32ShellLink final : public ShellLinkObject {
   void Save() override {
     if (UnknownVariable()) {
       SaveAsTyped();
-      Flush();
       return;
     }
     if (dual_) {
@@ -415,6 +414,9 @@ class Win32ShellLink final : public ShellLinkObject {
     data.runAsUser = runAsAdministrator_;
     std::string bytes;
     try {
+      if (!appId_.empty()) {
+        data.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
+      }
       bytes = lnk::BuildLinkFile(data);
     } catch (const std::exception&) {
       Fail(E_INVALIDARG, u"the link's bytes");
