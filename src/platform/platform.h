@@ -157,10 +157,6 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name);
 // it takes its name: several files are flushed with one call where the
 // system has one.
 
-// Writes `bytes` as the whole of the file `name` in the folder (one the run
-// made with CreateNewFileA), without flushing.  Non-zero on success.
-std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes);
-
 // Has the data of the file `name` in the folder on disk.  Non-zero on
 // success.
 std::int32_t FlushFileA(Handle folder, const std::string& name);

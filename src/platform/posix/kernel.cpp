@@ -30,6 +30,7 @@
 #include "config.h"
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
+#include "platform/posix/files.h"
 #include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
@@ -227,17 +228,7 @@ std::int32_t CreateNewFileA(Handle folder, const std::string& name, const std::s
   const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) return 0;
   posix::NoteNewFile(*HeldPath(folder), name);
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
+  const int error = posix::WriteAndClose(fd, bytes);
   if (error == 0) return 1;
   unlinkat(Fd(folder), name.c_str(), 0);
   posix::ForgetListings();
@@ -270,27 +261,6 @@ std::int32_t RemoveFileA(Handle folder, const std::string& name) {
 }
 
 // ---- having files on disk -------------------------------------------------------------
-
-std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
-  // A new, empty file: not truncated, which would have ext4 write it back
-  // at its close (auto_da_alloc).
-  const int fd = openat(Fd(folder), name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  // A close can report a failed write-back (NFS).
-  if (close(fd) != 0 && error == 0) error = errno;
-  errno = error;
-  return error == 0 ? 1 : 0;
-}
 
 std::int32_t FlushFileA(Handle folder, const std::string& name) {
   const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

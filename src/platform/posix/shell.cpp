@@ -26,6 +26,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/attributes.h"
+#include "platform/posix/files.h"
 #include "lnk/builder.h"
 #include "lnk/propstore.h"
 #include "platform/posix/target.h"
@@ -120,18 +121,7 @@ void WriteInto(const std::string& path, const std::string& bytes) {
   const auto fail = [](int error) { throw ShellFailure{u"", static_cast<std::uint32_t>(error)}; };
   const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) fail(errno);
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) fail(error);
+  if (const int error = posix::WriteAndClose(fd, bytes); error != 0) fail(error);
 }
 
 std::string BuildOrFail(const LinkData& data) {

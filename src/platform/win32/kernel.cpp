@@ -398,26 +398,6 @@ std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
 
 // ---- having files on disk -------------------------------------------------------------
 
-std::int32_t WriteFileAt(Handle folder, const std::string& name, const std::string& bytes) {
-  if (bytes.size() > MAXDWORD) {
-    ::SetLastError(ERROR_FILE_TOO_LARGE);
-    return 0;
-  }
-  const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
-  if (ok && written != bytes.size()) {
-    ::SetLastError(ERROR_WRITE_FAULT);
-    ok = false;
-  }
-  const DWORD why = ::GetLastError();
-  ok = ::CloseHandle(file) && ok;
-  if (!ok) ::SetLastError(why);
-  return ok ? 1 : 0;
-}
-
 // The Shell writes a link and leaves the writing to the system's cache.
 std::int32_t FlushFileA(Handle folder, const std::string& name) {
   const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_WRITE,
