@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "cli/command_line.h"
 #include "console/line_writer.h"
 #include "platform/platform.h"
 #include "shelllink/writer.h"
 
 namespace mklnk::cli {
+
+using mklnk::text::Decimal;
 
 namespace {
 
@@ -27,15 +30,6 @@ constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::size_t kNothing = static_cast<std::size_t>(-1);
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
-
-std::u16string Decimal(std::uint64_t n) {
-  std::u16string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
-    n /= 10;
-  } while (n > 0);
-  return digits;
-}
 
 // One line's output, held until its link is on disk.
 struct Held {

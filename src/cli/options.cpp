@@ -5,9 +5,12 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "common/text.h"
 #include "fs/paths.h"
 
 namespace mklnk::cli {
+
+using mklnk::text::Decimal;
 
 namespace {
 
@@ -45,17 +48,6 @@ bool SameLetters(std::u16string_view a, std::u16string_view b) {
     if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
-}
-
-std::u16string Decimal(std::int64_t n) {
-  std::u16string digits;
-  const bool negative = n < 0;
-  std::uint64_t u = negative ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + u % 10));
-    u /= 10;
-  } while (u > 0);
-  return negative ? u"-" + digits : digits;
 }
 
 // A whole number of the 32 bits an icon index has, or nothing.

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <iterator>
 
+#include "common/text.h"
 #include "cli/command_line.h"
 #include "console/line_writer.h"
 #include "fs/paths.h"
 #include "platform/platform.h"
 
 namespace mklnk::cli {
+
+using mklnk::text::Decimal;
 
 using lnk::BlockView;
 using lnk::Field;
@@ -31,7 +34,6 @@ constexpr std::uint32_t kShowNormal = 1, kShowMaximized = 3, kShowMinNoActive = 
 
 u16string Ascii(std::string_view text) { return u16string(text.begin(), text.end()); }
 
-u16string Decimal(std::int64_t n) { return Ascii(std::to_string(n)); }
 
 string HexDigits(std::uint64_t v, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

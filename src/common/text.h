@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,17 @@ inline std::u16string Trim(std::u16string_view s) {
   const std::size_t first = s.find_first_not_of(u' ');
   if (first == std::u16string_view::npos) return {};
   return std::u16string(s.substr(first, s.find_last_not_of(u' ') - first + 1));
+}
+
+// A whole number in decimal digits, '-' before a negative one.
+inline std::u16string Decimal(std::int64_t n) {
+  std::u16string digits;
+  std::uint64_t u = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + u % 10));
+    u /= 10;
+  } while (u > 0);
+  return n < 0 ? u"-" + digits : digits;
 }
 
 }  // namespace mklnk::text

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "lnk/builder.h"
 #include "lnk/bytes.h"
 #include "lnk/link.h"
 #include "lnk/propstore.h"
 
 namespace lnk {
+
+using mklnk::text::Decimal;
 namespace {
 
 // ---- paths -------------------------------------------------------------------
@@ -435,17 +438,6 @@ constexpr FormatId kFileFacts[] = {
 };
 
 // ---- the editor ---------------------------------------------------------------------
-
-std::u16string Decimal(std::int64_t n) {
-  std::u16string digits;
-  const bool negative = n < 0;
-  std::uint64_t u = negative ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + u % 10));
-    u /= 10;
-  } while (u > 0);
-  return negative ? u"-" + digits : digits;
-}
 
 class Editor {
  public:
