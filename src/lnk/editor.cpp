@@ -519,7 +519,9 @@ class Editor {
                                       : SetStringProperty(old, kAppUserModelFormat, kAppUserModelId, id);
     if (!made.ok) throw LinkDataError(LinkDataError::Kind::kInvalid, "its property store cannot be read: " + made.error);
     if (!made.changed) return;
-    const std::u16string* before = FindStringProperty(ParsePropertyStore(old), kAppUserModelFormat, kAppUserModelId);
+    // The parsed store outlives the value found in it.
+    const PropertyStore parsed = ParsePropertyStore(old);
+    const std::u16string* before = FindStringProperty(parsed, kAppUserModelFormat, kAppUserModelId);
     result_.changes.push_back({u"app id", before ? *before : std::u16string(), id});
     if (made.empty) {
       link_.blocks.erase(at);
