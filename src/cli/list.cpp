@@ -1,6 +1,7 @@
 #include "cli/list.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -25,8 +26,8 @@ constexpr std::size_t kGroup = 1000;
 constexpr std::size_t kMostHeld = 4 * kGroup;
 // A Windows command line holds 32,767 UTF-16 units, each at most three
 // bytes of UTF-8: a longer line is no command line, and is not kept.
-constexpr std::size_t kLongestLine = 3 * 32767;
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kLongestLine = std::size_t{3} * 32767;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 constexpr std::size_t kNothing = static_cast<std::size_t>(-1);
 
 std::u16string Quoted(const std::u16string& s) { return u"\"" + s + u"\""; }
@@ -158,7 +159,7 @@ class ListRun {
         for (std::size_t from = 0; from < text.size();) {
           std::size_t end = text.find(u'\n', from);
           end = end == std::u16string::npos ? text.size() : end + 1;
-          out += name_ + u":" + Decimal(held.number) + u": ";
+          out += name_ + u":" + Decimal(static_cast<std::int64_t>(held.number)) + u": ";
           out.append(text, from, end - from);
           from = end;
         }
@@ -188,8 +189,8 @@ class ListRun {
     }
     if (end || erase || now - started_ < 1000 || now - updated_ < 250) return;
     updated_ = now;
-    std::u16string text = u"mklnk: " + Decimal(lines_) + (total_ != 0 ? u" of " + Decimal(total_) : u"") +
-                          u" lines, " + Decimal(made_ * 1000 / (now - started_)) + u" links a second";
+    std::u16string text = u"mklnk: " + Decimal(static_cast<std::int64_t>(lines_)) + (total_ != 0 ? u" of " + Decimal(static_cast<std::int64_t>(total_)) : u"") +
+                          u" lines, " + Decimal(static_cast<std::int64_t>(made_ * 1000 / (now - started_))) + u" links a second";
     const std::string bytes = platform::ToAnsi(text);
     platform::WriteFile(err_, "\r" + bytes + (bytes.size() < shown_ ? std::string(shown_ - bytes.size(), ' ') : ""));
     shown_ = bytes.size();
