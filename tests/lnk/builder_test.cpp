@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hex.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -29,24 +31,7 @@ constexpr std::uint64_t kTime = 132000000000000000ull;
 constexpr std::uint64_t kFatEpoch = 119600064000000000ull;
 constexpr std::uint64_t kSecond = 10'000'000ull;
 
-std::string Hex(std::string_view text) {
-  std::string out;
-  int high = -1;
-  for (char c : text) {
-    int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<char>(high * 16 + v));
-      high = -1;
-    }
-  }
-  return out;
-}
+using testsupport::Hex;
 
 std::uint32_t U16At(const std::string& b, std::size_t at) {
   return static_cast<unsigned char>(b.at(at)) | static_cast<unsigned char>(b.at(at + 1)) << 8;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hex.h"
+
 #include <string>
 #include <vector>
 
@@ -9,21 +11,7 @@
 namespace lnk {
 namespace {
 
-std::string Hex(std::string_view text) {
-  std::string out;
-  int high = -1;
-  for (char c : text) {
-    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<char>(high * 16 + v));
-      high = -1;
-    }
-  }
-  return out;
-}
+using testsupport::Hex;
 
 // A header with these flags (hex, stored order), icon index 2, show
 // command 7, hot key Ctrl+Alt+K.

@@ -2,20 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/hex.h"
+
 #include <string>
 #include <vector>
 
 namespace lnk {
 namespace {
 
-std::string Hex(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-    while (text[i] == ' ') ++i;
-    out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-  }
-  return out;
-}
+using testsupport::Hex;
 
 std::string Utf8(const std::u16string& s) {  // the tests' text is ASCII
   return std::string(s.begin(), s.end());
