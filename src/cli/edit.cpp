@@ -285,7 +285,9 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
     const std::optional<std::string> folderBytes = platform::ToAnsiExact(file.folder);
     const platform::Handle folder = folderBytes ? group.Folder(*folderBytes) : platform::kInvalidHandle;
     std::string bytes;
-    if (folder == platform::kInvalidHandle || !platform::ReadFileAt(folder, file.name, kMostLinkBytes, bytes)) {
+    platform::FileState state;
+    if (folder == platform::kInvalidHandle ||
+        !platform::ReadFileAt(folder, file.name, kMostLinkBytes, bytes, &state)) {
       const std::uint32_t reason = platform::GetLastError();
       Error(u"cannot edit " + Quoted(file.Path()) +
                 (reason == platform::kErrorFileTooLarge  ? u": it is too large to be a link."
@@ -317,7 +319,7 @@ int RunEdit(const std::vector<std::u16string>& operands, const Options& options)
       const std::size_t id = group.StageBytes(shelllink::ReplaceTarget{folder, file.name, file.Path(), true, std::nullopt},
                                               result.bytes);
       bool hidden = false;
-      const bool kept = platform::KeepFileState(folder, file.name, group.TemporaryName(id), hidden) != 0;
+      const bool kept = platform::KeepFileState(folder, state, group.TemporaryName(id), hidden) != 0;
       staged[id] = {file, hidden};
       if (!kept) {
         const std::uint32_t reason = platform::GetLastError();

@@ -209,21 +209,30 @@ struct FolderEntry {
 // the reason in GetLastError, when it cannot be listed.
 bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries);
 
+// What a file has besides its bytes that a file put in its place keeps:
+// its permissions and owner on Linux, its attributes on Windows, as the
+// system says them.
+struct FileState {
+  std::uint32_t mode = 0, user = 0, group = 0;  // Linux
+  std::uint32_t attributes = 0;                 // Windows
+};
+
 // The bytes of the plain file `name` in the folder (a symbolic link is not
 // followed, and nothing but a plain file is read), when it holds at most
-// `most`.  False, with the reason in GetLastError, otherwise:
-// kErrorFileTooLarge for a larger file, kErrorNotPlainFile for anything
-// that is not a plain file.
-bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes);
+// `most`, and its state (looked at with the same opening).  False, with the
+// reason in GetLastError, otherwise: kErrorFileTooLarge for a larger file,
+// kErrorNotPlainFile for anything that is not a plain file.
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes,
+                FileState* state = nullptr);
 extern const std::uint32_t kErrorFileTooLarge;
 extern const std::uint32_t kErrorNotPlainFile;
 
-// Gives the file `to` in the folder what else the file `from` there has:
-// its permissions and owner on Linux, its read-only, system and archive
-// attributes on Windows; `hidden` says whether `from` is hidden (Windows:
-// the attribute goes with the name, HideFileA).  Non-zero on success; a
-// file whose owner cannot be kept fails (EPERM).
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden);
+// Gives the file `to` in the folder what else the file read with `state`
+// had: its permissions and owner on Linux, its read-only, system and
+// archive attributes on Windows; `hidden` says whether it was hidden
+// (Windows: the attribute goes with the name, HideFileA).  Non-zero on
+// success; a file whose owner cannot be kept fails (EPERM).
+std::int32_t KeepFileState(Handle folder, const FileState& state, const std::string& to, bool& hidden);
 
 // ---- text -------------------------------------------------------------------
 

@@ -107,30 +107,37 @@ std::size_t ReplaceGroup::Stage(ReplaceTarget target, const std::string* bytes) 
   }
 }
 
+ReplaceGroup::Entry* ReplaceGroup::Find(std::size_t id) {
+  // Ids grow as files are staged: a search, not a walk, so that a group of
+  // thousands is not looked through once per file.
+  const auto at = std::lower_bound(entries_.begin(), entries_.end(), id,
+                                   [](const Entry& entry, std::size_t wanted) { return entry.id < wanted; });
+  return at != entries_.end() && at->id == id ? &*at : nullptr;
+}
+
 const std::string& ReplaceGroup::TemporaryName(std::size_t id) const {
   static const std::string none;
-  const auto entry = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
-  return entry != entries_.end() ? entry->temporary : none;
+  const Entry* entry = const_cast<ReplaceGroup*>(this)->Find(id);
+  return entry != nullptr ? entry->temporary : none;
 }
 
 void ReplaceGroup::Filled(std::size_t id) {
-  for (Entry& entry : entries_) {
-    if (entry.id != id) continue;
-    // Hidden while it is a stray, shown again as it takes the name: the
-    // Shell may not list a hidden file, so not before it is filled.
-    platform::HideFileA(entry.target.folder, entry.temporary, true);
-    entry.filled = true;
-  }
+  Entry* entry = Find(id);
+  if (entry == nullptr) return;
+  // Hidden while it is a stray, shown again as it takes the name: the
+  // Shell may not list a hidden file, so not before it is filled.
+  platform::HideFileA(entry->target.folder, entry->temporary, true);
+  entry->filled = true;
 }
 
 void ReplaceGroup::Drop(std::size_t id) {
-  const auto at = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& entry) { return entry.id == id; });
-  if (at == entries_.end()) return;
-  Abandon(*at);
-  if (const auto named = pending_.find(at->upper); named != pending_.end() && --named->second == 0) {
+  Entry* entry = Find(id);
+  if (entry == nullptr) return;
+  Abandon(*entry);
+  if (const auto named = pending_.find(entry->upper); named != pending_.end() && --named->second == 0) {
     pending_.erase(named);
   }
-  entries_.erase(at);
+  entries_.erase(entries_.begin() + (entry - entries_.data()));
   if (entries_.empty()) Allow();
 }
 

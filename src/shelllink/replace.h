@@ -111,13 +111,15 @@ class ReplaceGroup {
   struct Held;
   // A new temporary file, empty or holding `bytes`: StageEmpty's work.
   std::size_t Stage(ReplaceTarget target, const std::string* bytes);
+  // The entry of an id staged and not committed, or nullptr.
+  Entry* Find(std::size_t id);
   void Abandon(Entry& entry);
   void Allow();
 
   std::size_t most_;
   std::size_t nextId_ = 0;
   std::size_t temporaries_ = 0;  // temporary names taken since the last commit
-  std::vector<Entry> entries_;
+  std::vector<Entry> entries_;  // in the order staged, and so of their ids
   std::vector<Held> folders_;
   std::vector<ReplaceOutcome> outcomes_;
   std::unordered_map<std::u16string, std::size_t> pending_;  // staged files by their names in upper case

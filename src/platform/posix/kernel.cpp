@@ -456,7 +456,7 @@ bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
   return error == 0;
 }
 
-bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes, FileState* state) {
   // Non-blocking: a FIFO in a link's place must not hold the run.
   const int fd = openat(Fd(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -472,6 +472,7 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   } else if (static_cast<std::uint64_t>(st.st_size) > most) {
     error = EFBIG;
   } else {
+    if (state != nullptr) *state = FileState{st.st_mode, st.st_uid, st.st_gid, 0};
     // The size may change meanwhile: never more than `most` is kept.  A
     // read that answers less than asked for is at the end of a plain file.
     bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
@@ -500,10 +501,8 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
+std::int32_t KeepFileState(Handle folder, const FileState& old, const std::string& to, bool& hidden) {
   hidden = false;  // a name's leading dot hides it, and the name stays
-  struct stat old;
-  if (fstatat(Fd(folder), from.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return 0;
   // What a new file gets (0666 less the umask, this process's owner and
   // group) needs no call; the rest is set as the old file has it.  The
   // umask is read once, and put back.
@@ -517,16 +516,16 @@ std::int32_t KeepFileState(Handle folder, const std::string& from, const std::st
   struct stat now;
   now.st_uid = kUser;
   now.st_gid = kGroup;
-  const bool usual = old.st_uid == now.st_uid && old.st_gid == now.st_gid;
+  const bool usual = old.user == now.st_uid && old.group == now.st_gid;
   if (!usual && fstatat(Fd(folder), to.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return 0;
   // The owner first (a change of owner clears the set-ID bits), then the
   // mode.
-  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
-      fchownat(Fd(folder), to.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+  if ((now.st_uid != old.user || now.st_gid != old.group) &&
+      fchownat(Fd(folder), to.c_str(), old.user, old.group, AT_SYMLINK_NOFOLLOW) != 0) {
     return 0;
   }
-  if (usual && (old.st_mode & 07777) == (0666 & ~kMask)) return 1;
-  return fchmodat(Fd(folder), to.c_str(), old.st_mode & 07777, 0) == 0 ? 1 : 0;
+  if (usual && (old.mode & 07777) == (0666 & ~kMask)) return 1;
+  return fchmodat(Fd(folder), to.c_str(), old.mode & 07777, 0) == 0 ? 1 : 0;
 }
 
 }  // namespace platform

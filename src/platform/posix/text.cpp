@@ -196,6 +196,8 @@ constexpr CaseRange kUpper[] = {
 };
 
 char16_t UpperOf(char16_t c) {
+  // Names are mostly ASCII: no search for those.
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
   const CaseRange* range = std::upper_bound(std::begin(kUpper), std::end(kUpper), c,
                                             [](char16_t v, const CaseRange& r) { return v < r.first; });
   if (range == std::begin(kUpper)) return c;

@@ -455,7 +455,7 @@ bool ListFolderA(const std::string& path, std::vector<FolderEntry>& entries) {
   return error == ERROR_NO_MORE_FILES;
 }
 
-bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes) {
+bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::string& bytes, FileState* state) {
   const HANDLE file = ::CreateFileW(W(In(*Held(folder), name)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -469,6 +469,7 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   } else if (info.nFileSizeHigh != 0 || info.nFileSizeLow > most) {
     error = ERROR_FILE_TOO_LARGE;
   } else {
+    if (state != nullptr) *state = FileState{0, 0, 0, info.dwFileAttributes};
     bytes.assign(info.nFileSizeLow, '\0');
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -487,13 +488,13 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
   return error == 0;
 }
 
-std::int32_t KeepFileState(Handle folder, const std::string& from, const std::string& to, bool& hidden) {
+std::int32_t KeepFileState(Handle folder, const FileState& state, const std::string& to, bool& hidden) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD old = ::GetFileAttributesW(W(In(*Held(folder), from)));
+  const DWORD old = state.attributes;
   const std::u16string path = In(*Held(folder), to);
   const DWORD now = ::GetFileAttributesW(W(path));
-  if (old == INVALID_FILE_ATTRIBUTES || now == INVALID_FILE_ATTRIBUTES) return 0;
+  if (now == INVALID_FILE_ATTRIBUTES) return 0;
   hidden = (old & FILE_ATTRIBUTE_HIDDEN) != 0;
   const DWORD wanted = (now & ~(kKept | FILE_ATTRIBUTE_NORMAL)) | (old & kKept);
   return ::SetFileAttributesW(W(path), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
