@@ -349,6 +349,33 @@ std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
 
 // ---- the last error ---------------------------------------------------------------
 
+namespace {
+
+// The bytes of the plain file open as `fd`, `size` long when it was looked
+// at, at most `most` of them: one byte more is asked for, to see whether it
+// grew (`cut`); a read that answers less than asked for is at the end of
+// a plain file.  False, with errno, when a read fails (no bytes then).
+bool ReadOpened(int fd, std::size_t size, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.resize(std::min(size, most) + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const std::size_t asked = bytes.size() - got;
+    const ssize_t n = read(fd, bytes.data() + got, asked);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      bytes.clear();
+      return false;
+    }
+    got += static_cast<std::size_t>(n);
+    if (static_cast<std::size_t>(n) < asked) break;
+  }
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return true;
+}
+
+}  // namespace
+
 FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
   bytes.clear();
   cut = false;
@@ -367,27 +394,11 @@ FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string
     close(fd);
     return FileRead::kNotAFile;
   }
-  // The size the file has now, and one byte more to see whether it grew.
-  const std::size_t size = static_cast<std::size_t>(opened.st_size);
-  bytes.resize(std::min(size, most) + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      bytes.clear();
-      errno = error;
-      return FileRead::kFailed;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  const bool read = ReadOpened(fd, static_cast<std::size_t>(opened.st_size), most, bytes, cut);
+  const int error = errno;
   close(fd);
-  cut = got > most;
-  bytes.resize(std::min(got, most));
-  return FileRead::kRead;
+  errno = error;
+  return read ? FileRead::kRead : FileRead::kFailed;
 }
 
 std::uint32_t GetLastError() { return static_cast<std::uint32_t>(errno); }
@@ -473,28 +484,13 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
     error = EFBIG;
   } else {
     if (state != nullptr) *state = FileState{st.st_mode, st.st_uid, st.st_gid, 0};
-    // The size may change meanwhile: never more than `most` is kept.  A
-    // read that answers less than asked for is at the end of a plain file.
-    bytes.assign(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t done = 0;
-    for (;;) {
-      if (done == bytes.size()) {
-        if (bytes.size() > most) {
-          error = EFBIG;
-          break;
-        }
-        bytes.resize(done + 1);
-      }
-      const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error = errno;
-        break;
-      }
-      done += static_cast<std::size_t>(n);
-      if (done < bytes.size()) break;
+    // The size may change meanwhile: never more than `most` is kept.
+    bool cut = false;
+    if (!ReadOpened(fd, static_cast<std::size_t>(st.st_size), most, bytes, cut)) {
+      error = errno;
+    } else if (cut) {
+      error = EFBIG;
     }
-    bytes.resize(done);
   }
   close(fd);
   errno = error;

@@ -101,6 +101,32 @@ std::string GetFullPathNameA(const std::string& path) {
   return {};
 }
 
+namespace {
+
+// The bytes of the file open as `file`, `size` long when it was looked at,
+// at most `most` of them: one byte more is asked for, to see whether it
+// grew (`cut`).  False, with the reason in GetLastError, when a read fails
+// (no bytes then).
+bool ReadOpened(HANDLE file, unsigned long long size, std::size_t most, std::string& bytes, bool& cut) {
+  bytes.resize(static_cast<std::size_t>(std::min<unsigned long long>(size, most)) + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
+      bytes.clear();
+      return false;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  cut = got > most;
+  bytes.resize(std::min(got, most));
+  return true;
+}
+
+}  // namespace
+
 FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string& bytes, bool& cut) {
   bytes.clear();
   cut = false;
@@ -119,27 +145,11 @@ FileRead ReadWholeFile(const std::u16string& path, std::size_t most, std::string
     ::CloseHandle(file);
     return FileRead::kNotAFile;
   }
-  const std::size_t want = static_cast<std::size_t>(
-      std::min<unsigned long long>(static_cast<unsigned long long>(size.QuadPart), most));
-  bytes.resize(want + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    DWORD n = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
-    if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
-      const DWORD error = ::GetLastError();
-      ::CloseHandle(file);
-      bytes.clear();
-      ::SetLastError(error);
-      return FileRead::kFailed;
-    }
-    if (n == 0) break;
-    got += n;
-  }
+  const bool read = ReadOpened(file, static_cast<unsigned long long>(size.QuadPart), most, bytes, cut);
+  const DWORD error = ::GetLastError();
   ::CloseHandle(file);
-  cut = got > most;
-  bytes.resize(std::min(got, most));
-  return FileRead::kRead;
+  ::SetLastError(error);
+  return read ? FileRead::kRead : FileRead::kFailed;
 }
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -470,18 +480,12 @@ bool ReadFileAt(Handle folder, const std::string& name, std::size_t most, std::s
     error = ERROR_FILE_TOO_LARGE;
   } else {
     if (state != nullptr) *state = FileState{0, 0, 0, info.dwFileAttributes};
-    bytes.assign(info.nFileSizeLow, '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      DWORD got = 0;
-      if (!::ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
-        error = ::GetLastError();
-        break;
-      }
-      if (got == 0) break;
-      done += got;
+    bool cut = false;
+    if (!ReadOpened(file, info.nFileSizeLow, most, bytes, cut)) {
+      error = ::GetLastError();
+    } else if (cut) {
+      error = ERROR_FILE_TOO_LARGE;
     }
-    bytes.resize(done);
   }
   ::CloseHandle(file);
   ::SetLastError(error);
