@@ -2,9 +2,12 @@
 import json
 import ntpath
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -219,10 +222,29 @@ class List(unittest.TestCase):
                     # Standard input, and the Linux spelling; exit status 1
                     # without a usage text.
                     p = subprocess.run([harness.TOOL.exe, "--from=-"], cwd=d, input=b"links\\f data\\r.txt\nx y\n",
-                                       stdout=subprocess.PIPE, timeout=60)
+                                       capture_output=True, timeout=60)
                     self.assertEqual((p.stdout, p.returncode),
                                      (b"shortcut created for links\\f <<===>> data\\r.txt\r\n"
                                       b"-:2: Error: y not found.\r\n", 1))
+                    self.assertEqual(p.stderr, b"")
+                    # A list that takes longer than a second, standard error
+                    # a terminal: one progress line there, erased at the end.
+                    master, slave = pty.openpty()
+                    q = subprocess.Popen([harness.TOOL.exe, "--from=-"], cwd=d, stdin=subprocess.PIPE,
+                                         stdout=subprocess.PIPE, stderr=slave)
+                    os.close(slave)
+                    q.stdin.write(b"links\\g data\\r.txt\n")
+                    q.stdin.flush()
+                    time.sleep(1.2)
+                    q.communicate(b"links\\h data\\r.txt\n", timeout=60)
+                    shown = b""
+                    while select.select([master], [], [], 0)[0]:
+                        try:
+                            shown += os.read(master, 4096)
+                        except OSError:
+                            break
+                    os.close(master)
+                    self.assertRegex(shown, rb"^\rmklnk: 2 lines, [0-9]+ links a second\r {30,}\r$")
 
     def test_read_then_made_again(self):
         # What the read mode prints as command lines makes the same links
