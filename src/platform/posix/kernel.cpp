@@ -29,6 +29,7 @@
 
 #include "config.h"
 #include "platform/platform.h"
+#include "platform/read_up_to.h"
 #include "platform/posix/attributes.h"
 #include "platform/posix/files.h"
 #include "platform/posix/target.h"
@@ -351,27 +352,15 @@ std::int64_t ReadFile(Handle handle, char* buffer, std::size_t size) {
 
 namespace {
 
-// The bytes of the plain file open as `fd`, `size` long when it was looked
-// at, at most `most` of them: one byte more is asked for, to see whether it
-// grew (`cut`); a read that answers less than asked for is at the end of
-// a plain file.  False, with errno, when a read fails (no bytes then).
+// The bytes of the plain file open as `fd` (ReadUpTo).
 bool ReadOpened(int fd, std::size_t size, std::size_t most, std::string& bytes, bool& cut) {
-  bytes.resize(std::min(size, most) + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const std::size_t asked = bytes.size() - got;
-    const ssize_t n = read(fd, bytes.data() + got, asked);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      bytes.clear();
-      return false;
+  const auto once = [fd](char* into, std::size_t count) -> long long {
+    for (;;) {
+      const ssize_t n = read(fd, into, count);
+      if (n >= 0 || errno != EINTR) return n;
     }
-    got += static_cast<std::size_t>(n);
-    if (static_cast<std::size_t>(n) < asked) break;
-  }
-  cut = got > most;
-  bytes.resize(std::min(got, most));
-  return true;
+  };
+  return ReadUpTo(once, size, most, bytes, cut);
 }
 
 }  // namespace

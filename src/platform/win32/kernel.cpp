@@ -2,6 +2,7 @@
 // with the Windows types translated at the edge; paths are ANSI bytes and
 // go to the ANSI entry points unchanged.
 #include "platform/platform.h"
+#include "platform/read_up_to.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -103,26 +104,14 @@ std::string GetFullPathNameA(const std::string& path) {
 
 namespace {
 
-// The bytes of the file open as `file`, `size` long when it was looked at,
-// at most `most` of them: one byte more is asked for, to see whether it
-// grew (`cut`).  False, with the reason in GetLastError, when a read fails
-// (no bytes then).
+// The bytes of the file open as `file` (ReadUpTo).
 bool ReadOpened(HANDLE file, unsigned long long size, std::size_t most, std::string& bytes, bool& cut) {
-  bytes.resize(static_cast<std::size_t>(std::min<unsigned long long>(size, most)) + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
+  const auto once = [file](char* into, std::size_t count) -> long long {
     DWORD n = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
-    if (!::ReadFile(file, bytes.data() + got, chunk, &n, nullptr)) {
-      bytes.clear();
-      return false;
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  cut = got > most;
-  bytes.resize(std::min(got, most));
-  return true;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+    return ::ReadFile(file, into, chunk, &n, nullptr) ? static_cast<long long>(n) : -1;
+  };
+  return ReadUpTo(once, size, most, bytes, cut);
 }
 
 }  // namespace
