@@ -419,6 +419,14 @@ std::string BuildNetworkLinkInfo(std::u16string_view netName, std::u16string_vie
   return std::move(w.str());
 }
 
+void SetProperties(LinkData& data, const Properties& properties, std::u16string_view iconHere) {
+  static_cast<Properties&>(data) = properties;
+  if (iconHere != properties.iconLocation && iconHere.find(u'%') == std::u16string_view::npos) {
+    data.iconLocation = iconHere;
+    data.environmentIcon = properties.iconLocation;
+  }
+}
+
 std::string BuildLinkFile(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
@@ -431,7 +439,7 @@ std::string BuildLinkFile(const LinkData& data) {
     if (data.netName.empty()) throw LinkDataError(LinkDataError::Kind::kInvalid, "the network share is empty");
   }
   const std::u16string path = WithUpperDrive(StoredTargetPath(data.targetPath));
-  const std::u16string workingDir = WithUpperDrive(data.workingDir);
+  const std::u16string workingDir = WithUpperDrive(data.workingDirectory);
 
   // The LinkInfo's local path is single-byte text, and every reader decodes
   // it in its own code page: Wine in that of its locale, taking it before
@@ -448,12 +456,12 @@ std::string BuildLinkFile(const LinkData& data) {
   if (localInfo || network) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
-  if (!data.workingDir.empty()) flags |= kHasWorkingDir;
+  if (!data.workingDirectory.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
   if (!data.iconLocation.empty()) flags |= kHasIconLocation;
   if (data.forceNoLinkInfo) flags |= kForceNoLinkInfo;
   if (!data.environmentTarget.empty()) flags |= kHasExpString;
-  if (data.runAsUser) flags |= kRunAsUser;
+  if (data.runAsAdministrator) flags |= kRunAsUser;
   if (!data.environmentIcon.empty()) flags |= kHasExpIcon;
   if (data.preferEnvironmentPath) flags |= kPreferEnvironmentPath;
 
@@ -469,7 +477,11 @@ std::string BuildLinkFile(const LinkData& data) {
   if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
   if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
   // The extra data blocks, then the terminal one.
-  if (!data.propertyStore.empty()) w.Bytes(PropertyStoreBlock(data.propertyStore));
+  if (!data.propertyStore.empty()) {
+    w.Bytes(PropertyStoreBlock(data.propertyStore));
+  } else if (!data.appId.empty()) {
+    w.Bytes(PropertyStoreBlock(NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, data.appId)));
+  }
   if (flags & kHasExpString) WriteEnvironmentBlock(w, kEnvironmentBlock, data.environmentTarget);
   if (flags & kHasExpIcon) WriteEnvironmentBlock(w, kIconEnvironmentBlock, data.environmentIcon);
   w.U32(0);  // terminal extra-data block

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lnk/properties.h"
+
 namespace lnk {
 
 // One path component after the drive, as the file system reports it.
@@ -41,7 +43,9 @@ struct LinkItem {
   std::uint32_t attributes = 0;      // Windows attribute bits (0x10 dir, 0x01 read-only, 0x20 archive...)
 };
 
-struct LinkData {
+// The properties (a string "" = not stored; the icon location as it
+// leads here) and the target's parts.
+struct LinkData : Properties {
   // Full Windows path, e.g. u"Z:\\tmp\\data\\report.txt".  A folder target may
   // end in '\\'; the link stores it without that backslash, as the Shell does
   // (a bare drive root keeps its own).
@@ -55,14 +59,6 @@ struct LinkData {
   std::uint64_t targetCreationTime = 0, targetAccessTime = 0, targetWriteTime = 0;
   std::uint32_t targetSize = 0;        // low 32 bits of the size
   std::u16string relativePath;     // "" = not stored
-  std::u16string workingDir;       // "" = not stored
-  std::u16string arguments;         // "" = not stored
-  std::u16string description;       // "" = not stored
-  std::u16string iconLocation;      // "" = not stored
-  std::int32_t iconIndex = 0;
-  std::uint32_t showCommand = 1;    // SW_SHOWNORMAL
-  std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_*
-  bool runAsUser = false;           // "run as administrator"
   std::uint32_t driveSerial = 0;   // VolumeID serial
   std::u16string volumeLabel;      // may be empty
 
@@ -86,9 +82,10 @@ struct LinkData {
   std::u16string environmentIcon;
   bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
   bool preferEnvironmentPath = false;  // PreferEnvironmentPath (0x02000000)
-  // The property store (see propstore.h: the System.AppUserModel.ID), the
-  // bytes of its block after size and signature; "" = no block.  Written
-  // first among the extra data blocks, where Windows 10 puts it.
+  // The property store (see propstore.h), the bytes of its block after size
+  // and signature: "" = the one that holds the appId alone, or none without
+  // one.  Written first among the extra data blocks, where Windows 10 puts
+  // it.
   std::string propertyStore;
 };
 
@@ -112,6 +109,11 @@ class LinkDataError : public std::exception {
   Kind kind_;
   std::string what_;
 };
+
+// Gives the data the properties; an icon location of %VARIABLES% is stored
+// as it leads here (`iconHere`, the caller's expansion of it), and as typed
+// in its own block, when they lead somewhere, else as typed.
+void SetProperties(LinkData& data, const Properties& properties, std::u16string_view iconHere);
 
 // The whole .lnk file's bytes.  Throws LinkDataError when the data cannot
 // make a sound link.  Nothing is written half-way: either the complete
