@@ -2,12 +2,12 @@
 //
 // On Linux nothing stands behind the Shell's IShellLink, so the posix
 // platform writes the file itself (and the Windows build takes the item
-// list of a target its machine does not have from here too).  BuildLinkFile
-// is a pure function: the caller (the posix Shell stand-in) looks at the
-// file system and fills in
-// LinkData; this file only turns that into the bytes Windows' own Shell
-// would write for the same target, close enough that Windows and Wine open
-// and resolve the link.
+// list of a target its machine does not have from here too).  BuildLink is
+// a pure function: the caller (the posix Shell stand-in) looks at the file
+// system and fills in LinkData; this file only turns that into the link
+// (link.h: its sections, as the reader gives a link read) that Windows' own
+// Shell would write for the same target, close enough that Windows and
+// Wine open and resolve it.
 //
 // What the file holds: the fixed header; the target's item ID list (My
 // Computer, the drive, then one file-system item per path component); the
@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lnk/link.h"
 #include "lnk/properties.h"
 
 namespace lnk {
@@ -65,7 +66,7 @@ struct LinkData : Properties {
   // ---- links for another machine ----
   // What tells a reader where the target is, besides the item list: the
   // VolumeID and local path (kLocal; written only for a path of plain ASCII,
-  // see BuildLinkFile), nothing (kNone), or a network share and the path
+  // see BuildLink), nothing (kNone), or a network share and the path
   // below it (kNetwork: a CommonNetworkRelativeLink and a common path
   // suffix, no VolumeID, as Windows stores a link to a network file).
   enum class Location { kLocal, kNone, kNetwork };
@@ -115,9 +116,12 @@ class LinkDataError : public std::exception {
 // in its own block, when they lead somewhere, else as typed.
 void SetProperties(LinkData& data, const Properties& properties, std::u16string_view iconHere);
 
-// The whole .lnk file's bytes.  Throws LinkDataError when the data cannot
-// make a sound link.  Nothing is written half-way: either the complete
-// bytes or an exception.
+// The new link as its sections, as ReadLink would split its file.  Throws
+// LinkDataError when the data cannot make a sound link: either the whole
+// link or an exception.
+Link BuildLink(const LinkData& data);
+
+// Its file's bytes: WriteLink(BuildLink(data)).
 std::string BuildLinkFile(const LinkData& data);
 
 // The item list alone, as IShellLink::SetIDList takes it: My Computer, the

@@ -523,6 +523,9 @@ TEST(LnkFile, LocationsAndFlags) {
     d.environmentIcon = c.icon;
     if (!c.icon.empty()) d.iconLocation = u"C:\\Windows\\a.dll";
     const std::string b = BuildLinkFile(d);
+    Link read;  // the reader splits the file into the builder's sections
+    ASSERT_EQ(ReadLink(b, read), ReadStatus::kLink);
+    EXPECT_TRUE(read == BuildLink(d));
     Layout layout;
     ASSERT_TRUE(Walk(b, layout));
     EXPECT_EQ(layout.flags, c.flags);
