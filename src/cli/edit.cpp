@@ -132,20 +132,20 @@ std::u16string CommonEdit(const EditOptions& e, const platform::LinkProperties& 
   }
   if (e.icon) {
     edit.iconIndex = link.iconIndex;
-    if (link.iconPath.find(u'%') == std::u16string::npos) {
-      edit.iconLocation = full(link.iconPath);
-      if (edit.iconLocation->empty() && !link.iconPath.empty()) {
-        return u"cannot resolve " + Quoted(link.iconPath) + u" against the current folder";
+    if (link.iconLocation.find(u'%') == std::u16string::npos) {
+      edit.iconLocation = full(link.iconLocation);
+      if (edit.iconLocation->empty() && !link.iconLocation.empty()) {
+        return u"cannot resolve " + Quoted(link.iconLocation) + u" against the current folder";
       }
-    } else if (const std::u16string here = platform::ExpandVariables(link.iconPath);
-               here != link.iconPath && here.find(u'%') == std::u16string::npos) {
+    } else if (const std::u16string here = platform::ExpandVariables(link.iconLocation);
+               here != link.iconLocation && here.find(u'%') == std::u16string::npos) {
       edit.iconLocation = here;
-      edit.iconEnvironment = link.iconPath;
+      edit.iconEnvironment = link.iconLocation;
     } else {
-      edit.iconLocation = link.iconPath;
+      edit.iconLocation = link.iconLocation;
     }
   }
-  if (e.show) edit.showCommand = static_cast<std::uint32_t>(link.showCommand);
+  if (e.show) edit.showCommand = link.showCommand;
   if (e.hotKey) edit.hotKey = link.hotKey;
   if (e.admin) edit.runAsUser = true;
   if (e.appId) edit.appId = link.appId;

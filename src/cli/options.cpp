@@ -223,24 +223,24 @@ void OptionReader::Apply(const KnownOption& option, std::u16string_view given, c
       // one after it too ("a,b.ico,0").
       const std::size_t comma = value->rfind(u',');
       const std::optional<std::int32_t> index = Index(comma == std::u16string::npos ? u"0" : value->substr(comma + 1));
-      link.iconPath = value->substr(0, comma);
+      link.iconLocation = value->substr(0, comma);
       link.iconIndex = index.value_or(0);
       edit.icon = true;
       if (value->empty()) {
         // An edit takes no icon file for "remove it".
         Defer(Cat({given, u" takes an icon file and, after a comma, the icon's index, as in shell32.dll,3: \"\"."}));
-      } else if (!index || link.iconPath.empty()) {
+      } else if (!index || link.iconLocation.empty()) {
         takes = u"takes an icon file and, after a comma, the icon's index, as in shell32.dll,3";
-      } else if (const std::u16string bad = fs::InvalidName(link.iconPath); !bad.empty()) {
+      } else if (const std::u16string bad = fs::InvalidName(link.iconLocation); !bad.empty()) {
         return RefuseName(given, bad, *value);
       }
-      echo = Cat({u"Icon: ", link.iconPath, u", index ", Decimal(link.iconIndex)});
+      echo = Cat({u"Icon: ", link.iconLocation, u", index ", Decimal(link.iconIndex)});
       break;
     }
     case Id::Show: {
       static constexpr struct {
         std::u16string_view word, shown;
-        std::int32_t command;
+        std::uint32_t command;
       } kShows[] = {{u"normal", u"normal", 1}, {u"max", u"maximized", 3}, {u"min", u"minimized", 7}};
       takes = u"takes normal, max or min";
       edit.show = true;

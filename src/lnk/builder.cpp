@@ -5,6 +5,7 @@
 // themselves; the whole file.
 #include "lnk/builder.h"
 
+#include "lnk/link.h"
 #include "lnk/propstore.h"
 
 #include <algorithm>
@@ -24,10 +25,6 @@ class ByteWriter {
   void U32(std::uint32_t v) {
     U16(static_cast<std::uint16_t>(v));
     U16(static_cast<std::uint16_t>(v >> 16));
-  }
-  void U64(std::uint64_t v) {
-    U32(static_cast<std::uint32_t>(v));
-    U32(static_cast<std::uint32_t>(v >> 32));
   }
   void Bytes(std::string_view bytes) { out_.append(bytes); }
   void Zeros(std::size_t count) { out_.append(count, '\0'); }
@@ -83,27 +80,9 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
 
 // ---- fixed values of the format ---------------------------------------------
 
-constexpr std::uint32_t kHeaderSize = 0x4C;
-// CLSID_ShellLink {00021401-0000-0000-C000-000000000046} in its stored order.
-constexpr unsigned char kShellLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                               0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 // CLSID_MyComputer {20D04FE0-3AEA-1069-A2D8-08002B30309D} in its stored order.
 constexpr unsigned char kMyComputerClsid[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
                                                 0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
-
-constexpr std::uint32_t kHasLinkTargetIdList = 0x01;
-constexpr std::uint32_t kHasLinkInfo = 0x02;
-constexpr std::uint32_t kHasName = 0x04;
-constexpr std::uint32_t kHasRelativePath = 0x08;
-constexpr std::uint32_t kHasWorkingDir = 0x10;
-constexpr std::uint32_t kHasArguments = 0x20;
-constexpr std::uint32_t kHasIconLocation = 0x40;
-constexpr std::uint32_t kIsUnicode = 0x80;
-constexpr std::uint32_t kForceNoLinkInfo = 0x100;
-constexpr std::uint32_t kHasExpString = 0x200;
-constexpr std::uint32_t kRunAsUser = 0x2000;
-constexpr std::uint32_t kHasExpIcon = 0x4000;
-constexpr std::uint32_t kPreferEnvironmentPath = 0x02000000;
 
 constexpr std::uint32_t kDriveFixed = 3;
 constexpr std::uint32_t kVolumeIdAndLocalBasePath = 0x01;
@@ -111,8 +90,6 @@ constexpr std::uint32_t kNetworkLinkAndPathSuffix = 0x02;
 constexpr std::uint32_t kValidNetType = 0x02;
 constexpr std::uint32_t kNetLanman = 0x00020000;  // WNNC_NET_LANMAN, as Windows writes for any share
 
-constexpr std::uint32_t kEnvironmentBlock = 0xA0000001;
-constexpr std::uint32_t kIconEnvironmentBlock = 0xA0000007;
 constexpr std::size_t kMaxPath = 260;  // the environment blocks' fields, NUL included
 
 constexpr std::uint8_t kClassRoot = 0x1F;
@@ -143,22 +120,6 @@ std::u16string WithUpperDrive(std::u16string_view path) {
   return out;
 }
 
-void WriteHeader(ByteWriter& w, const LinkData& data, std::uint32_t flags) {
-  w.U32(kHeaderSize);
-  w.Bytes(std::string_view(reinterpret_cast<const char*>(kShellLinkClsid), sizeof kShellLinkClsid));
-  w.U32(flags);
-  w.U32(data.targetAttributes);
-  // A target that is not there has no times or size to give.
-  w.U64(data.targetExists ? data.targetCreationTime : 0);
-  w.U64(data.targetExists ? data.targetAccessTime : 0);
-  w.U64(data.targetExists ? data.targetWriteTime : 0);
-  w.U32(data.targetExists ? data.targetSize : 0);
-  w.U32(static_cast<std::uint32_t>(data.iconIndex));
-  w.U32(data.showCommand);
-  w.U16(data.hotKey);
-  w.Zeros(2 + 4 + 4);  // reserved
-}
-
 // The drive as Windows names it, in upper case.
 char16_t DriveLetter(char16_t drive) {
   if (drive >= u'a' && drive <= u'z') drive = static_cast<char16_t>(drive - u'a' + u'A');
@@ -176,15 +137,18 @@ std::string DriveItem(char16_t drive) {
   return std::move(w.str());
 }
 
-void WriteIdList(ByteWriter& w, const LinkData& data) {
+// The item list with its size.
+std::string IdListSection(const LinkData& data) {
   const std::string list = BuildIdList(data.drive, data.items);
+  ByteWriter w;
   w.U16(Size16(list.size(), "the target path"));
   w.Bytes(list);
+  return std::move(w.str());
 }
 
-// Only for a path of plain ASCII (see BuildLinkFile): the short header,
+// Only for a path of plain ASCII (see BuildLink): the short header,
 // without the Unicode offsets.
-void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path) {
+std::string LocalLinkInfo(const LinkData& data, std::u16string_view path) {
   constexpr std::uint32_t kLinkInfoHeaderSize = 0x1C;
   const std::string label = ToWindows1252(data.volumeLabel);
   const std::uint32_t volumeIdSize = 16 + static_cast<std::uint32_t>(label.size()) + 1;
@@ -193,7 +157,7 @@ void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path
   const std::uint32_t suffixOffset = basePathOffset + static_cast<std::uint32_t>(path.size()) + 1;
   const std::uint32_t total = suffixOffset + 1;
 
-  const std::size_t start = w.size();
+  ByteWriter w;
   w.U32(total);
   w.U32(kLinkInfoHeaderSize);
   w.U32(kVolumeIdAndLocalBasePath);
@@ -210,7 +174,8 @@ void WriteLinkInfo(ByteWriter& w, const LinkData& data, std::u16string_view path
   w.Bytes(ToWindows1252(path));  // ASCII: the same bytes in every code page
   w.U8(0);
   w.U8(0);  // empty common path suffix
-  if (w.size() - start != total) throw LinkDataError(LinkDataError::Kind::kInvalid, "LinkInfo size mismatch");
+  if (w.size() != total) throw LinkDataError(LinkDataError::Kind::kInvalid, "LinkInfo size mismatch");
+  return std::move(w.str());
 }
 
 // A NUL-terminated field, single-byte or UTF-16; the UTF-16 one on an even
@@ -236,7 +201,7 @@ std::size_t PutUnicode(ByteWriter& w, std::u16string_view text) {
 // 0x24, NetNameOffset 0x1C).  Windows adds them only when its own code page
 // cannot hold the text, but the reader's code page may be another: this is
 // the test of the local path, whose LinkInfo is left out for such a path.
-void WriteNetworkLinkInfo(ByteWriter& w, const LinkData& data) {
+std::string NetworkLinkInfo(const LinkData& data) {
   const std::u16string net = data.netName;
   const bool unicode = !IsPlainAscii(net) || !IsPlainAscii(data.pathSuffix);
   const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
@@ -265,24 +230,21 @@ void WriteNetworkLinkInfo(ByteWriter& w, const LinkData& data) {
   PutAnsi(info, data.pathSuffix);
   if (unicode) info.PatchU32(0x20, PutUnicode(info, data.pathSuffix));
   info.PatchU32(0, info.size());
-  w.Bytes(info.str());
-}
-
-void WriteString(ByteWriter& w, std::u16string_view text, const char* what) {
-  w.U16(Size16(text.size(), what));
-  w.Utf16(text);
+  return std::move(info.str());
 }
 
 // EnvironmentVariableDataBlock and IconEnvironmentDataBlock: the text in
 // two fixed fields of MAX_PATH, single-byte and UTF-16, zero-filled as
 // Windows since Vista fills them.
-void WriteEnvironmentBlock(ByteWriter& w, std::uint32_t signature, std::u16string_view text) {
+ExtraBlock EnvironmentBlock(std::uint32_t signature, std::u16string_view text) {
+  ByteWriter w;
   w.U32(static_cast<std::uint32_t>(8 + 3 * kMaxPath));
   w.U32(signature);
   w.Bytes(ToWindows1252(text));  // one byte per UTF-16 unit
   w.Zeros(kMaxPath - text.size());
   w.Utf16(text);
   w.Zeros(2 * (kMaxPath - text.size()));
+  return {std::move(w.str()), signature};
 }
 
 // What an environment block can hold: up to MAX_PATH - 1 units and a NUL.
@@ -414,12 +376,18 @@ std::string BuildNetworkLinkInfo(std::u16string_view netName, std::u16string_vie
   LinkData data;
   data.netName = netName;
   data.pathSuffix = pathSuffix;
-  ByteWriter w;
-  WriteNetworkLinkInfo(w, data);
-  return std::move(w.str());
+  return NetworkLinkInfo(data);
 }
 
-std::string BuildLinkFile(const LinkData& data) {
+void SetProperties(LinkData& data, const Properties& properties, std::u16string_view iconHere) {
+  static_cast<Properties&>(data) = properties;
+  if (iconHere != properties.iconLocation && iconHere.find(u'%') == std::u16string_view::npos) {
+    data.iconLocation = iconHere;
+    data.environmentIcon = properties.iconLocation;
+  }
+}
+
+Link BuildLink(const LinkData& data) {
   RequireNoNul(data.targetPath, "the target path");
   RequireNoNul(data.volumeLabel, "the volume label");
   RequireEnvironmentText(data.environmentTarget, "the target with variables");
@@ -431,7 +399,7 @@ std::string BuildLinkFile(const LinkData& data) {
     if (data.netName.empty()) throw LinkDataError(LinkDataError::Kind::kInvalid, "the network share is empty");
   }
   const std::u16string path = WithUpperDrive(StoredTargetPath(data.targetPath));
-  const std::u16string workingDir = WithUpperDrive(data.workingDir);
+  const std::u16string workingDir = WithUpperDrive(data.workingDirectory);
 
   // The LinkInfo's local path is single-byte text, and every reader decodes
   // it in its own code page: Wine in that of its locale, taking it before
@@ -448,32 +416,53 @@ std::string BuildLinkFile(const LinkData& data) {
   if (localInfo || network) flags |= kHasLinkInfo;
   if (!data.description.empty()) flags |= kHasName;
   if (!data.relativePath.empty()) flags |= kHasRelativePath;
-  if (!data.workingDir.empty()) flags |= kHasWorkingDir;
+  if (!data.workingDirectory.empty()) flags |= kHasWorkingDir;
   if (!data.arguments.empty()) flags |= kHasArguments;
   if (!data.iconLocation.empty()) flags |= kHasIconLocation;
   if (data.forceNoLinkInfo) flags |= kForceNoLinkInfo;
   if (!data.environmentTarget.empty()) flags |= kHasExpString;
-  if (data.runAsUser) flags |= kRunAsUser;
+  if (data.runAsAdministrator) flags |= kRunAsUser;
   if (!data.environmentIcon.empty()) flags |= kHasExpIcon;
   if (data.preferEnvironmentPath) flags |= kPreferEnvironmentPath;
 
-  ByteWriter w;
-  WriteHeader(w, data, flags);
-  if (flags & kHasLinkTargetIdList) WriteIdList(w, data);
-  if (localInfo) WriteLinkInfo(w, data, path);
-  if (network) WriteNetworkLinkInfo(w, data);
+  Link link;
+  Header& h = link.header;
+  h.linkFlags = flags;
+  h.fileAttributes = data.targetAttributes;
+  if (data.targetExists) {  // a target that is not there has no times or size to give
+    h.creationTime = data.targetCreationTime;
+    h.accessTime = data.targetAccessTime;
+    h.writeTime = data.targetWriteTime;
+    h.fileSize = data.targetSize;
+  }
+  h.iconIndex = data.iconIndex;
+  h.showCommand = data.showCommand;
+  h.hotKey = data.hotKey;
+  SetHeaderFields(h);
+  if (flags & kHasLinkTargetIdList) link.idList = IdListSection(data);
+  if (localInfo) link.linkInfo = LocalLinkInfo(data, path);
+  if (network) link.linkInfo = NetworkLinkInfo(data);
   // The counted strings, in the order the format fixes.
-  if (flags & kHasName) WriteString(w, data.description, "the description");
-  if (flags & kHasRelativePath) WriteString(w, data.relativePath, "the relative path");
-  if (flags & kHasWorkingDir) WriteString(w, workingDir, "the working directory");
-  if (flags & kHasArguments) WriteString(w, data.arguments, "the arguments");
-  if (flags & kHasIconLocation) WriteString(w, data.iconLocation, "the icon location");
+  const std::u16string_view texts[kStringCount] = {data.description, data.relativePath, workingDir, data.arguments,
+                                                   data.iconLocation};
+  static constexpr const char* kWhat[kStringCount] = {"the description", "the relative path", "the working directory",
+                                                      "the arguments", "the icon location"};
+  for (std::size_t i = 0; i < kStringCount; ++i) {
+    if ((flags & StringFlag(static_cast<StringId>(i))) == 0) continue;
+    Size16(texts[i].size(), kWhat[i]);
+    link.strings[i] = MakeCountedString(texts[i], true);
+  }
   // The extra data blocks, then the terminal one.
-  if (!data.propertyStore.empty()) w.Bytes(PropertyStoreBlock(data.propertyStore));
-  if (flags & kHasExpString) WriteEnvironmentBlock(w, kEnvironmentBlock, data.environmentTarget);
-  if (flags & kHasExpIcon) WriteEnvironmentBlock(w, kIconEnvironmentBlock, data.environmentIcon);
-  w.U32(0);  // terminal extra-data block
-  return std::move(w.str());
+  const std::string store = !data.propertyStore.empty() || data.appId.empty()
+                                ? data.propertyStore
+                                : NewStringPropertyStore(kAppUserModelFormat, kAppUserModelId, data.appId);
+  if (!store.empty()) link.blocks.push_back({PropertyStoreBlock(store), signature::kPropertyStore});
+  if (flags & kHasExpString) link.blocks.push_back(EnvironmentBlock(signature::kEnvironment, data.environmentTarget));
+  if (flags & kHasExpIcon) link.blocks.push_back(EnvironmentBlock(signature::kIconEnvironment, data.environmentIcon));
+  link.terminal.assign(4, '\0');
+  return link;
 }
+
+std::string BuildLinkFile(const LinkData& data) { return WriteLink(BuildLink(data)); }
 
 }  // namespace lnk

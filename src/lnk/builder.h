@@ -2,12 +2,12 @@
 //
 // On Linux nothing stands behind the Shell's IShellLink, so the posix
 // platform writes the file itself (and the Windows build takes the item
-// list of a target its machine does not have from here too).  BuildLinkFile
-// is a pure function: the caller (the posix Shell stand-in) looks at the
-// file system and fills in
-// LinkData; this file only turns that into the bytes Windows' own Shell
-// would write for the same target, close enough that Windows and Wine open
-// and resolve the link.
+// list of a target its machine does not have from here too).  BuildLink is
+// a pure function: the caller (the posix Shell stand-in) looks at the file
+// system and fills in LinkData; this file only turns that into the link
+// (link.h: its sections, as the reader gives a link read) that Windows' own
+// Shell would write for the same target, close enough that Windows and
+// Wine open and resolve it.
 //
 // What the file holds: the fixed header; the target's item ID list (My
 // Computer, the drive, then one file-system item per path component); the
@@ -28,6 +28,9 @@
 #include <string_view>
 #include <vector>
 
+#include "lnk/link.h"
+#include "lnk/properties.h"
+
 namespace lnk {
 
 // One path component after the drive, as the file system reports it.
@@ -41,7 +44,9 @@ struct LinkItem {
   std::uint32_t attributes = 0;      // Windows attribute bits (0x10 dir, 0x01 read-only, 0x20 archive...)
 };
 
-struct LinkData {
+// The properties (a string "" = not stored; the icon location as it
+// leads here) and the target's parts.
+struct LinkData : Properties {
   // Full Windows path, e.g. u"Z:\\tmp\\data\\report.txt".  A folder target may
   // end in '\\'; the link stores it without that backslash, as the Shell does
   // (a bare drive root keeps its own).
@@ -55,21 +60,13 @@ struct LinkData {
   std::uint64_t targetCreationTime = 0, targetAccessTime = 0, targetWriteTime = 0;
   std::uint32_t targetSize = 0;        // low 32 bits of the size
   std::u16string relativePath;     // "" = not stored
-  std::u16string workingDir;       // "" = not stored
-  std::u16string arguments;         // "" = not stored
-  std::u16string description;       // "" = not stored
-  std::u16string iconLocation;      // "" = not stored
-  std::int32_t iconIndex = 0;
-  std::uint32_t showCommand = 1;    // SW_SHOWNORMAL
-  std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_*
-  bool runAsUser = false;           // "run as administrator"
   std::uint32_t driveSerial = 0;   // VolumeID serial
   std::u16string volumeLabel;      // may be empty
 
   // ---- links for another machine ----
   // What tells a reader where the target is, besides the item list: the
   // VolumeID and local path (kLocal; written only for a path of plain ASCII,
-  // see BuildLinkFile), nothing (kNone), or a network share and the path
+  // see BuildLink), nothing (kNone), or a network share and the path
   // below it (kNetwork: a CommonNetworkRelativeLink and a common path
   // suffix, no VolumeID, as Windows stores a link to a network file).
   enum class Location { kLocal, kNone, kNetwork };
@@ -86,9 +83,10 @@ struct LinkData {
   std::u16string environmentIcon;
   bool forceNoLinkInfo = false;        // ForceNoLinkInfo (0x100)
   bool preferEnvironmentPath = false;  // PreferEnvironmentPath (0x02000000)
-  // The property store (see propstore.h: the System.AppUserModel.ID), the
-  // bytes of its block after size and signature; "" = no block.  Written
-  // first among the extra data blocks, where Windows 10 puts it.
+  // The property store (see propstore.h), the bytes of its block after size
+  // and signature: "" = the one that holds the appId alone, or none without
+  // one.  Written first among the extra data blocks, where Windows 10 puts
+  // it.
   std::string propertyStore;
 };
 
@@ -113,9 +111,17 @@ class LinkDataError : public std::exception {
   std::string what_;
 };
 
-// The whole .lnk file's bytes.  Throws LinkDataError when the data cannot
-// make a sound link.  Nothing is written half-way: either the complete
-// bytes or an exception.
+// Gives the data the properties; an icon location of %VARIABLES% is stored
+// as it leads here (`iconHere`, the caller's expansion of it), and as typed
+// in its own block, when they lead somewhere, else as typed.
+void SetProperties(LinkData& data, const Properties& properties, std::u16string_view iconHere);
+
+// The new link as its sections, as ReadLink would split its file.  Throws
+// LinkDataError when the data cannot make a sound link: either the whole
+// link or an exception.
+Link BuildLink(const LinkData& data);
+
+// Its file's bytes: WriteLink(BuildLink(data)).
 std::string BuildLinkFile(const LinkData& data);
 
 // The item list alone, as IShellLink::SetIDList takes it: My Computer, the

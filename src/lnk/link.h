@@ -71,6 +71,7 @@ struct Header {
   std::int32_t iconIndex = 0;
   std::uint32_t showCommand = 0;  // SW_* value
   std::uint16_t hotKey = 0;       // low byte the virtual key, high byte HOTKEYF_* (1 Shift, 2 Ctrl, 4 Alt)
+  bool operator==(const Header&) const = default;
 };
 
 // The five counted strings, in file order.
@@ -85,12 +86,14 @@ struct CountedString {
   // UTF-16 as stored or, without kIsUnicode, the bytes as Windows-1252.
   std::u16string text;
   bool stored() const { return !bytes.empty(); }
+  bool operator==(const CountedString&) const = default;
 };
 
 // One extra data block: its size, its signature, its data.
 struct ExtraBlock {
   std::string bytes;            // the whole block, size and signature included
   std::uint32_t signature = 0;  // 0 when the block is too short to hold one
+  bool operator==(const ExtraBlock&) const = default;
 };
 
 // Signatures of the blocks Windows writes.
@@ -123,6 +126,7 @@ struct Link {
   const CountedString& string(StringId id) const { return strings[static_cast<std::size_t>(id)]; }
   CountedString& string(StringId id) { return strings[static_cast<std::size_t>(id)]; }
   bool unicode() const { return (header.linkFlags & kIsUnicode) != 0; }
+  bool operator==(const Link&) const = default;
 };
 
 enum class ReadStatus {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lnk/properties.h"
+
 namespace platform {
 
 // ---- start-up -------------------------------------------------------------
@@ -333,49 +335,32 @@ struct ShellFailure {
   std::uint32_t reason = 0;  // the system's reason (GetLastError's numbers), when there is one
 };
 
-// What a link holds besides its target and working directory, as the
-// command line says it; each member's default is what a link holds when
-// nothing is said.
-struct LinkProperties {
-  std::u16string arguments;         // for the target; none when empty
-  std::u16string description;       // the comment; none when empty
-  std::u16string workingDirectory;  // empty: the target's folder
-  std::u16string iconPath;          // empty: the target's own icon
-  std::int32_t iconIndex = 0;
-  std::int32_t showCommand = 1;     // SW_SHOWNORMAL 1, SW_SHOWMAXIMIZED 3, SW_SHOWMINNOACTIVE 7
-  std::uint16_t hotKey = 0;         // low byte the virtual key, high byte HOTKEYF_SHIFT 1, CONTROL 2, ALT 4
-  bool runAsAdministrator = false;  // SLDF_RUNAS_USER
+// What the command line says a link holds besides its target (lnk/properties.h),
+// and how its target is known.
+struct LinkProperties : lnk::Properties {
   // A target this machine does not have, known by its path alone, and
   // whether it is a folder (the command line's /TYPE): the link is made for
   // the machine that has it.
   bool targetNotHere = false;
   bool targetIsFolder = false;
-  // System.AppUserModel.ID in the link's property store: the application
-  // whose taskbar button and notifications the link belongs to; none when
-  // empty.
-  std::u16string appId;
 };
 
 class ShellLinkObject {  // IShellLinkDual
  public:
   virtual ~ShellLinkObject() = default;
   virtual void SetPath(const std::u16string& path) = 0;
-  virtual void SetDescription(const std::u16string& description) = 0;
-  virtual void SetWorkingDirectory(const std::u16string& folder) = 0;
-  virtual void SetArguments(const std::u16string& arguments) = 0;
-  virtual void SetIconLocation(const std::u16string& path, std::int32_t index) = 0;
-  virtual void SetShowCommand(std::int32_t show) = 0;
-  virtual void SetHotkey(std::uint16_t key) = 0;
-  // The "run as administrator" flag, which IShellLinkDual cannot set: the
-  // system's link object stores it once the link is saved.
-  virtual void SetRunAsAdministrator(bool on) = 0;
+  // What the link holds besides its target, its paths made full by the
+  // caller: each member that differs from its default is set, and only
+  // those (IShellLinkDual sets the description, working directory and
+  // arguments always).  The "run as administrator" flag and the
+  // AppUserModelID, which IShellLinkDual cannot set, are stored once the
+  // link is saved, by the system's link object.
+  virtual void SetProperties(const lnk::Properties& properties) = 0;
   // Instead of SetPath, for a target on a drive that this machine does not
   // have, or not there: stored as Windows stores a path it cannot look at
   // (an item per name, each but the last a folder, the last as `isFolder`
   // says, no sizes, times or volume), so that no name is rewritten.
   virtual void SetPathNotHere(const std::u16string& path, bool isFolder) = 0;
-  // System.AppUserModel.ID, in the link's property store.
-  virtual void SetAppUserModelId(const std::u16string& id) = 0;
   // Writes the link into the file it was opened from; the caller has it on
   // disk afterwards (FlushFileA), with others where it makes many.  A
   // failure to write that file (no room, an I/O error) is a ShellFailure

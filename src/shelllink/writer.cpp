@@ -130,14 +130,16 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     const std::u16string targetPath =
         !variables ? FullOrFail(JoinPath(targetFolder, targetName))
                    : (targetFolder.empty() ? targetName : JoinPath(targetFolder, targetName));
-    std::u16string workingDirectory = variables ? targetFolder
-                                      : targetName == u"." || targetName == u".." ? targetPath
-                                                                                  : FullOrFail(targetFolder);
-    if (!properties.workingDirectory.empty()) {
-      const std::u16string& given = properties.workingDirectory;
+    // The link's properties as it stores them, their paths made full.
+    lnk::Properties stored = properties;
+    std::u16string& workingDirectory = stored.workingDirectory;
+    workingDirectory = variables ? targetFolder
+                       : targetName == u"." || targetName == u".." ? targetPath
+                                                                   : FullOrFail(targetFolder);
+    if (const std::u16string& given = properties.workingDirectory; !given.empty()) {
       workingDirectory = fs::IsEnvironmentPath(given) ? given : FullStoredPath(given);
     }
-    std::u16string icon = properties.iconPath;
+    std::u16string& icon = stored.iconLocation;
     if (!icon.empty() && !fs::IsEnvironmentPath(icon)) icon = FullStoredPath(icon);
     // Named after the target when the link has no name of its own: a file
     // by its name as given (Windows makes "aux.txt" full as the device
@@ -229,15 +231,7 @@ bool CreateShellLink(std::u16string linkFolder, std::u16string targetFolder, std
     } else {
       link->SetPath(targetPath);
     }
-    link->SetDescription(properties.description);
-    link->SetWorkingDirectory(workingDirectory);
-    link->SetArguments(properties.arguments);
-    // The rest only when it differs from what a link holds anyway.
-    if (!icon.empty()) link->SetIconLocation(icon, properties.iconIndex);
-    if (properties.showCommand != platform::LinkProperties{}.showCommand) link->SetShowCommand(properties.showCommand);
-    if (properties.hotKey != 0) link->SetHotkey(properties.hotKey);
-    if (properties.runAsAdministrator) link->SetRunAsAdministrator(true);
-    if (!properties.appId.empty()) link->SetAppUserModelId(properties.appId);
+    link->SetProperties(stored);
     try {
       link->Save();
     } catch (const platform::ShellFailure& failure) {

@@ -17,7 +17,7 @@ std::string Read(const OptionReader& r) {
   if (!r.error().empty()) return "error: " + Show(r.error());
   const platform::LinkProperties& p = r.options().link;
   std::string out = "args=" + Show(p.arguments) + " workdir=" + Show(p.workingDirectory) +
-                    " desc=" + Show(p.description) + " icon=" + Show(p.iconPath) + "," +
+                    " desc=" + Show(p.description) + " icon=" + Show(p.iconLocation) + "," +
                     std::to_string(p.iconIndex) + " show=" + std::to_string(p.showCommand) +
                     " hotkey=" + std::to_string(p.hotKey) + (p.runAsAdministrator ? " admin" : "") +
                     (p.appId.empty() ? "" : " appid=" + Show(p.appId));

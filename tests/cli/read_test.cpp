@@ -57,14 +57,14 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
       {"every option, quoted where it must be", u"C:\\my links\\a b.lnk", u"C:\\Program Files\\x.exe",
        [](lnk::LinkData& d) {
          d.arguments = u"-x \"q\" y";
-         d.workingDir = u"C:\\w d";
+         d.workingDirectory = u"C:\\w d";
          d.description = u"a b, c";
          d.iconLocation = u"%SystemRoot%\\shell32.dll";
          d.environmentIcon = d.iconLocation;
          d.iconIndex = -3;
          d.showCommand = 7;
          d.hotKey = 0x037B;
-         d.runAsUser = true;
+         d.runAsAdministrator = true;
          d.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, u"Company.App");
        },
        true,
@@ -109,13 +109,13 @@ TEST(ReadCommand, LinesAndWhatTheyMakeAgain) {
     row.set(d);
     const platform::LinkProperties& p = options.options().link;
     EXPECT_EQ(Show(p.arguments), Show(d.arguments));
-    EXPECT_EQ(Show(p.workingDirectory), Show(d.workingDir));
+    EXPECT_EQ(Show(p.workingDirectory), Show(d.workingDirectory));
     EXPECT_EQ(Show(p.description), Show(d.description));
-    EXPECT_EQ(Show(p.iconPath), Show(d.iconLocation));
+    EXPECT_EQ(Show(p.iconLocation), Show(d.iconLocation));
     EXPECT_EQ(p.iconIndex, d.iconIndex);
-    EXPECT_EQ(p.showCommand, static_cast<std::int32_t>(d.showCommand));
+    EXPECT_EQ(p.showCommand, d.showCommand);
     EXPECT_EQ(p.hotKey, d.hotKey);
-    EXPECT_EQ(p.runAsAdministrator, d.runAsUser);
+    EXPECT_EQ(p.runAsAdministrator, d.runAsAdministrator);
     EXPECT_EQ(Show(p.appId), d.propertyStore.empty() ? "" : "Company.App");
     EXPECT_EQ(options.options().targetType, row.here ? TargetType::kUnsaid : TargetType::kFolder);
   }

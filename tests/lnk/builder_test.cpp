@@ -182,7 +182,7 @@ TEST(LnkFile, HeaderBytes) {
     if (c.strings) {
       d.description = u"d";
       d.relativePath = u".\\a.txt";
-      d.workingDir = u"Z:\\";
+      d.workingDirectory = u"Z:\\";
       d.arguments = u"-x";
     }
     if (c.icon_show_key != Case{}.icon_show_key) {
@@ -190,7 +190,7 @@ TEST(LnkFile, HeaderBytes) {
       d.iconIndex = -2;
       d.showCommand = 7;
       d.hotKey = 0x064B;
-      d.runAsUser = true;
+      d.runAsAdministrator = true;
       Layout layout;
       ASSERT_TRUE(Walk(BuildLinkFile(d), layout));
       EXPECT_TRUE(layout.strings.back() == d.iconLocation);  // after the arguments
@@ -395,7 +395,7 @@ TEST(LnkFile, SizesAndPartsAgree) {
     if (c.strings) {
       d.description = u"desc";
       d.relativePath = u"..\\x";
-      d.workingDir = u"Z:\\tmp";
+      d.workingDirectory = u"Z:\\tmp";
       d.arguments = u"\"quoted\" args";
     }
     const std::string b = BuildLinkFile(d);
@@ -414,7 +414,7 @@ TEST(LnkFile, SizesAndPartsAgree) {
       EXPECT_EQ(U32At(item, block + 4), 0xBEEF0004u);
     }
     if (c.strings) {
-      const std::vector<std::u16string> expected = {d.description, d.relativePath, d.workingDir, d.arguments};
+      const std::vector<std::u16string> expected = {d.description, d.relativePath, d.workingDirectory, d.arguments};
       EXPECT_EQ(layout.strings, expected);
     } else {
       EXPECT_TRUE(layout.strings.empty());
@@ -440,13 +440,13 @@ TEST(LnkFile, LinkInfoOnlyForAsciiPaths) {
     LinkData d = MakeData({u"dir", c.name}, false);
     d.volumeLabel = u"";
     d.relativePath = u".\\" + c.name;
-    d.workingDir = u"Z:\\dir\\";
+    d.workingDirectory = u"Z:\\dir\\";
     const std::string b = BuildLinkFile(d);
     Layout layout;
     ASSERT_TRUE(Walk(b, layout));
     EXPECT_EQ(layout.flags, c.linkInfo ? 0x9Bu : 0x99u);
     EXPECT_EQ(layout.items.size(), 4u);
-    EXPECT_EQ(layout.strings, (std::vector<std::u16string>{d.relativePath, d.workingDir}));
+    EXPECT_EQ(layout.strings, (std::vector<std::u16string>{d.relativePath, d.workingDirectory}));
     if (!c.linkInfo) {
       EXPECT_EQ(layout.link_info, 0u);
       continue;
@@ -523,6 +523,9 @@ TEST(LnkFile, LocationsAndFlags) {
     d.environmentIcon = c.icon;
     if (!c.icon.empty()) d.iconLocation = u"C:\\Windows\\a.dll";
     const std::string b = BuildLinkFile(d);
+    Link read;  // the reader splits the file into the builder's sections
+    ASSERT_EQ(ReadLink(b, read), ReadStatus::kLink);
+    EXPECT_TRUE(read == BuildLink(d));
     Layout layout;
     ASSERT_TRUE(Walk(b, layout));
     EXPECT_EQ(layout.flags, c.flags);
@@ -539,7 +542,7 @@ TEST(LnkFile, LocationsAndFlags) {
 TEST(LnkFile, AsciiLinkBytesUnchanged) {
   LinkData d = MakeData({u"tmp", u"My Data", u"report.txt"}, false);
   d.relativePath = u"..\\tmp\\My Data\\report.txt";
-  d.workingDir = u"Z:\\tmp\\My Data\\";
+  d.workingDirectory = u"Z:\\tmp\\My Data\\";
   d.description = u"d";
   d.arguments = u"-x";
   EXPECT_EQ(BuildLinkFile(d), Hex(
@@ -597,9 +600,9 @@ TEST(LnkFile, PropertyStoreBlock) {
 // Windows stores a drive letter in upper case, however it was typed.
 TEST(LnkFile, DriveLettersInUpperCase) {
   LinkData upper = MakeData({u"dir", u"x.txt"}, false);
-  upper.workingDir = u"Z:\\dir\\";
+  upper.workingDirectory = u"Z:\\dir\\";
   LinkData lower = upper;
-  lower.targetPath[0] = lower.workingDir[0] = lower.drive = u'z';
+  lower.targetPath[0] = lower.workingDirectory[0] = lower.drive = u'z';
   EXPECT_EQ(BuildLinkFile(lower), BuildLinkFile(upper));
 }
 
@@ -730,7 +733,7 @@ std::string JsonOrNull(std::u16string_view text) { return text.empty() ? "null" 
 void ToShare(LinkData& d, std::u16string net, std::u16string suffix) {
   d.location = LinkData::Location::kNetwork;
   d.idList = false;
-  d.workingDir = net;
+  d.workingDirectory = net;
   d.environmentTarget = net + u"\\" + suffix;
   d.netName = platform::UpperCase(net);
   d.pathSuffix = std::move(suffix);
@@ -789,7 +792,7 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
     if (c.strings) {
       d.description = u"A \"description\" \u00e9";
       d.relativePath = u".\\" + (c.names.empty() ? std::u16string() : c.names.back());
-      d.workingDir = u"Z:\\tmp";
+      d.workingDirectory = u"Z:\\tmp";
       d.arguments = u"/x \"a b\" \u4e2d";
     }
     if (c.form) c.form(d);
@@ -812,7 +815,7 @@ TEST_F(LnkOracle, ParsersReadWhatWasWritten) {
     const std::pair<const char*, const std::u16string*> strings[] = {
         {"description", &d.description},
         {"relative_path", &d.relativePath},
-        {"working_directory", &d.workingDir},
+        {"working_directory", &d.workingDirectory},
         {"command_line_arguments", &d.arguments}};
     for (const auto& [key, value] : strings) expected += std::string(", \"") + key + "\": " + JsonOrNull(*value);
     expected += std::string(", \"app_id\": ") + (d.propertyStore.empty() ? "null" : "\"Company.App\"");

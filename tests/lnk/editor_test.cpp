@@ -88,7 +88,7 @@ std::string NetworkLink(std::u16string_view share, std::u16string_view suffix) {
   data.pathSuffix = suffix;
   data.targetPath = std::u16string(share) + u"\\" + std::u16string(suffix);
   data.environmentTarget = data.targetPath;
-  data.workingDir = std::u16string(share) + u"\\Downloads";
+  data.workingDirectory = std::u16string(share) + u"\\Downloads";
   data.description = u"files on \\\\old\\share";
   data.targetAttributes = 0x20;
   return WithWindowsBlocks(BuildLinkFile(data), share, u"file1.txt");
@@ -109,7 +109,7 @@ std::string LocalLink(std::u16string_view path, std::u16string_view relative = u
     data.items.push_back(item);
     rest.remove_prefix(std::min(end + 1, rest.size()));
   }
-  data.workingDir = std::u16string(path.substr(0, path.rfind(u'\\')));
+  data.workingDirectory = std::u16string(path.substr(0, path.rfind(u'\\')));
   data.relativePath = relative;
   data.iconLocation = u"%SystemRoot%\\system32\\shell32.dll";
   data.environmentIcon = data.iconLocation;
@@ -448,7 +448,7 @@ TEST(EditLink, NewTarget) {
   tools.isFolder = true;
   b.name = u"b.exe";
   made.items = {tools, b};
-  made.workingDir = u"D:\\tools";
+  made.workingDirectory = u"D:\\tools";
   made.targetAttributes = 0x20;
   made.targetSize = 1234;
   LinkEdit edit = Base();

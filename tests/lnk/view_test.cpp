@@ -249,10 +249,10 @@ TEST(LinkView, Warnings) {
   d.arguments = u16string(261, u'x');
   EXPECT_EQ(warnings(d, none), "the arguments hold 261 characters; Windows' dialogs show only the first 260;");
   d.arguments = u"-x  ";
-  d.workingDir = u"C:\\dir   ";
+  d.workingDirectory = u"C:\\dir   ";
   EXPECT_EQ(warnings(d, none), "the arguments ends in 2 spaces;the working directory ends in 3 spaces;");
   d.arguments = u"a";
-  d.workingDir.clear();
+  d.workingDirectory.clear();
   // Text after a NUL, and half a surrogate pair.
   EXPECT_EQ(warnings(d, [](Link& l) { l.string(StringId::kArguments) = MakeCountedString(std::u16string_view(u"a\0hidden", 8), true); }),
             "the arguments hold 6 characters after a NUL, which Windows does not read;");

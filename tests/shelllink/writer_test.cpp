@@ -54,16 +54,18 @@ class FakeLink : public platform::ShellLinkObject {
  public:
   explicit FakeLink(std::u16string file) : file_(std::move(file)) {}
   void SetPath(const std::u16string& s) override { Record("Path=" + Show(s)); }
-  void SetDescription(const std::u16string& s) override { Record("Description=" + Show(s)); }
-  void SetWorkingDirectory(const std::u16string& s) override { Record("WorkingDirectory=" + Show(s)); }
-  void SetArguments(const std::u16string& s) override { Record("Arguments=" + Show(s)); }
-  void SetIconLocation(const std::u16string& s, std::int32_t index) override {
-    Record("IconLocation=" + Show(s) + "," + std::to_string(index));
+  // Each property as the Shell's automation object is given it: the
+  // strings always, the rest where it differs from a link's default.
+  void SetProperties(const lnk::Properties& p) override {
+    Record("Description=" + Show(p.description));
+    Record("WorkingDirectory=" + Show(p.workingDirectory));
+    Record("Arguments=" + Show(p.arguments));
+    if (!p.iconLocation.empty()) Record("IconLocation=" + Show(p.iconLocation) + "," + std::to_string(p.iconIndex));
+    if (p.showCommand != 1) Record("ShowCommand=" + std::to_string(p.showCommand));
+    if (p.hotKey != 0) Record("Hotkey=" + std::to_string(p.hotKey));
+    if (p.runAsAdministrator) Record("RunAsAdministrator");
+    if (!p.appId.empty()) Record("AppUserModelId=" + Show(p.appId));
   }
-  void SetShowCommand(std::int32_t show) override { Record("ShowCommand=" + std::to_string(show)); }
-  void SetHotkey(std::uint16_t key) override { Record("Hotkey=" + std::to_string(key)); }
-  void SetRunAsAdministrator(bool on) override { Record(on ? "RunAsAdministrator" : "RunAsUser"); }
-  void SetAppUserModelId(const std::u16string& id) override { Record("AppUserModelId=" + Show(id)); }
   void SetPathNotHere(const std::u16string& s, bool isFolder) override {
     Record("PathNotHere=" + Show(s) + (isFolder ? " folder" : " file"));
   }
@@ -213,7 +215,7 @@ TEST_F(ShellLinkTest, CallsInOrder) {
   // made full as the target is (an icon with a %VARIABLE% stays as it is).
   platform::LinkProperties properties;
   properties.workingDirectory = u"links";
-  properties.iconPath = u"links\\i.ico";
+  properties.iconLocation = u"links\\i.ico";
   properties.iconIndex = -3;
   properties.showCommand = 7;
   properties.hotKey = 0x64B;
@@ -223,7 +225,7 @@ TEST_F(ShellLinkTest, CallsInOrder) {
   // A % that opens no variable is part of a relative name.
   for (const std::u16string icon : {u"links\\i.ico", u"%windir%\\i.ico", u"100%.ico"}) {
     world.calls.clear();
-    properties.iconPath = icon;
+    properties.iconLocation = icon;
     ASSERT_TRUE(mklnk::shelllink::CreateShellLink(t.win("links"), t.win(), u"target.txt", u"doc", properties));
     const std::vector<std::string> tail(world.calls.end() - 10, world.calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{

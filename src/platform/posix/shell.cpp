@@ -28,7 +28,6 @@
 #include "platform/posix/attributes.h"
 #include "platform/posix/files.h"
 #include "lnk/builder.h"
-#include "lnk/propstore.h"
 #include "platform/posix/target.h"
 #include "platform/posix/winpath.h"
 
@@ -138,17 +137,7 @@ class PosixLink final : public ShellLinkObject {
  public:
   PosixLink(std::u16string folder, std::u16string file) : folder_(std::move(folder)), file_(std::move(file)) {}
 
-  void SetDescription(const std::u16string& s) override { description_ = s; }
-  void SetWorkingDirectory(const std::u16string& s) override { workingDirectory_ = s; }
-  void SetArguments(const std::u16string& s) override { arguments_ = s; }
-  void SetIconLocation(const std::u16string& path, std::int32_t index) override {
-    iconLocation_ = path;
-    iconIndex_ = index;
-  }
-  void SetShowCommand(std::int32_t show) override { showCommand_ = static_cast<std::uint32_t>(show); }
-  void SetHotkey(std::uint16_t key) override { hotKey_ = key; }
-  void SetRunAsAdministrator(bool on) override { runAsUser_ = on; }
-  void SetAppUserModelId(const std::u16string& id) override { appId_ = id; }
+  void SetProperties(const lnk::Properties& properties) override { properties_ = properties; }
 
   void SetPath(const std::u16string& path) override {
     path_ = path;
@@ -165,24 +154,7 @@ class PosixLink final : public ShellLinkObject {
   // share; a path of %VARIABLES%, stored as typed beside what they lead to.
   void Save() override {
     LinkData data;
-    data.workingDir = workingDirectory_;
-    data.arguments = arguments_;
-    data.description = description_;
-    data.iconLocation = iconLocation_;
-    data.iconIndex = iconIndex_;
-    data.showCommand = showCommand_;
-    data.hotKey = hotKey_;
-    data.runAsUser = runAsUser_;
-    if (!appId_.empty()) {
-      data.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
-    }
-    // An icon path of %VARIABLES% that lead somewhere here is stored as
-    // they lead, and as typed in its own block; else as typed.
-    if (const std::u16string icon = ExpandVariables(iconLocation_);
-        icon != iconLocation_ && icon.find(u'%') == std::u16string::npos) {
-      data.iconLocation = icon;
-      data.environmentIcon = iconLocation_;
-    }
+    lnk::SetProperties(data, properties_, ExpandVariables(properties_.iconLocation));
     const bool variables = path_.size() > 2 && path_[0] == u'%' && path_.find(u'%', 2) != std::u16string::npos;
     if (variables) data.environmentTarget = path_;
     data.targetPath = variables ? ExpandVariables(path_) : path_;
@@ -285,13 +257,11 @@ class PosixLink final : public ShellLinkObject {
       data.targetAccessTime = facts.accessed;
       data.targetWriteTime = facts.written;
     }
-  }  std::u16string folder_, file_;
-  std::u16string path_, description_, workingDirectory_, arguments_, iconLocation_;
-  std::int32_t iconIndex_ = 0;
-  std::uint32_t showCommand_ = 1;
-  std::uint16_t hotKey_ = 0;
-  bool runAsUser_ = false;
-  std::u16string appId_;
+  }
+
+  std::u16string folder_, file_;
+  std::u16string path_;
+  lnk::Properties properties_;
   bool notHere_ = false, notHereFolder_ = false;
 };
 

@@ -245,35 +245,23 @@ class Win32ShellLink final : public ShellLinkObject {
     path_ = path;
     Put(u"IShellLinkDual.Path", &IShellLinkDual::put_Path, path);
   }
-  void SetDescription(const std::u16string& description) override {
-    description_ = description;
-    Put(u"IShellLinkDual.Description", &IShellLinkDual::put_Description, description);
+  void SetProperties(const lnk::Properties& properties) override {
+    properties_ = properties;
+    Put(u"IShellLinkDual.Description", &IShellLinkDual::put_Description, properties.description);
+    Put(u"IShellLinkDual.WorkingDirectory", &IShellLinkDual::put_WorkingDirectory, properties.workingDirectory);
+    Put(u"IShellLinkDual.Arguments", &IShellLinkDual::put_Arguments, properties.arguments);
+    if (!properties.iconLocation.empty() && dual_) {
+      Bstr text(properties.iconLocation);
+      Automation(u"IShellLinkDual.SetIconLocation",
+                 [&] { return dual_->SetIconLocation(text.get(), properties.iconIndex); });
+    }
+    if (properties.showCommand != kShowNormal && dual_) {
+      Automation(u"IShellLinkDual.ShowCommand", [&] { return dual_->put_ShowCommand(ShowCommand()); });
+    }
+    if (properties.hotKey != 0 && dual_) {
+      Automation(u"IShellLinkDual.Hotkey", [&] { return dual_->put_Hotkey(properties.hotKey); });
+    }
   }
-  void SetWorkingDirectory(const std::u16string& folder) override {
-    folder_ = folder;
-    Put(u"IShellLinkDual.WorkingDirectory", &IShellLinkDual::put_WorkingDirectory, folder);
-  }
-  void SetArguments(const std::u16string& arguments) override {
-    arguments_ = arguments;
-    Put(u"IShellLinkDual.Arguments", &IShellLinkDual::put_Arguments, arguments);
-  }
-  void SetIconLocation(const std::u16string& path, std::int32_t index) override {
-    iconPath_ = path;
-    iconIndex_ = index;
-    if (!dual_) return;
-    Bstr text(path);
-    Automation(u"IShellLinkDual.SetIconLocation", [&] { return dual_->SetIconLocation(text.get(), index); });
-  }
-  void SetShowCommand(std::int32_t show) override {
-    showCommand_ = show;
-    if (dual_) Automation(u"IShellLinkDual.ShowCommand", [&] { return dual_->put_ShowCommand(show); });
-  }
-  void SetHotkey(std::uint16_t key) override {
-    hotKey_ = key;
-    if (dual_) Automation(u"IShellLinkDual.Hotkey", [&] { return dual_->put_Hotkey(key); });
-  }
-  void SetRunAsAdministrator(bool on) override { runAsAdministrator_ = on; }
-  void SetAppUserModelId(const std::u16string& id) override { appId_ = id; }
   // IShellLinkDual has only a path to set; a target that is not here is
   // given to the system's link object as its item list.
   void SetPathNotHere(const std::u16string& path, bool isFolder) override {
@@ -302,11 +290,11 @@ class Win32ShellLink final : public ShellLinkObject {
         throw ShellFailure{why_ + u"; the system's link object: " + failure.description};
       }
     }
-    if (runAsAdministrator_ || !appId_.empty()) {
+    if (properties_.runAsAdministrator || !properties_.appId.empty()) {
       Bstr path;
       Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
-      if (runAsAdministrator_) StoreRunAsAdministrator(path);
-      if (!appId_.empty()) StoreAppUserModelId(path);
+      if (properties_.runAsAdministrator) StoreRunAsAdministrator(path);
+      if (!properties_.appId.empty()) StoreAppUserModelId(path);
     }
   }
 
@@ -366,14 +354,15 @@ class Win32ShellLink final : public ShellLinkObject {
         if (FAILED(hr)) Fail(hr, u"IShellLinkW.SetIDList");
       }
     }
-    Call(u"IShellLinkW.SetDescription", [&] { return link->SetDescription(Wide(description_)); });
-    Call(u"IShellLinkW.SetWorkingDirectory", [&] { return link->SetWorkingDirectory(Wide(folder_)); });
-    Call(u"IShellLinkW.SetArguments", [&] { return link->SetArguments(Wide(arguments_)); });
-    if (!iconPath_.empty()) {
-      Call(u"IShellLinkW.SetIconLocation", [&] { return link->SetIconLocation(Wide(iconPath_), iconIndex_); });
+    const lnk::Properties& p = properties_;
+    Call(u"IShellLinkW.SetDescription", [&] { return link->SetDescription(Wide(p.description)); });
+    Call(u"IShellLinkW.SetWorkingDirectory", [&] { return link->SetWorkingDirectory(Wide(p.workingDirectory)); });
+    Call(u"IShellLinkW.SetArguments", [&] { return link->SetArguments(Wide(p.arguments)); });
+    if (!p.iconLocation.empty()) {
+      Call(u"IShellLinkW.SetIconLocation", [&] { return link->SetIconLocation(Wide(p.iconLocation), p.iconIndex); });
     }
-    if (showCommand_ != kShowNormal) Call(u"IShellLinkW.SetShowCmd", [&] { return link->SetShowCmd(showCommand_); });
-    if (hotKey_ != 0) Call(u"IShellLinkW.SetHotkey", [&] { return link->SetHotkey(hotKey_); });
+    if (p.showCommand != kShowNormal) Call(u"IShellLinkW.SetShowCmd", [&] { return link->SetShowCmd(ShowCommand()); });
+    if (p.hotKey != 0) Call(u"IShellLinkW.SetHotkey", [&] { return link->SetHotkey(p.hotKey); });
     // The file the automation object was (or would have been) opened on.
     Bstr path;
     Call(u"FolderItem.Path", [&] { return item_->get_Path(path.put()); });
@@ -400,23 +389,9 @@ class Win32ShellLink final : public ShellLinkObject {
     data.location = lnk::LinkData::Location::kNone;
     data.forceNoLinkInfo = data.preferEnvironmentPath = true;
     data.targetExists = false;
-    data.workingDir = folder_;
-    data.arguments = arguments_;
-    data.description = description_;
-    data.iconLocation = iconPath_;
-    data.iconIndex = iconIndex_;
-    if (const std::u16string icon = ExpandVariables(iconPath_); icon != iconPath_ && icon.find(u'%') == icon.npos) {
-      data.iconLocation = icon;
-      data.environmentIcon = iconPath_;
-    }
-    data.showCommand = static_cast<std::uint32_t>(showCommand_);
-    data.hotKey = hotKey_;
-    data.runAsUser = runAsAdministrator_;
+    lnk::SetProperties(data, properties_, ExpandVariables(properties_.iconLocation));
     std::string bytes;
     try {
-      if (!appId_.empty()) {
-        data.propertyStore = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
-      }
       bytes = lnk::BuildLinkFile(data);
     } catch (const std::exception&) {
       Fail(E_INVALIDARG, u"the link's bytes");
@@ -502,8 +477,8 @@ class Win32ShellLink final : public ShellLinkObject {
     std::uint32_t flags = 0;
     for (std::size_t i = 4; i-- > 0;) flags = flags << 8 | static_cast<unsigned char>(bytes[0x14 + i]);
     put(0x14, flags | SLDF_RUNAS_USER, 4);
-    put(0x3C, static_cast<std::uint32_t>(showCommand_), 4);
-    put(0x40, hotKey_, 2);
+    put(0x3C, properties_.showCommand, 4);
+    put(0x40, properties_.hotKey, 2);
     return true;
   }
 
@@ -521,7 +496,7 @@ class Win32ShellLink final : public ShellLinkObject {
     if (SUCCEEDED(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(store.put()))) && store) {
       static constexpr PROPERTYKEY kAppId = {
           {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, lnk::kAppUserModelId};
-      std::u16string id = appId_;
+      std::u16string id = properties_.appId;
       PROPVARIANT value{};
       value.vt = VT_LPWSTR;
       value.pwszVal = reinterpret_cast<LPWSTR>(id.data());  // SetValue copies it
@@ -532,7 +507,7 @@ class Win32ShellLink final : public ShellLinkObject {
       if (SUCCEEDED(store->SetValue(kAppId, value)) && SUCCEEDED(store->Commit()) &&
           SUCCEEDED(store->GetValue(kAppId, &kept))) {
         const bool same = kept.vt == VT_LPWSTR && kept.pwszVal != nullptr &&
-                          std::u16string_view(reinterpret_cast<const char16_t*>(kept.pwszVal)) == appId_;
+                          std::u16string_view(reinterpret_cast<const char16_t*>(kept.pwszVal)) == properties_.appId;
         ::PropVariantClear(&kept);
         if (same) Call(u"IPersistFile.Save", [&] { return file->Save(path.get(), TRUE); });
       }
@@ -548,8 +523,9 @@ class Win32ShellLink final : public ShellLinkObject {
     if (!place.error.empty()) return false;
     const std::string_view old =
         place.size == 0 ? std::string_view() : std::string_view(bytes).substr(place.at + 8, place.size - 8);
-    lnk::StoreEdit edit = lnk::SetStringProperty(old, lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
-    if (!edit.ok) edit.store = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, appId_);
+    const std::u16string& id = properties_.appId;
+    lnk::StoreEdit edit = lnk::SetStringProperty(old, lnk::kAppUserModelFormat, lnk::kAppUserModelId, id);
+    if (!edit.ok) edit.store = lnk::NewStringPropertyStore(lnk::kAppUserModelFormat, lnk::kAppUserModelId, id);
     if (edit.store != old) bytes = lnk::WithPropertyStore(bytes, place, edit.store);
     return true;
   }
@@ -599,17 +575,14 @@ class Win32ShellLink final : public ShellLinkObject {
     return reinterpret_cast<const wchar_t*>(text.c_str());
   }
 
-  static constexpr std::int32_t kShowNormal = SW_SHOWNORMAL;
+  static constexpr std::uint32_t kShowNormal = SW_SHOWNORMAL;
+  int ShowCommand() const { return static_cast<int>(properties_.showCommand); }
 
   ComPtr<IShellLinkDual> dual_;
   ComPtr<FolderItem> item_;
   std::u16string why_;
-  std::u16string path_, description_, folder_, arguments_, iconPath_;
-  std::int32_t iconIndex_ = 0;
-  std::int32_t showCommand_ = kShowNormal;
-  std::uint16_t hotKey_ = 0;
-  bool runAsAdministrator_ = false;
-  std::u16string appId_;
+  std::u16string path_;
+  lnk::Properties properties_;
   bool notHere_ = false, notHereFolder_ = false;
 };
 

@@ -98,9 +98,7 @@ TEST(SystemShell, MakesALinkOnAnEmptyFile) {
   std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "links");
   ASSERT_NE(link, nullptr);
   link->SetPath(dir.win("doc.txt"));
-  link->SetDescription(u"the description");
-  link->SetWorkingDirectory(dir.win());
-  link->SetArguments(u"\"quoted\" -x");
+  link->SetProperties({.arguments = u"\"quoted\" -x", .description = u"the description", .workingDirectory = dir.win()});
   link->Save();
   link.reset();
 
@@ -130,9 +128,7 @@ TEST(SystemShell, AFailedSaveNamesTheFailingMembers) {
   std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "gone");
   ASSERT_NE(link, nullptr);
   link->SetPath(other.win());
-  link->SetDescription(u"");
-  link->SetWorkingDirectory(other.win());
-  link->SetArguments(u"");
+  link->SetProperties({.workingDirectory = other.win()});
   // The folder goes before the save: no route can write the file.
   std::filesystem::remove_all(dir.native("gone"));
   try {
