@@ -25,6 +25,22 @@ inline std::string Utf16(std::u16string_view text) {
   return out;
 }
 
+// Text as UTF-8 whatever the system's code page (the Windows build's is not).
+inline std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (const char16_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
+
 // An extra data block: its size, its signature, its data.
 inline std::string Block(std::uint32_t signature, const std::string& data) {
   return U32(data.size() + 8) + U32(signature) + data;
