@@ -45,6 +45,17 @@ def spawn(argv, cwd):
     return elapsed, status
 
 
+def timed(argv, cwd, env=None, ok=(0,)):
+    """Wall time of one run in seconds, its output thrown away; a status
+    not in `ok` ends the benchmark."""
+    start = time.perf_counter()
+    p = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    took = time.perf_counter() - start
+    if p.returncode not in ok:
+        sys.exit("%r failed (%d)" % (argv[:3], p.returncode))
+    return took
+
+
 def win(path):
     return "Z:" + path.replace("/", "\\")
 

@@ -22,24 +22,12 @@ import os
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
+from bench import timed
+
 PYLNK3 = 1840  # links a second, pylnk3 in its own process, without any sync
-
-
-def win(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def timed(argv, cwd, env=None):
-    start = time.perf_counter()
-    p = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    took = time.perf_counter() - start
-    if p.returncode != 0:
-        sys.exit("lists: %r failed (%d)" % (argv[:3], p.returncode))
-    return took
 
 
 def fresh(work, name):
