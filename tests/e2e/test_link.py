@@ -22,7 +22,10 @@ def encode(text):
     return text.encode("cp1252" if harness.TOOL.wine else "utf-8")
 
 
-class LinkTest(unittest.TestCase):
+class Folder(unittest.TestCase):
+    """Each test in a folder of its own, self.d, holding links/ and
+    data/report.txt."""
+
     def setUp(self):
         self.tmp = TempDir()
         self.d = self.tmp.__enter__()
@@ -40,6 +43,8 @@ class LinkTest(unittest.TestCase):
     def w(self, rel=""):
         return win_path(self.p(rel)).rstrip("\\") if rel else win_path(self.d)
 
+
+class LinkTest(Folder):
     def make(self, args, link_file, target, workdir, items, printed=None, cwd=None, env=None, volume="Z:\\",
              wine_path=None):
         """Runs one creation and reads the link back; answers what lnkcheck read."""
@@ -242,18 +247,10 @@ class Properties(unittest.TestCase):
             self.assertEqual(ran, [win_path(program), workdir, arguments])
 
 
-class ForAnotherMachine(unittest.TestCase):
+class ForAnotherMachine(Folder):
     """Links for targets that are not on this machine (/TYPE): stored as
     Windows stores them, read back by pylnk, lnkinfo and Wine's own link
     object, and opened by Wine's `start` once the target is there."""
-
-    def setUp(self):
-        self.tmp = TempDir()
-        self.d = self.tmp.__enter__()
-        os.makedirs(os.path.join(self.d, "links"))
-
-    def tearDown(self):
-        self.tmp.__exit__(None, None, None)
 
     def make(self, args, printed, env=None):
         out, rc = harness.TOOL.run(args, cwd=self.d, env=env)
@@ -562,7 +559,7 @@ class Failures(unittest.TestCase):
                 self.assertEqual(snapshot(d), before)
 
 
-class Edit(unittest.TestCase):
+class Edit(Folder):
     """Links changed in place (/EDIT, the form both builds take): only what
     is given changes; a share retargeted with /REPLACE leaves no byte of the
     old one but in the description; /DRYRUN changes nothing; /RECURSIVE
@@ -571,15 +568,8 @@ class Edit(unittest.TestCase):
     OLD = "\\\\192.168.138.2\\storage"
 
     def setUp(self):
-        self.tmp = TempDir()
-        self.d = self.tmp.__enter__()
-        os.makedirs(os.path.join(self.d, "links", "sub"))
-
-    def tearDown(self):
-        self.tmp.__exit__(None, None, None)
-
-    def p(self, rel):
-        return os.path.join(self.d, rel)
+        super().setUp()
+        os.makedirs(self.p("links/sub"))
 
     def run_tool(self, args, printed, status=0):
         out, rc = harness.TOOL.run(args, cwd=self.d)
@@ -661,7 +651,6 @@ class Edit(unittest.TestCase):
 
     def test_app_id(self):
         # Set, replaced, removed: the file is then byte for byte what it was.
-        os.makedirs(self.p("data"))
         harness.TOOL.run(["links\\a", "data"], cwd=self.d)
         link = self.p("links/a.lnk")
         w = win_path(link)
