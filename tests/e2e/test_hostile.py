@@ -579,21 +579,10 @@ def whole_link(data):
     """Whether the bytes are one whole shell link: every size field of the
     format leads exactly to the end of the file (a link cut short, or with
     bytes after it, is not).  Faster than the parsers, for many runs."""
-    def u16(at):
-        return struct.unpack_from("<H", data, at)[0]
-
     try:
         if data[:20] != bytes.fromhex("4c0000000114020000000000c000000000000046"):
             return False
-        flags = struct.unpack_from("<I", data, 20)[0]
-        at = 76
-        if flags & 0x01:
-            at += 2 + u16(at)
-        if flags & 0x02:
-            at += struct.unpack_from("<I", data, at)[0]
-        for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
-            if flags & bit:
-                at += 2 + u16(at) * (2 if flags & 0x80 else 1)
+        at = lnkcheck.blocks_at(data)
         while True:
             size = struct.unpack_from("<I", data, at)[0]
             if size < 4:
