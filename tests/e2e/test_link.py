@@ -571,8 +571,8 @@ class Edit(Folder):
         super().setUp()
         os.makedirs(self.p("links/sub"))
 
-    def run_tool(self, args, printed, status=0):
-        out, rc = harness.TOOL.run(args, cwd=self.d)
+    def run_tool(self, args, printed, status=0, raw=None):
+        out, rc = harness.TOOL.run(args, raw=raw if harness.TOOL.wine else None, cwd=self.d)
         self.assertEqual((out.decode("utf-8", "replace"), rc), (printed, status))
 
     def test_share_replaced(self):
@@ -632,7 +632,7 @@ class Edit(Folder):
                       'changed "%s\\a.lnk"\r\nchanged "%s\\sub\\b.LNK"\r\n' % (w, w, w), 1)
         self.assertEqual(snapshot(outside), kept)
         self.assertEqual(lnkcheck.read_link(self.p("links/sub/b.LNK"), ours=False)["command_line_arguments"], "-v")
-        for args, printed, status in [
+        for args, printed, status, *raw in [
                 (["/EDIT", w, "/ARGS:-v"], 'Error: cannot edit "%s": it is a folder; --recursive edits the links '
                                            'below it.\r\n' % w, 1),
                 (["/EDIT", w + "\\a.lnk"], 'Error: nothing to change in "%s\\a.lnk"; the options say what to '
@@ -643,10 +643,14 @@ class Edit(Folder):
                  "Error: --target-type tells what a new target is: it goes with --target.\r\n", 2),
                 (["/EDIT", w + "\\a.lnk", "/REPLACE:C:\\x|y"], 'Error: /REPLACE takes full paths, a drive\'s (C:\\...) '
                                                             'or a share\'s (\\\\server\\share...): "C:\\x|y".\r\n', 2),
+                # A Windows command line quotes the value, natively the shell's words do.
+                (["/EDIT", w + "\\a.lnk", "/APPID:a b"], 'Error: /APPID takes an application ID without spaces, as in '
+                                                         'Company.Product: "a b".\r\n', 2,
+                 '/EDIT %s\\a.lnk /APPID:"a b"' % w),
                 (["/EDIT", w + "\\a.lnk", "/ARGS:-v"], "", 0)]:
             with self.subTest(args=args):
                 before = snapshot(self.d)
-                self.run_tool(args, printed, status)
+                self.run_tool(args, printed, status, *raw)
                 self.assertEqual(snapshot(self.d), before)
 
     def test_app_id(self):
@@ -668,13 +672,6 @@ class Edit(Folder):
                 self.assertEqual((info["errors"], info["app_id"]), ([], app_id))
         with open(link, "rb") as f:
             self.assertEqual(f.read(), made)
-        before = snapshot(self.d)
-        # A Windows command line quotes the value, natively the shell's words do.
-        raw = '/EDIT %s /APPID:"a b"' % w if harness.TOOL.wine else None
-        out, rc = harness.TOOL.run(["/EDIT", w, "/APPID:a b"], raw=raw, cwd=self.d)
-        self.assertEqual((out, rc), (b'Error: /APPID takes an application ID without spaces, as in Company.Product: '
-                                     b'"a b".\r\n', 2))
-        self.assertEqual(snapshot(self.d), before)
 
     def test_new_target_opened_by_wine(self):
         if harness.TOOL.wine or not harness.TOOL.wine_reads():
