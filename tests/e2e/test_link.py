@@ -22,17 +22,21 @@ def encode(text):
     return text.encode("cp1252" if harness.TOOL.wine else "utf-8")
 
 
+def sandbox(d):
+    """links/ and data/report.txt in the folder d."""
+    os.makedirs(os.path.join(d, "links"))
+    os.makedirs(os.path.join(d, "data"))
+    with open(os.path.join(d, "data/report.txt"), "w") as f:
+        f.write("report\n")
+
+
 class Folder(unittest.TestCase):
-    """Each test in a folder of its own, self.d, holding links/ and
-    data/report.txt."""
+    """Each test in a sandbox of its own, self.d."""
 
     def setUp(self):
         self.tmp = TempDir()
         self.d = self.tmp.__enter__()
-        os.makedirs(self.p("links"))
-        os.makedirs(self.p("data"))
-        with open(self.p("data/report.txt"), "w") as f:
-            f.write("report\n")
+        sandbox(self.d)
 
     def tearDown(self):
         self.tmp.__exit__(None, None, None)
@@ -432,10 +436,7 @@ class OlderEntries(unittest.TestCase):
         ]
         for setup, args, replaced, refusal in rows:
             with self.subTest(setup=setup.__name__, args=args), TempDir() as d:
-                os.makedirs(os.path.join(d, "links"))
-                os.makedirs(os.path.join(d, "data"))
-                with open(os.path.join(d, "data/report.txt"), "w") as f:
-                    f.write("report\n")
+                sandbox(d)
                 setup(d)
                 before = snapshot(d)
                 out, rc = harness.TOOL.run(args, cwd=d)
@@ -537,9 +538,8 @@ class Failures(unittest.TestCase):
                       "current folder: it holds characters the system's code page does not.\r\n")]
         for args, start, *status in rows:
             with self.subTest(args=getattr(args, "__name__", args)), TempDir() as d:
+                sandbox(d)
                 os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
-                os.makedirs(os.path.join(d, "data"))
-                open(os.path.join(d, "data/report.txt"), "w").close()
                 open(os.path.join(d, "data/aux.txt"), "w").close()
                 with open(os.path.join(d, "data/doc.lnk"), "w") as f:
                     f.write("notes, not a link\n")
