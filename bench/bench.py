@@ -10,7 +10,7 @@ wall time.  The cases: a link with absolute and with relative paths, the
 /showargs echo, the usage text, and targets 10, 100 and 1000 folders deep
 (the last too long a path for a link, refused).
 Then --edit --replace over 10,000 links in one run, against two floors
-(write_floor.c, built here with cc): writing 10,000 new files of the same
+(floor.c, built here with cc): writing 10,000 new files of the same
 size with one sync for all, and the least a durable replace of the same
 10,000 files does (read, write beside, one sync, rename, one folder flush);
 the three in turn.
@@ -45,6 +45,17 @@ def spawn(argv, cwd):
     return elapsed, status
 
 
+def timed(argv, cwd, env=None, ok=(0,)):
+    """Wall time of one run in seconds, its output thrown away; a status
+    not in `ok` ends the benchmark."""
+    start = time.perf_counter()
+    p = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    took = time.perf_counter() - start
+    if p.returncode not in ok:
+        sys.exit("%r failed (%d)" % (argv[:3], p.returncode))
+    return took
+
+
 def win(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -66,9 +77,9 @@ def edit_bench(tool, count, runs, where):
     and against replacing them with the least a durable replace does."""
     work = tempfile.mkdtemp(prefix="mklnk-bench-edit-", dir=where)
     try:
-        floor = os.path.join(work, "write_floor")
+        floor = os.path.join(work, "floor")
         subprocess.run(["cc", "-O2", "-o", floor, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                               "write_floor.c")], check=True)
+                                                               "floor.c")], check=True)
         shares = ["\\\\fileserver\\archive", "\\\\newserver\\archive"]
         status = subprocess.run([tool, win(work + "/one"), shares[0] + "\\reports\\q1.xlsx", "--target-type=file",
                                  "--description=quarterly report", "--arguments=/r"],
@@ -96,8 +107,8 @@ def edit_bench(tool, count, runs, where):
             order = ["write", "replace", "edit"][run % 3:] + ["write", "replace", "edit"][:run % 3]
             took = {}
             for what in order:
-                argv = {"write": [floor, folder["floor"], str(count), str(len(data))],
-                        "replace": [floor, "--replace", folder["copy"]],
+                argv = {"write": [floor, "write", folder["floor"], str(count), str(len(data))],
+                        "replace": [floor, "replace", folder["copy"]],
                         "edit": [tool, "--edit", "--recursive", win(folder["links"]),
                                  "--replace=%s|%s" % (shares[0], shares[1])]}[what]
                 took[what], status = spawn(argv, work)

@@ -5,7 +5,7 @@ and with one run per link.
 Usage: bench/lists.py [--tool build/mklnk] [--rounds 3] [--single 10000]
                       [--win build-win64/mklnk.exe] [--wine-run tests/tools/wine-run]
 
-The floor is bench/floor.c, built here with cc: it looks at the target,
+The floor is bench/floor.c (make), built here with cc: it looks at the target,
 writes as many new files of a link's size, has them on disk with one sync of
 the file system, renames them into place and flushes the folder once: what
 a durable batch costs at the least.  For 1,000 and 10,000 links, each round
@@ -22,24 +22,12 @@ import os
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
+from bench import timed
+
 PYLNK3 = 1840  # links a second, pylnk3 in its own process, without any sync
-
-
-def win(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def timed(argv, cwd, env=None):
-    start = time.perf_counter()
-    p = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    took = time.perf_counter() - start
-    if p.returncode != 0:
-        sys.exit("lists: %r failed (%d)" % (argv[:3], p.returncode))
-    return took
 
 
 def fresh(work, name):
@@ -84,8 +72,8 @@ def main():
             floors, lists = [], []
             for _ in range(opts.rounds):
                 fresh(work, "floored")
-                floors.append(timed([floor, os.path.join(work, "data", "r.txt"), os.path.join(work, "floored"),
-                                     str(count), str(size)], work))
+                floors.append(timed([floor, "make", os.path.join(work, "data", "r.txt"),
+                                     os.path.join(work, "floored"), str(count), str(size)], work))
                 fresh(work, "links")
                 lists.append(timed([tool, "--from=list%d.txt" % count], work))
             f, m = statistics.median(floors), statistics.median(lists)

@@ -101,10 +101,10 @@ def _check_file_entry(raw, index):
     return None
 
 
-def _property_store(data):
-    """The property store block's storages, read here from the bytes (liblnk
-    20181227 does not read it): [(format ID, [(id, VT type, value)])], the
-    value a str for VT_LPWSTR, else the value's bytes; None without a block."""
+def blocks_at(data):
+    """Where a link's extra data blocks begin: after the header, the item
+    list, the LinkInfo and the strings its flags say it has (struct.error
+    where a size field lies past the end)."""
     flags = struct.unpack_from("<I", data, 0x14)[0]
     at = 0x4C
     if flags & 0x01:
@@ -114,6 +114,14 @@ def _property_store(data):
     for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
         if flags & bit:
             at += 2 + struct.unpack_from("<H", data, at)[0] * (2 if flags & 0x80 else 1)
+    return at
+
+
+def _property_store(data):
+    """The property store block's storages, read here from the bytes (liblnk
+    20181227 does not read it): [(format ID, [(id, VT type, value)])], the
+    value a str for VT_LPWSTR, else the value's bytes; None without a block."""
+    at = blocks_at(data)
     while at + 8 <= len(data):
         size, signature = struct.unpack_from("<II", data, at)
         if size < 8:

@@ -579,21 +579,10 @@ def whole_link(data):
     """Whether the bytes are one whole shell link: every size field of the
     format leads exactly to the end of the file (a link cut short, or with
     bytes after it, is not).  Faster than the parsers, for many runs."""
-    def u16(at):
-        return struct.unpack_from("<H", data, at)[0]
-
     try:
         if data[:20] != bytes.fromhex("4c0000000114020000000000c000000000000046"):
             return False
-        flags = struct.unpack_from("<I", data, 20)[0]
-        at = 76
-        if flags & 0x01:
-            at += 2 + u16(at)
-        if flags & 0x02:
-            at += struct.unpack_from("<I", data, at)[0]
-        for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
-            if flags & bit:
-                at += 2 + u16(at) * (2 if flags & 0x80 else 1)
+        at = lnkcheck.blocks_at(data)
         while True:
             size = struct.unpack_from("<I", data, at)[0]
             if size < 4:
@@ -611,46 +600,60 @@ class CrashPoints(Sandbox):
     A failure once the new link has its name (the folder's flush) leaves
     the new link, reported as not known to be on disk."""
 
+    def refill(self, links):
+        """links/ holding these files alone ({name: bytes})."""
+        for name in os.listdir(self.p("links")):
+            os.unlink(os.path.join(self.p("links"), name))
+        for name, data in links.items():
+            touch(self.p("links/" + name), data)
+
+    def stopped_runs(self, args, links, signals, failing, errors):
+        """The calls of one run of `args`, then each run stopped by every
+        signal at every call after the first, and failed with every error
+        at each call named in `failing`, links/ refilled with `links` before
+        each: yields (calls, index, name, n, what, before, out, status, after)."""
+        self.refill(links)
+        calls = trace(args, self.d)
+        points = [(i, "signal=" + sig) for i in range(1, len(calls)) for sig in signals]
+        points += [(i, "error=" + err) for i, (name, _) in enumerate(calls) if name in failing for err in errors]
+        for at, what in points:
+            name, n = occurrence(calls, at)
+            self.refill(links)
+            before = snapshot(self.d)
+            out, rc = injected(args, self.d, name, n, what)
+            yield calls, at, name, n, what, before, out, rc, snapshot(self.d)
+
+    def assert_left(self, before, after, links, what, most):
+        """Nothing changed outside links/, nothing in it but `links` and,
+        after SIGKILL alone, at most `most` temporary files."""
+        left = sorted(k for k in after if k.startswith(b"links/") and k[len(b"links/"):].decode() not in links)
+        stray = [k for k in left if TEMPORARY.match(k[len(b"links/"):])]
+        self.assertEqual(left, stray if what == "signal=KILL" else [])
+        self.assertLessEqual(len(stray), most)
+        outside = [{k: v for k, v in snap.items() if not k.startswith(b"links/")} for snap in (before, after)]
+        self.assertEqual(outside[1], outside[0])
+
     def test_every_system_call(self):
         if not harness.CRASH_POINTS:
             self.skipTest("the crash points are counted on the build without sanitizers")
         tally = {}  # (run, what) -> [tried, failed]
         args = ["links\\doc", "data\\r.txt"]
-
-        def reset(older):
-            # Only the link's folder is put back: the target's folders keep
-            # their times.
-            for name in os.listdir(self.p("links")):
-                os.unlink(os.path.join(self.p("links"), name))
-            if older:
-                touch(self.p("links/doc.lnk"), older)
-
+        # Only the link's folder is put back: the target's folders keep
+        # their times.
         for older in (b"the older link\n", None):
-            reset(older)
-            calls = trace(args, self.d)
-            self.assertTrue({"rename", "renameat"} & {name for name, _ in calls})
-            renamed = max(i for i, (name, _) in enumerate(calls) if name in ("rename", "renameat", "renameat2"))
-            points = [(occurrence(calls, i), "signal=" + sig, i) for i in range(1, len(calls))
-                      for sig in ("KILL", "INT", "TERM", "HUP")]
-            points += [(occurrence(calls, i), "error=" + err, i) for i, (name, _) in enumerate(calls)
-                       if name in ("write", "fsync", "close", "rename", "renameat", "renameat2", "openat")
-                       for err in ("ENOSPC", "EIO")]
-            for (name, n), what, at in points:
-                reset(older)
-                before = snapshot(self.d)
-                out, rc = injected(args, self.d, name, n, what)
-                after = snapshot(self.d)
+            links = {"doc.lnk": older} if older else {}
+            for calls, at, name, n, what, before, out, rc, after in self.stopped_runs(
+                    args, links, ("KILL", "INT", "TERM", "HUP"),
+                    ("write", "fsync", "close", "rename", "renameat", "renameat2", "openat"), ("ENOSPC", "EIO")):
+                if at == 1 and what == "signal=KILL":
+                    self.assertTrue({"rename", "renameat"} & {name for name, _ in calls})
+                renamed = max(i for i, (name, _) in enumerate(calls) if name in ("rename", "renameat", "renameat2"))
                 counts = tally.setdefault(("replacing" if older else "first", what), [0, 0])
                 counts[0] += 1
                 with self.subTest(older=bool(older), call=name, n=n, what=what):
                     try:
-                        left = sorted(k for k in after if k.startswith(b"links/") and k != b"links/doc.lnk")
-                        stray = [k for k in left if TEMPORARY.match(k[len(b"links/"):])]
-                        self.assertEqual(left, stray if what == "signal=KILL" else [])
-                        self.assertLessEqual(len(stray), 1)
+                        self.assert_left(before, after, ["doc.lnk"], what, 1)
                         link = after.get(b"links/doc.lnk")
-                        rest = {k: v for k, v in after.items() if k not in stray and k != b"links/doc.lnk"}
-                        self.assertEqual(rest, {k: v for k, v in before.items() if k != b"links/doc.lnk"})
                         if link is not None and link[1] != older and whole_link(link[1]):
                             self.assertIn(rc, (0, -2, -15, -1, -9) if what.startswith("signal")
                                           else (0, 1) if at > renamed else (0,), out)
@@ -678,33 +681,18 @@ class CrashPoints(Sandbox):
         names = ["a", "b", "c"]
         touch(self.p("list.txt"), b"links\\a data\\r.txt\nlinks\\b data\\r.txt\n"
                                   b"links\\c data\\r.txt\nlinks\\a data\\r.txt /DESC:again\n")
-        args = ["--from=list.txt"]
-
-        def reset():
-            for name in os.listdir(self.p("links")):
-                os.unlink(os.path.join(self.p("links"), name))
-            for name in names[:2]:
-                touch(self.p("links/%s.lnk" % name), b"the older link %s\n" % name.encode())
-
-        reset()
-        calls = trace(args, self.d)
-        # One flush of the file system for the group where the system has
-        # it (Linux), else one a file (the portable build).
-        called = [name for name, _ in calls]
-        self.assertTrue("syncfs" in called or called.count("fsync") >= 3, called)
-        points = [(occurrence(calls, i), sig, i) for i in range(1, len(calls)) for sig in ("signal=KILL", "signal=TERM")]
-        points += [(occurrence(calls, i), "error=ENOSPC", i) for i, (name, _) in enumerate(calls)
-                   if name in ("write", "fsync", "syncfs", "close", "renameat", "openat")]
-        for (name, n), what, at in points:
-            reset()
-            before = snapshot(self.d)
-            out, rc = injected(args, self.d, name, n, what)
-            after = snapshot(self.d)
+        older = {"%s.lnk" % name: b"the older link %s\n" % name.encode() for name in names[:2]}
+        for calls, at, name, n, what, before, out, rc, after in self.stopped_runs(
+                ["--from=list.txt"], older, ("KILL", "TERM"),
+                ("write", "fsync", "syncfs", "close", "renameat", "openat"), ("ENOSPC",)):
+            if at == 1 and what == "signal=KILL":
+                # One flush of the file system for the group where the
+                # system has it (Linux), else one a file (the portable build).
+                called = [name for name, _ in calls]
+                self.assertTrue("syncfs" in called or called.count("fsync") >= 3, called)
             with self.subTest(call=name, n=n, what=what):
                 made = {m.decode() for m in re.findall(rb"shortcut created for links\\(\w) ", out)}
-                stray = [k for k in after if k.startswith(b"links/.")]
-                self.assertTrue(all(TEMPORARY.match(k[len(b"links/"):]) for k in stray), stray)
-                self.assertLessEqual(len(stray), 3 if what == "signal=KILL" else 0)
+                self.assert_left(before, after, ["a.lnk", "b.lnk", "c.lnk"], what, 3)
                 for name in names:
                     key = ("links/%s.lnk" % name).encode()
                     link = after.get(key)
@@ -714,11 +702,8 @@ class CrashPoints(Sandbox):
                         self.assertTrue(whole_link(link[1]), key)
                     if rc == 0 and not calls[at][1].startswith("write(1,"):
                         self.assertIn(name, made, out)
-                rest = {k: v for k, v in after.items() if not k.startswith(b"links/")}
-                self.assertEqual(rest, {k: v for k, v in before.items() if not k.startswith(b"links/")})
                 for line in out.splitlines():
                     self.assertTrue(line.startswith((b"shortcut created for ", b"list.txt:", b"Error: ")), out)
-
 
     def test_every_system_call_of_an_edit(self):
         """An edit of two links, stopped or failed at each call: each link
@@ -726,51 +711,24 @@ class CrashPoints(Sandbox):
         but, after SIGKILL alone, the group's hidden temporary files."""
         if not harness.CRASH_POINTS:
             self.skipTest("the crash points are counted on the build without sanitizers")
-        for name in ("a", "b"):
-            out, rc = run(["links\\" + name, "data\\r.txt"], self.d)
-            self.assertEqual(rc, 0, out)
-        def links():
-            out = {}
-            for name in ("a", "b"):
-                with open(self.p("links/%s.lnk" % name), "rb") as f:
-                    out[name] = f.read()
-            return out
-
-        old = links()
         args = ["--edit", self.w("links"), "--recursive", "--arguments=-v", "--show=max"]
-
-        def reset():
-            for name in os.listdir(self.p("links")):
-                os.unlink(os.path.join(self.p("links"), name))
-            for name, data in old.items():
-                touch(self.p("links/%s.lnk" % name), data)
-
-        out, rc = run(args, self.d)
-        self.assertEqual(rc, 0, out)
-        new = links()
-        reset()
-        calls = trace(args, self.d)
-        points = [(occurrence(calls, i), "signal=" + sig) for i in range(1, len(calls)) for sig in ("KILL", "TERM")]
-        points += [(occurrence(calls, i), "error=" + err) for i, (name, _) in enumerate(calls)
-                   if name in ("read", "write", "fsync", "syncfs", "close", "renameat", "openat", "fchmodat")
-                   for err in ("ENOSPC", "EIO")]
-        for (name, n), what in points:
-            reset()
-            before = snapshot(self.d)
-            out, rc = injected(args, self.d, name, n, what)
-            after = snapshot(self.d)
+        links = []
+        for line in (["links\\a", "data\\r.txt"], ["links\\b", "data\\r.txt"], args):
+            out, rc = run(line, self.d)
+            self.assertEqual(rc, 0, out)
+            if line[0] != "links\\a":
+                links.append({name: snapshot(self.p("links"))[name.encode()][1] for name in ("a.lnk", "b.lnk")})
+        old, new = links
+        for calls, at, name, n, what, before, out, rc, after in self.stopped_runs(
+                args, old, ("KILL", "TERM"),
+                ("read", "write", "fsync", "syncfs", "close", "renameat", "openat", "fchmodat"), ("ENOSPC", "EIO")):
             with self.subTest(call=name, n=n, what=what):
-                left = sorted(k for k in after if k.startswith(b"links/") and k not in (b"links/a.lnk", b"links/b.lnk"))
-                stray = [k for k in left if TEMPORARY.match(k[len(b"links/"):])]
-                self.assertEqual(left, stray if what == "signal=KILL" else [])
-                self.assertLessEqual(len(stray), 2)
-                rest = {k: v for k, v in after.items() if not k.startswith(b"links/")}
-                self.assertEqual(rest, {k: v for k, v in before.items() if not k.startswith(b"links/")})
-                states = [after[b"links/%s.lnk" % name.encode()][1] for name in ("a", "b")]
-                for name, data in zip(("a", "b"), states):
+                self.assert_left(before, after, ["a.lnk", "b.lnk"], what, 2)
+                states = {name: after[b"links/" + name.encode()][1] for name in old}
+                for name, data in states.items():
                     self.assertIn(data, (old[name], new[name]))
                 if rc == 0:
-                    self.assertEqual(states, [new["a"], new["b"]], out)
+                    self.assertEqual(states, new, out)
 
 
 class Unicode(Sandbox):

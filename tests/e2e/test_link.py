@@ -22,14 +22,21 @@ def encode(text):
     return text.encode("cp1252" if harness.TOOL.wine else "utf-8")
 
 
-class LinkTest(unittest.TestCase):
+def sandbox(d):
+    """links/ and data/report.txt in the folder d."""
+    os.makedirs(os.path.join(d, "links"))
+    os.makedirs(os.path.join(d, "data"))
+    with open(os.path.join(d, "data/report.txt"), "w") as f:
+        f.write("report\n")
+
+
+class Folder(unittest.TestCase):
+    """Each test in a sandbox of its own, self.d."""
+
     def setUp(self):
         self.tmp = TempDir()
         self.d = self.tmp.__enter__()
-        os.makedirs(self.p("links"))
-        os.makedirs(self.p("data"))
-        with open(self.p("data/report.txt"), "w") as f:
-            f.write("report\n")
+        sandbox(self.d)
 
     def tearDown(self):
         self.tmp.__exit__(None, None, None)
@@ -40,6 +47,8 @@ class LinkTest(unittest.TestCase):
     def w(self, rel=""):
         return win_path(self.p(rel)).rstrip("\\") if rel else win_path(self.d)
 
+
+class LinkTest(Folder):
     def make(self, args, link_file, target, workdir, items, printed=None, cwd=None, env=None, volume="Z:\\",
              wine_path=None):
         """Runs one creation and reads the link back; answers what lnkcheck read."""
@@ -75,93 +84,77 @@ class LinkTest(unittest.TestCase):
         """("folder", name) for every folder of an absolute path."""
         return [("folder", part) for part in unix.strip("/").split("/")]
 
-    def test_file_target_relative_paths(self):
-        info = self.make(["links\\doc", "data\\report.txt"], "links/doc.lnk",
-                         self.w("data/report.txt"), self.w("data") + "\\",
-                         self.folders(self.p("data")) + [("file", "report.txt")],
-                         "shortcut created for links\\doc <<===>> data\\report.txt\r\n")
-        if not harness.TOOL.wine:  # what our own writer adds
-            self.assertEqual(info["relative_path"], "..\\data\\report.txt")
-            self.assertEqual(info["file_size"], 7)
-
-    def test_file_target_full_paths(self):
-        self.make([self.w("links\\doc").replace("/", "\\"), self.w("data\\report.txt")], "links/doc.lnk",
-                  self.w("data/report.txt"), self.w("data") + "\\",
-                  self.folders(self.p("data")) + [("file", "report.txt")])
-
-    def test_folder_target_named_after_it(self):
-        # The link names a folder: the link file is named after the target.
-        self.make(["links\\", "data"], "links/data.lnk", self.w("data"), self.w(),
-                  self.folders(self.p("data")), "shortcut created for links\\ <<===>> data\r\n")
-
-    def test_link_named_after_the_target(self):
-        # Both names empty: the link file is named after the target's full
-        # path, its last name, or a drive's letter (never ".lnk", which each
-        # such link would replace).
-        top = os.path.basename(self.d)
-        rows = [
-            # args, current directory, link file, target, working directory, items
-            (["links\\", self.w("data")], "", "links/data.lnk", self.w("data"), self.w("data"),
-             self.folders(self.p("data"))),
-            (["..\\links\\", "."], "data", "links/data.lnk", self.w("data"), self.w("data"),
-             self.folders(self.p("data"))),
-            (["links\\", "data\\.."], "", "links/%s.lnk" % top, self.w(), self.w(), self.folders(self.d)),
-            (["links\\", "Z:\\"], "", "links/Z.lnk", "Z:\\", "Z:\\", []),
-            # A link without a backslash is a name in the current folder,
-            # beside a folder of that name; ".\data" is that folder.
-            (["data", "data\\report.txt"], "", "data.lnk", self.w("data/report.txt"), self.w("data") + "\\",
-             self.folders(self.p("data")) + [("file", "report.txt")]),
-            ([".\\data", "data\\report.txt"], "", "data/report.txt.lnk", self.w("data/report.txt"),
-             self.w("data") + "\\", self.folders(self.p("data")) + [("file", "report.txt")]),
-        ]
-        for args, cwd, link, target, workdir, items in rows:
-            with self.subTest(args=args):
-                self.make(args, link, target, workdir, items, cwd=self.p(cwd))
-
-    def test_quoted_names_with_spaces(self):
+    def test_targets_and_link_names(self):
+        # The stored target is the whole target made full, whatever spelling
+        # found it; the working directory follows from it.  A link named by
+        # its folder alone is named after the target's last name, or a
+        # drive's letter (never ".lnk", which each such link would replace);
+        # a link without a backslash is a name in the current folder, beside
+        # a folder of that name; ".\data" is that folder.  Names of the ANSI
+        # code page of both builds (Windows-1252 under Wine, UTF-8 natively;
+        # names beyond it are the hostile tests' matter) and a target of 259
+        # UTF-16 units, which Windows' MAX_PATH buffers hold with the NUL
+        # (260 is refused, below).  An older read-only link is replaced.
         os.makedirs(self.p("My Links"))
         os.makedirs(self.p("Program Files"))
         open(self.p("Program Files/x.exe"), "w").close()
-        self.make(["My Links\\a.lnk", "Program Files\\x.exe"], "My Links/a.lnk.lnk",
-                  self.w("Program Files/x.exe"), self.w("Program Files") + "\\",
-                  self.folders(self.p("Program Files")) + [("file", "x.exe")],
-                  'shortcut created for "My Links\\a.lnk" <<===>> "Program Files\\x.exe"\r\n')
-
-    def test_windows_1252_names(self):
-        # Names the ANSI code page of both builds holds (Windows-1252 under
-        # Wine, UTF-8 natively); names beyond it are the hostile tests' matter.
-        name = "caf\u00e9 cr\u00e8me.txt"
-        open(self.p("data/" + name), "w").close()
-        self.make(["links\\\u00e9t\u00e9", "data\\" + name], "links/\u00e9t\u00e9.lnk",
-                  self.w("data/" + name), self.w("data") + "\\",
-                  self.folders(self.p("data")) + [("file", name)],
-                  'shortcut created for links\\\u00e9t\u00e9 <<===>> "data\\%s"\r\n' % name)
-
-    def test_targets_resolved_as_a_whole(self):
-        # The stored target is the whole target made full, whatever spelling
-        # found it; the working directory follows from it.
+        cafe = "caf\u00e9 cr\u00e8me.txt"
+        open(self.p("data/" + cafe), "w").close()
+        long = harness.file_of_length(self.p("long"), 259, "x.exe")
+        with open(self.p("links/ro.lnk"), "w") as f:
+            f.write("old")
+        os.chmod(self.p("links/ro.lnk"), 0o444)
         data, top = self.w("data"), self.w()
         report = self.w("data/report.txt")
         in_data = self.folders(self.p("data"))
+        to_report = in_data + [("file", "report.txt")]
         rows = [
             # args, current directory, link file, target, working directory,
-            # items, relative path (native)
-            (["..\\links\\dr", "Z:report.txt"], "data", "links/dr.lnk", report, data + "\\",
-             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
-            (["..\\links\\dot", "."], "data", "links/dot.lnk", data, data, in_data, "..\\data"),
-            (["links\\up", "data\\.."], "", "links/up.lnk", top, top, self.folders(self.d), ".."),
-            (["links\\two", "data\\\\report.txt"], "", "links/two.lnk", report, data + "\\",
-             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
-            (["links\\long", "\\\\?\\" + report], "", "links/long.lnk", report, data + "\\",
-             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+            # items, relative path (native), what is printed
+            (["links\\doc", "data\\report.txt"], "", "links/doc.lnk", report, data + "\\", to_report,
+             "..\\data\\report.txt", "shortcut created for links\\doc <<===>> data\\report.txt\r\n"),
+            ([self.w("links\\full").replace("/", "\\"), self.w("data\\report.txt")], "", "links/full.lnk", report,
+             data + "\\", to_report, None, None),
+            (["..\\links\\dr", "Z:report.txt"], "data", "links/dr.lnk", report, data + "\\", to_report,
+             "..\\data\\report.txt", None),
+            (["..\\links\\dot", "."], "data", "links/dot.lnk", data, data, in_data, "..\\data", None),
+            (["links\\up", "data\\.."], "", "links/up.lnk", top, top, self.folders(self.d), "..", None),
+            (["links\\two", "data\\\\report.txt"], "", "links/two.lnk", report, data + "\\", to_report,
+             "..\\data\\report.txt", None),
+            (["links\\long", "\\\\?\\" + report], "", "links/long.lnk", report, data + "\\", to_report,
+             "..\\data\\report.txt", None),
             (["links\\low", "z" + report[1:]], "", "links/low.lnk", report, data + "\\",  # drive in upper case
-             in_data + [("file", "report.txt")], "..\\data\\report.txt"),
+             to_report, "..\\data\\report.txt", None),
+            (["links\\", "data"], "", "links/data.lnk", data, top, in_data, None,
+             "shortcut created for links\\ <<===>> data\r\n"),
+            (["links\\", data], "", "links/data.lnk", data, data, in_data, None, None),
+            (["..\\links\\", "."], "data", "links/data.lnk", data, data, in_data, None, None),
+            (["links\\", "data\\.."], "", "links/%s.lnk" % os.path.basename(self.d), top, top, self.folders(self.d),
+             None, None),
+            (["links\\", "Z:\\"], "", "links/Z.lnk", "Z:\\", "Z:\\", [], None, None),
+            (["data", "data\\report.txt"], "", "data.lnk", report, data + "\\", to_report, None, None),
+            ([".\\data", "data\\report.txt"], "", "data/report.txt.lnk", report, data + "\\", to_report, None, None),
+            (["My Links\\a.lnk", "Program Files\\x.exe"], "", "My Links/a.lnk.lnk", self.w("Program Files/x.exe"),
+             self.w("Program Files") + "\\", self.folders(self.p("Program Files")) + [("file", "x.exe")], None,
+             'shortcut created for "My Links\\a.lnk" <<===>> "Program Files\\x.exe"\r\n'),
+            (["links\\\u00e9t\u00e9", "data\\" + cafe], "", "links/\u00e9t\u00e9.lnk", self.w("data/" + cafe),
+             data + "\\", in_data + [("file", cafe)], None,
+             'shortcut created for links\\\u00e9t\u00e9 <<===>> "data\\%s"\r\n' % cafe),
+            (["links\\x", win_path(long)], "", "links/x.lnk", win_path(long), win_path(os.path.dirname(long)) + "\\",
+             self.folders(os.path.dirname(long)) + [("file", "x.exe")], None, None),
+            (["links\\ro", "data\\report.txt"], "", "links/ro.lnk", report, data + "\\", to_report, None, None),
         ]
-        for args, cwd, link, target, workdir, items, relative in rows:
+        for args, cwd, link, target, workdir, items, relative, printed in rows:
             with self.subTest(args=args):
-                info = self.make(args, link, target, workdir, items, cwd=self.p(cwd))
-                if not harness.TOOL.wine:
-                    self.assertEqual(info["relative_path"], relative)
+                info = self.make(args, link, target, workdir, items, printed, cwd=self.p(cwd))
+                if not harness.TOOL.wine:  # what our own writer adds
+                    if relative is not None:
+                        self.assertEqual(info["relative_path"], relative)
+                    if target == report:
+                        self.assertEqual(info["file_size"], 7)
+        # Each link replaced its older one in one step: no other file.
+        self.assertEqual(sorted(os.listdir(self.p("links"))),
+                         sorted({row[2][len("links/"):] for row in rows if row[2].startswith("links/")}))
 
     def test_names_in_another_letter_case(self):
         # Wine's name lookup in a Wine prefix: a name that is not on disk as
@@ -197,22 +190,6 @@ class LinkTest(unittest.TestCase):
         # A name that matches nothing in any case is still not found.
         out, rc = harness.TOOL.run(["C:\\Users\\x", "C:\\Windows\\nope.exe"], cwd=self.d, env=env)
         self.assertEqual((out, rc), (b"Error: C:\\Windows\\nope.exe not found.\r\n", 1))
-
-    def test_target_of_259_units(self):
-        # Windows keeps a link's paths in MAX_PATH buffers: 259 UTF-16 units
-        # and the NUL fit (260 is refused, below).
-        target = harness.file_of_length(self.p("long"), 259, "x.exe")
-        self.make(["links\\x", win_path(target)], "links/x.lnk", win_path(target),
-                  win_path(os.path.dirname(target)) + "\\", self.folders(os.path.dirname(target)) + [("file", "x.exe")])
-
-    def test_older_read_only_link_replaced(self):
-        with open(self.p("links/doc.lnk"), "w") as f:
-            f.write("old")
-        os.chmod(self.p("links/doc.lnk"), 0o444)
-        self.make(["links\\doc", "data\\report.txt"], "links/doc.lnk", self.w("data/report.txt"),
-                  self.w("data") + "\\", self.folders(self.p("data")) + [("file", "report.txt")])
-        self.assertEqual(sorted(os.listdir(self.p("links"))), ["doc.lnk"])
-
 
 APP_MODEL = "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3"  # System.AppUserModel.*
 
@@ -274,18 +251,10 @@ class Properties(unittest.TestCase):
             self.assertEqual(ran, [win_path(program), workdir, arguments])
 
 
-class ForAnotherMachine(unittest.TestCase):
+class ForAnotherMachine(Folder):
     """Links for targets that are not on this machine (/TYPE): stored as
     Windows stores them, read back by pylnk, lnkinfo and Wine's own link
     object, and opened by Wine's `start` once the target is there."""
-
-    def setUp(self):
-        self.tmp = TempDir()
-        self.d = self.tmp.__enter__()
-        os.makedirs(os.path.join(self.d, "links"))
-
-    def tearDown(self):
-        self.tmp.__exit__(None, None, None)
 
     def make(self, args, printed, env=None):
         out, rc = harness.TOOL.run(args, cwd=self.d, env=env)
@@ -379,7 +348,6 @@ class ForAnotherMachine(unittest.TestCase):
              [("folder", "windows"), ("file", "notepad.exe")]),
             (["links\\gone", "%windir%\\gone.exe", "/TYPE:FILE"],
              None, None, "%windir%\\gone.exe", None, "%windir%\\", None),
-            (["links\\mine", "%MYAPPS%\\x.exe", "/TYPE:FILE"], None, None, "%MYAPPS%\\x.exe", None, "%MYAPPS%\\", None),
         ]
         for args, local, network, variables, relative, workdir, items in rows:
             with self.subTest(args=args):
@@ -468,10 +436,7 @@ class OlderEntries(unittest.TestCase):
         ]
         for setup, args, replaced, refusal in rows:
             with self.subTest(setup=setup.__name__, args=args), TempDir() as d:
-                os.makedirs(os.path.join(d, "links"))
-                os.makedirs(os.path.join(d, "data"))
-                with open(os.path.join(d, "data/report.txt"), "w") as f:
-                    f.write("report\n")
+                sandbox(d)
                 setup(d)
                 before = snapshot(d)
                 out, rc = harness.TOOL.run(args, cwd=d)
@@ -573,9 +538,8 @@ class Failures(unittest.TestCase):
                       "current folder: it holds characters the system's code page does not.\r\n")]
         for args, start, *status in rows:
             with self.subTest(args=getattr(args, "__name__", args)), TempDir() as d:
+                sandbox(d)
                 os.makedirs(os.path.join(d, "links/in-the-way.lnk"))
-                os.makedirs(os.path.join(d, "data"))
-                open(os.path.join(d, "data/report.txt"), "w").close()
                 open(os.path.join(d, "data/aux.txt"), "w").close()
                 with open(os.path.join(d, "data/doc.lnk"), "w") as f:
                     f.write("notes, not a link\n")
@@ -595,7 +559,7 @@ class Failures(unittest.TestCase):
                 self.assertEqual(snapshot(d), before)
 
 
-class Edit(unittest.TestCase):
+class Edit(Folder):
     """Links changed in place (/EDIT, the form both builds take): only what
     is given changes; a share retargeted with /REPLACE leaves no byte of the
     old one but in the description; /DRYRUN changes nothing; /RECURSIVE
@@ -604,18 +568,11 @@ class Edit(unittest.TestCase):
     OLD = "\\\\192.168.138.2\\storage"
 
     def setUp(self):
-        self.tmp = TempDir()
-        self.d = self.tmp.__enter__()
-        os.makedirs(os.path.join(self.d, "links", "sub"))
+        super().setUp()
+        os.makedirs(self.p("links/sub"))
 
-    def tearDown(self):
-        self.tmp.__exit__(None, None, None)
-
-    def p(self, rel):
-        return os.path.join(self.d, rel)
-
-    def run_tool(self, args, printed, status=0):
-        out, rc = harness.TOOL.run(args, cwd=self.d)
+    def run_tool(self, args, printed, status=0, raw=None):
+        out, rc = harness.TOOL.run(args, raw=raw if harness.TOOL.wine else None, cwd=self.d)
         self.assertEqual((out.decode("utf-8", "replace"), rc), (printed, status))
 
     def test_share_replaced(self):
@@ -675,7 +632,7 @@ class Edit(unittest.TestCase):
                       'changed "%s\\a.lnk"\r\nchanged "%s\\sub\\b.LNK"\r\n' % (w, w, w), 1)
         self.assertEqual(snapshot(outside), kept)
         self.assertEqual(lnkcheck.read_link(self.p("links/sub/b.LNK"), ours=False)["command_line_arguments"], "-v")
-        for args, printed, status in [
+        for args, printed, status, *raw in [
                 (["/EDIT", w, "/ARGS:-v"], 'Error: cannot edit "%s": it is a folder; --recursive edits the links '
                                            'below it.\r\n' % w, 1),
                 (["/EDIT", w + "\\a.lnk"], 'Error: nothing to change in "%s\\a.lnk"; the options say what to '
@@ -686,15 +643,18 @@ class Edit(unittest.TestCase):
                  "Error: --target-type tells what a new target is: it goes with --target.\r\n", 2),
                 (["/EDIT", w + "\\a.lnk", "/REPLACE:C:\\x|y"], 'Error: /REPLACE takes full paths, a drive\'s (C:\\...) '
                                                             'or a share\'s (\\\\server\\share...): "C:\\x|y".\r\n', 2),
+                # A Windows command line quotes the value, natively the shell's words do.
+                (["/EDIT", w + "\\a.lnk", "/APPID:a b"], 'Error: /APPID takes an application ID without spaces, as in '
+                                                         'Company.Product: "a b".\r\n', 2,
+                 '/EDIT %s\\a.lnk /APPID:"a b"' % w),
                 (["/EDIT", w + "\\a.lnk", "/ARGS:-v"], "", 0)]:
             with self.subTest(args=args):
                 before = snapshot(self.d)
-                self.run_tool(args, printed, status)
+                self.run_tool(args, printed, status, *raw)
                 self.assertEqual(snapshot(self.d), before)
 
     def test_app_id(self):
         # Set, replaced, removed: the file is then byte for byte what it was.
-        os.makedirs(self.p("data"))
         harness.TOOL.run(["links\\a", "data"], cwd=self.d)
         link = self.p("links/a.lnk")
         w = win_path(link)
@@ -712,13 +672,6 @@ class Edit(unittest.TestCase):
                 self.assertEqual((info["errors"], info["app_id"]), ([], app_id))
         with open(link, "rb") as f:
             self.assertEqual(f.read(), made)
-        before = snapshot(self.d)
-        # A Windows command line quotes the value, natively the shell's words do.
-        raw = '/EDIT %s /APPID:"a b"' % w if harness.TOOL.wine else None
-        out, rc = harness.TOOL.run(["/EDIT", w, "/APPID:a b"], raw=raw, cwd=self.d)
-        self.assertEqual((out, rc), (b'Error: /APPID takes an application ID without spaces, as in Company.Product: '
-                                     b'"a b".\r\n', 2))
-        self.assertEqual(snapshot(self.d), before)
 
     def test_new_target_opened_by_wine(self):
         if harness.TOOL.wine or not harness.TOOL.wine_reads():
@@ -756,14 +709,14 @@ class OpenedByWine(unittest.TestCase):
 
     def test_targets_in_every_script(self):
         # The target's folder and name, or its whole path's length in UTF-16
-        # units, the character its folders are named with and its name.
+        # units, the character its folders are named with and its name (one
+        # of 260 is refused: Failures).
         rows = [
             ("caf\u00e9", "outil-\u00e9.exe"),
             ("\u043f\u0430\u043f\u043a\u0430", "\u043f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u0430.exe"),
             ("\u30d5\u30a9\u30eb\u30c0", "\u30d7\u30ed\u30b0\u30e9\u30e0.exe"),
             ("e\U0001F600", "\U0001F389.exe"),
             (259, "p", "x.exe"), (259, "\u0444", "\u043f.exe"), (259, "\U0001F600", "\U0001F389.exe"),
-            (260, "p", "x.exe"),
         ]
         with open(harness.TOOL.marker, "rb") as f:
             program = f.read()
@@ -775,11 +728,6 @@ class OpenedByWine(unittest.TestCase):
                 else:
                     target = harness.file_of_length(os.path.join(d, row[0]), None, row[1], content=program)
                 out, rc = harness.TOOL.run(["links\\x", win_path(target)], cwd=d)
-                if harness.units(win_path(target)) > 259:
-                    refused = 'Error: the target "%s" is too long for a link: 260 characters (259 at most).\r\n'
-                    self.assertEqual((out, rc, os.listdir(os.path.join(d, "links"))),
-                                     ((refused % win_path(target)).encode(), 1, []))
-                    continue
                 self.assertEqual(rc, 0, out)
                 for name in self.LOCALES:
                     with self.subTest(locale=name):

@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,26 +11,17 @@
 #include "lnk/link.h"
 #include "lnk/propstore.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 
 namespace lnk {
 namespace {
 
-std::string Show(std::u16string_view s) { return platform::ToAnsi(s); }
+using testsupport::Block;
+using testsupport::Sample;
+using testsupport::U32;
+using testsupport::Utf16;
 
-void Put(std::string& out, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
-}
-std::string Utf16(std::u16string_view text) {
-  std::string out;
-  for (const char16_t c : text) Put(out, c, 2);
-  return out;
-}
-std::string Block(std::uint32_t signature, const std::string& data) {
-  std::string out;
-  Put(out, 8 + data.size(), 4);
-  Put(out, signature, 4);
-  return out + data;
-}
+std::string Show(std::u16string_view s) { return platform::ToAnsi(s); }
 
 // The blocks a Windows-made link holds and mklnk never writes: the item
 // list Vista writes beside the other (a network root, the share's item,
@@ -50,27 +37,18 @@ std::string WithWindowsBlocks(const std::string& link, std::u16string_view share
   LinkItem entry;
   entry.name = file;
   vista += BuildFileEntryItem(entry, false) + std::string(2, '\0');
-  std::string tracker;
-  Put(tracker, 0x58, 4);
-  Put(tracker, 0, 4);
-  tracker += std::string("fileserver-old\0\0", 16) + std::string(64, '\x5a');
+  const std::string tracker =
+      U32(0x58) + U32(0) + std::string("fileserver-old\0\0", 16) + std::string(64, '\x5a');
   std::string console(0xCC - 8, '\x07');
-  // A storage of one VT_LPWSTR value, the target's folder.
+  // A storage of one VT_LPWSTR value, the target's folder: id, reserved,
+  // VT_LPWSTR and padding, length, text.
   const std::u16string path = std::u16string(share) + u"\\Downloads";
-  std::string value;
-  Put(value, 5, 4);     // id
-  value += '\0';        // reserved
-  Put(value, 0x1F, 4);  // VT_LPWSTR and padding
-  Put(value, path.size() + 1, 4);
-  value += Utf16(path) + std::string(2 + (path.size() % 2 == 0 ? 2 : 0), '\0');
-  std::string storage = std::string("1SPS") + std::string("\xA6\x6A\x63\x28\x3D\x95\xD2\x11\xB5\xD6\x00\xC0\x4F\xD9\x18\xD0", 16);
-  Put(storage, 4 + value.size(), 4);
-  storage += value;
-  Put(storage, 0, 4);
-  std::string store;
-  Put(store, 4 + storage.size(), 4);
-  store += storage;
-  Put(store, 0, 4);
+  const std::string value = U32(5) + '\0' + U32(0x1F) + U32(path.size() + 1) + Utf16(path) +
+                            std::string(2 + (path.size() % 2 == 0 ? 2 : 0), '\0');
+  const std::string storage =
+      std::string("1SPS") + std::string("\xA6\x6A\x63\x28\x3D\x95\xD2\x11\xB5\xD6\x00\xC0\x4F\xD9\x18\xD0", 16) +
+      U32(4 + value.size()) + value + U32(0);
+  const std::string store = U32(4 + storage.size()) + storage + U32(0);
   const std::string blocks = Block(signature::kVistaIdList, vista) + Block(signature::kTracker, tracker) +
                              Block(signature::kConsole, console) + Block(signature::kPropertyStore, store) +
                              Block(0xA00000EE, "unknown!");
@@ -223,10 +201,7 @@ TEST(EditLink, EachOptionItsFieldAlone) {
 // every other byte of the file with them; a store left empty goes with its
 // block, and a link without one gets it first among its blocks.
 TEST(EditLink, AppUserModelId) {
-  std::ifstream in(std::string(MKLNK_SAMPLES_DIR) + "/hot-key.lnk", std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string sample = ss.str();
+  const std::string sample = Sample("hot-key.lnk");
   const auto listing = [](const std::string& bytes) {
     Link link;
     EXPECT_EQ(ReadLink(bytes, link), ReadStatus::kLink);
@@ -287,38 +262,52 @@ bool HoldsText(const std::string& bytes, std::u16string_view text) {
 }
 
 // --replace: every stored form of the target, at a name boundary, in any
-// letter case; text is only reported.
+// letter case, no copy of the old path left; the working directory and the
+// relative path made anew; text that holds the old path is named, and stays.
 TEST(EditLink, ReplacePaths) {
   struct Row {
     const char* what;
     std::string link;
     std::u16string from, to;
     const char* changed;
-    const char* target;  // after, "" for no change
+    std::u16string target;     // after, empty for no change
+    const char16_t* workdir;   // after, or nullptr
+    const char16_t* relative;  // after, or nullptr
+    const char* holds;         // the text fields named
   };
   const std::string network = NetworkLink(u"\\\\192.168.138.2\\storage", u"Downloads\\file1.txt");
   const std::string upper = NetworkLink(u"\\\\192.168.138.2\\STORAGE", u"Downloads\\file1.txt");
   const std::string local = LocalLink(u"C:\\old\\dir\\a.txt", u"..\\old\\dir\\a.txt");
   const Row rows[] = {
       {"a share", network, u"\\\\192.168.138.2\\storage", u"\\\\fileserver\\archive",
-       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt"},
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", u"\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt", nullptr,
+       nullptr, ""},
       {"a share in capitals", upper, u"\\\\192.168.138.2\\Storage", u"\\\\fileserver\\archive",
-       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt"},
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", u"\\\\FILESERVER\\ARCHIVE\\Downloads\\file1.txt", nullptr,
+       nullptr, ""},
       {"a folder on a share", network, u"\\\\192.168.138.2\\storage\\downloads", u"\\\\new\\s\\dl",
-       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", "\\\\NEW\\S\\dl\\file1.txt"},
+       "block 1 block 9 -block 12 -block 3 linkinfo workdir ", u"\\\\NEW\\S\\dl\\file1.txt", nullptr, nullptr, ""},
       {"a share to a drive", network, u"\\\\192.168.138.2\\storage", u"D:\\mirror",
-       "block 1 block 9 -block 12 -block 3 header -linkinfo workdir ", "D:\\mirror\\Downloads\\file1.txt"},
-      {"a folder on the same drive", local, u"c:\\OLD", u"C:\\new",
-       "items linkinfo relative workdir -block 12 -block 3 ", "C:\\new\\dir\\a.txt"},
+       "block 1 block 9 -block 12 -block 3 header -linkinfo workdir ", u"D:\\mirror\\Downloads\\file1.txt", nullptr,
+       nullptr, ""},
+      {"a folder on the same drive", local, u"c:\\OLD", u"C:\\new", "items linkinfo relative workdir -block 12 -block 3 ",
+       u"C:\\new\\dir\\a.txt", u"C:\\new\\dir", u"..\\new\\dir\\a.txt", ""},
       {"another drive", local, u"C:\\old\\dir", u"D:\\x",
-       "header items -linkinfo -relative workdir -block 12 -block 3 ", "D:\\x\\a.txt"},
-      {"not at a name boundary", local, u"C:\\ol", u"D:\\x", "", ""},
-      {"nothing of it", network, u"\\\\192.168.138.2\\store", u"\\\\x\\y", "", ""},
+       "header items -linkinfo -relative workdir -block 12 -block 3 ", u"D:\\x\\a.txt", nullptr, nullptr, ""},
+      // A Windows-made link to a file on a share, its item list through
+      // the network, moved to another server; its tracker goes.
+      {"a Windows-made link on a share", Sample("share-file.lnk"), u"\\\\ALS-FICHIERS3\\qualit\u00e9",
+       u"\\\\newserver\\docs", "-block 3 items linkinfo workdir ",
+       u"\\\\NEWSERVER\\DOCS\\Archives\\M\u00e9thodologie WAS\\Norme de d\u00e9veloppement JAVA.doc",
+       u"\\\\newserver\\docs\\Archives\\M\u00e9thodologie WAS", nullptr, ""},
+      {"not at a name boundary", local, u"C:\\ol", u"D:\\x", "", u"", nullptr, nullptr, ""},
+      {"nothing of it", network, u"\\\\192.168.138.2\\store", u"\\\\x\\y", "", u"", nullptr, nullptr, ""},
+      {"only in the description", network, u"\\\\OLD\\share", u"\\\\new\\share", "", u"", nullptr, nullptr,
+       "description "},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     LinkEdit edit = Base();
-    edit.linkFolder = u"C:\\links";
     edit.replace = PathChange{row.from, row.to, &Upper};
     const EditResult result = EditLink(row.link, edit);
     std::string changed = Changed(row.link, result.bytes);
@@ -329,7 +318,10 @@ TEST(EditLink, ReplacePaths) {
       return out;
     };
     EXPECT_EQ(words(changed), words(row.changed)) << changed;
-    if (*row.target == '\0') {
+    std::string holds;
+    for (const std::u16string& field : result.textHolds) holds += Show(field) + " ";
+    EXPECT_EQ(holds, row.holds);
+    if (row.target.empty()) {
       EXPECT_EQ(result.bytes, row.link);
       continue;
     }
@@ -337,32 +329,18 @@ TEST(EditLink, ReplacePaths) {
     for (const FieldChange& c : result.changes) {
       if (c.field == u"target") target = c.after;
     }
-    EXPECT_EQ(Show(target), row.target);
-    // No copy of the old path in any path field: only the description,
-    // which is text, holds one.
+    EXPECT_EQ(target, row.target);
+    // No copy of the old path anywhere in the file.
+    EXPECT_FALSE(HoldsText(result.bytes, row.from));
     Link link;
     ReadLink(result.bytes, link);
-    link.string(StringId::kDescription) = CountedString();
-    EXPECT_FALSE(HoldsText(WriteLink(link), row.from));
+    if (row.workdir) {
+      EXPECT_EQ(link.string(StringId::kWorkingDir).text, row.workdir);
+    }
+    if (row.relative) {
+      EXPECT_EQ(link.string(StringId::kRelativePath).text, row.relative);
+    }
   }
-  // The relative path made anew, from the link's folder.
-  LinkEdit edit = Base();
-  edit.replace = PathChange{u"C:\\old", u"C:\\new", &Upper};
-  Link link;
-  ReadLink(EditLink(local, edit).bytes, link);
-  EXPECT_EQ(Show(link.string(StringId::kRelativePath).text), "..\\new\\dir\\a.txt");
-  EXPECT_EQ(Show(link.string(StringId::kWorkingDir).text), "C:\\new\\dir");
-  // Text that holds the old path is named, and stays.
-  edit.replace = PathChange{u"\\\\OLD\\share", u"\\\\new\\share", &Upper};
-  const EditResult text = EditLink(network, edit);
-  EXPECT_EQ(text.bytes, network);
-  ASSERT_EQ(text.textHolds.size(), 1u);
-  EXPECT_EQ(Show(text.textHolds[0]), "description");
-}
-
-std::string Sample(const char* name) {
-  std::ifstream in(std::string(MKLNK_SAMPLES_DIR) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The Windows-made samples (property stores, trackers, console, special
@@ -388,14 +366,12 @@ TEST(EditLink, WindowsSamplesKeepTheirOtherBytes) {
        {"header"}},
   };
   int samples = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(MKLNK_SAMPLES_DIR)) {
-    if (entry.path().extension() != ".lnk") continue;
-    const std::string bytes = Sample(entry.path().filename().string().c_str());
+  for (const auto& [file, bytes] : testsupport::Samples()) {
     Link link;
     if (ReadLink(bytes, link) != ReadStatus::kLink || !link.warnings.empty()) continue;
     ++samples;
     for (const Row& row : rows) {
-      SCOPED_TRACE(entry.path().filename().string() + ": " + row.what);
+      SCOPED_TRACE(file + ": " + row.what);
       LinkEdit edit = Base();
       row.set(edit);
       const std::string after = EditLink(bytes, edit).bytes;
@@ -416,24 +392,6 @@ TEST(EditLink, WindowsSamplesKeepTheirOtherBytes) {
     }
   }
   EXPECT_GE(samples, 10);
-}
-
-// A Windows-made link to a file on a share, its item list through the
-// network, moved to another server: the share's item, the LinkInfo, the
-// working directory; the tracker goes; no copy of the old share is left.
-TEST(EditLink, WindowsShareReplaced) {
-  const std::string bytes = Sample("share-file.lnk");
-  LinkEdit edit = Base();
-  edit.replace = PathChange{u"\\\\ALS-FICHIERS3\\qualit\u00e9", u"\\\\newserver\\docs", &Upper};
-  const EditResult result = EditLink(bytes, edit);
-  EXPECT_EQ(Changed(bytes, result.bytes), "-block 3 items linkinfo workdir ");
-  EXPECT_FALSE(HoldsText(result.bytes, u"\\\\als-fichiers3\\Qualit\u00e9"));
-  ASSERT_FALSE(result.changes.empty());
-  EXPECT_EQ(Show(result.changes.back().after),
-            platform::ToAnsi(u"\\\\NEWSERVER\\DOCS\\Archives\\M\u00e9thodologie WAS\\Norme de d\u00e9veloppement JAVA.doc"));
-  Link link;
-  ReadLink(result.bytes, link);
-  EXPECT_EQ(link.string(StringId::kWorkingDir).text, u"\\\\newserver\\docs\\Archives\\M\u00e9thodologie WAS");
 }
 
 // A new target's parts replace the old ones'; what describes the old one

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
 #include "support/hex.h"
 
 #include <string>
@@ -11,10 +12,7 @@ namespace lnk {
 namespace {
 
 using testsupport::Hex;
-
-std::string Utf8(const std::u16string& s) {  // the tests' text is ASCII
-  return std::string(s.begin(), s.end());
-}
+using testsupport::Utf8;
 
 // The stores of three links Windows 10 made (the property store blocks'
 // bytes after their size and signature), from the public test files of

@@ -3,43 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/read.h"
 #include "lnk/builder.h"
+#include "support/bytes.h"
 
 namespace lnk {
 namespace {
 
 using std::string;
 using std::u16string;
+using testsupport::Block;
+using testsupport::U16;
+using testsupport::U32;
+using testsupport::Utf8;
 
-// Text as UTF-8 whatever the system's code page (the Windows build's is not).
-string Utf8(std::u16string_view text) {
-  string out;
-  for (const char16_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-    } else {
-      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-              static_cast<char>(0x80 | (c & 0x3F))};
-    }
-  }
-  return out;
-}
-string U16(std::size_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)}; }
-string U32(std::uint32_t v) { return U16(v & 0xFFFF) + U16(v >> 16); }
-string Wide(std::u16string_view text) {
-  string out;
-  for (char16_t c : text) out += U16(c);
-  return out + U16(0);
-}
+string Wide(std::u16string_view text) { return testsupport::Utf16(text) + U16(0); }
 // One item: its size, its class byte, the rest.
 string Item(std::uint8_t type, const string& rest) { return U16(rest.size() + 3) + static_cast<char>(type) + rest; }
 // A GUID as stored, from its text.
@@ -179,8 +160,6 @@ TEST(LinkView, LinkInfo) {
   EXPECT_EQ(warnings, std::vector<string>{"the LinkInfo's header is damaged"});
 }
 
-string Block(std::uint32_t signature, const string& data) { return U32(data.size() + 8) + U32(signature) + data; }
-
 TEST(LinkView, Blocks) {
   const string env = string("C:\\ansi") + string(253, '\0') + Wide(u"%WINDIR%\\x") + string(498, '\0');
   const string ansiOnly = string("C:\\ansi") + string(253 + 520, '\0');
@@ -287,14 +266,10 @@ TEST(LinkView, TimesAndGuids) {
 // without a fault, written back as it was, and printed in every form.
 TEST(LinkView, SamplesWholeAndDamaged) {
   std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(MKLNK_SAMPLES_DIR)) {
-    if (entry.path().extension() != ".lnk") continue;
+  for (const auto& sample : testsupport::Samples()) {
     ++count;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const string file = ss.str();
-    SCOPED_TRACE(entry.path().filename().string());
+    SCOPED_TRACE(sample.first);
+    const string& file = sample.second;
     auto read = [&file](const string& bytes) {
       Link link;
       if (ReadLink(bytes, link) != ReadStatus::kLink) return false;
