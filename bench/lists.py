@@ -9,7 +9,7 @@ The floor is bench/floor.c (make), built here with cc: it looks at the target,
 writes as many new files of a link's size, has them on disk with one sync of
 the file system, renames them into place and flushes the folder once: what
 a durable batch costs at the least.  For 1,000 and 10,000 links, each round
-runs the floor and the list in fresh folders, one after the other, and the
+runs the floor and the list in folders of its own, one after the other, and the
 table gives the medians; 10,000 single runs are timed once.  With --win, the
 Windows build under Wine: one list of 40 lines against 40 runs.  Every link
 is a new one in a folder that fills up, so that a cost that grows with the
@@ -68,14 +68,20 @@ def main():
 
         per_link = {}
         for count in (1000, 10000):
-            write_list(os.path.join(work, "list%d.txt" % count), "links", count, "data\\r.txt")
             floors, lists = [], []
-            for _ in range(opts.rounds):
-                fresh(work, "floored")
+            # Every round in folders of its own, made before it starts:
+            # files removed a moment before in the same place would weigh on
+            # one side alone (ext4 passes over recently freed inodes).
+            for r in range(opts.rounds):
+                write_list(os.path.join(work, "list%d-%d.txt" % (count, r)), "links%d-%d" % (count, r), count,
+                           "data\\r.txt")
+                for name in ("floored", "links"):
+                    fresh(work, "%s%d-%d" % (name, count, r))
+            os.sync()
+            for r in range(opts.rounds):
                 floors.append(timed([floor, "make", os.path.join(work, "data", "r.txt"),
-                                     os.path.join(work, "floored"), str(count), str(size)], work))
-                fresh(work, "links")
-                lists.append(timed([tool, "--from=list%d.txt" % count], work))
+                                     os.path.join(work, "floored%d-%d" % (count, r)), str(count), str(size)], work))
+                lists.append(timed([tool, "--from=list%d-%d.txt" % (count, r)], work))
             f, m = statistics.median(floors), statistics.median(lists)
             per_link[count] = m / count
             rows.append(("the floor (C: one syncfs, renames, one folder flush)", count, f, ""))
