@@ -98,7 +98,11 @@ TEST(SystemShell, MakesALinkOnAnEmptyFile) {
   std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "links");
   ASSERT_NE(link, nullptr);
   link->SetPath(dir.win("doc.txt"));
-  link->SetProperties({.arguments = u"\"quoted\" -x", .description = u"the description", .workingDirectory = dir.win()});
+  lnk::Properties properties;
+  properties.arguments = u"\"quoted\" -x";
+  properties.description = u"the description";
+  properties.workingDirectory = dir.win();
+  link->SetProperties(properties);
   link->Save();
   link.reset();
 
@@ -128,7 +132,9 @@ TEST(SystemShell, AFailedSaveNamesTheFailingMembers) {
   std::unique_ptr<platform::ShellLinkObject> link = LinkOn(dir, "gone");
   ASSERT_NE(link, nullptr);
   link->SetPath(other.win());
-  link->SetProperties({.workingDirectory = other.win()});
+  lnk::Properties properties;
+  properties.workingDirectory = other.win();
+  link->SetProperties(properties);
   // The folder goes before the save: no route can write the file.
   std::filesystem::remove_all(dir.native("gone"));
   try {
