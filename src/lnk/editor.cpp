@@ -5,6 +5,7 @@
 #include "lnk/editor.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/text.h"
 #include "lnk/builder.h"
@@ -499,8 +500,17 @@ class Editor {
   // The blocks that describe the old target: its tracking, the special or
   // known folder it was in (whose offsets point into the old item list),
   // the item list Vista writes beside the other.
+  // A dry run names each block that goes, with its size.
   void DropTargetBlocks() {
-    for (const std::uint32_t signature : {signature::kTracker, signature::kSpecialFolder, signature::kKnownFolder, signature::kVistaIdList}) {
+    static constexpr std::pair<std::uint32_t, const char16_t*> kBlocks[] = {
+        {signature::kTracker, u"tracker block"},
+        {signature::kSpecialFolder, u"special folder block"},
+        {signature::kKnownFolder, u"known folder block"},
+        {signature::kVistaIdList, u"Vista item list block"}};
+    for (const auto& [signature, name] : kBlocks) {
+      for (const ExtraBlock& block : link_.blocks) {
+        if (block.signature == signature) Note(name, Decimal(static_cast<std::int64_t>(block.bytes.size())) + u" bytes", u"");
+      }
       DropBlock(signature);
     }
   }

@@ -318,6 +318,11 @@ TEST(EditLink, ReplacePaths) {
       return out;
     };
     EXPECT_EQ(words(changed), words(row.changed)) << changed;
+    // What a dry run prints names each block that goes.
+    const auto named = std::count_if(result.changes.begin(), result.changes.end(), [](const FieldChange& c) {
+      return c.field.ends_with(u" block") && c.after.empty();
+    });
+    EXPECT_EQ(static_cast<std::size_t>(named), words(row.changed).count("-block"));
     std::string holds;
     for (const std::u16string& field : result.textHolds) holds += Show(field) + " ";
     EXPECT_EQ(holds, row.holds);
