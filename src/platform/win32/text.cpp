@@ -69,30 +69,26 @@ std::optional<std::string> ToAnsiExact(std::u16string_view text) {
   return out;
 }
 
-std::u16string FromAnsi(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return {};
-  const int inLength = static_cast<int>(bytes.size());
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength, nullptr, 0);
-  if (needed <= 0) return {};
-  std::u16string out(static_cast<std::size_t>(needed), u'\0');
-  const int written = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength,
-                                            reinterpret_cast<wchar_t*>(out.data()), needed);
-  if (written <= 0) return {};
-  out.resize(static_cast<std::size_t>(written));
-  return out;
-}
+namespace {
 
-std::u16string FromUtf8(std::string_view bytes) {
+// The bytes of code page `page` as UTF-16: what the system makes of them.
+std::u16string FromCodePage(UINT page, std::string_view bytes) {
   if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return {};
   const int inLength = static_cast<int>(bytes.size());
-  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), inLength, nullptr, 0);
+  const int needed = ::MultiByteToWideChar(page, 0, bytes.data(), inLength, nullptr, 0);
   if (needed <= 0) return {};
   std::u16string out(static_cast<std::size_t>(needed), u'\0');
-  const int written = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), inLength,
+  const int written = ::MultiByteToWideChar(page, 0, bytes.data(), inLength,
                                             reinterpret_cast<wchar_t*>(out.data()), needed);
   out.resize(static_cast<std::size_t>(written > 0 ? written : 0));
   return out;
 }
+
+}  // namespace
+
+std::u16string FromAnsi(std::string_view bytes) { return FromCodePage(CP_ACP, bytes); }
+
+std::u16string FromUtf8(std::string_view bytes) { return FromCodePage(CP_UTF8, bytes); }
 
 std::u16string UpperCase(std::u16string_view text) {
   std::u16string out(text);
